@@ -1,0 +1,16 @@
+#ifndef ZUBDM_COMMON_CLILOGHELPER_H
+#define ZUBDM_COMMON_CLILOGHELPER_H
+
+#include "common/BaseQorLogHelper.h"
+
+// Log point of the command path: controller, driver, mediator, contexts and
+// command results.
+class CliLogHelper final : public BaseQorLogHelper {
+ public:
+  CliLogHelper(unsigned int severity, const char* file, const char* function,
+               int line)
+      : BaseQorLogHelper(severity, file, function, line) {}
+  const char* channel() const override { return "cli"; }
+};
+
+#endif  // ZUBDM_COMMON_CLILOGHELPER_H

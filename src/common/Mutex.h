@@ -1,0 +1,17 @@
+#ifndef ZUBDM_COMMON_MUTEX_H
+#define ZUBDM_COMMON_MUTEX_H
+
+#include "common/MutexBase.h"
+
+namespace OSWrap {
+
+// A ready-to-use, non-recursive, process-private mutex.
+class Mutex : public MutexBase {
+ public:
+  Mutex() { create(false, false); }
+  int unlock() { return MutexBase::unlock(); }
+};
+
+}  // namespace OSWrap
+
+#endif  // ZUBDM_COMMON_MUTEX_H

@@ -1,0 +1,15 @@
+#ifndef ZUBDM_COMMON_QORERRHELPER_H
+#define ZUBDM_COMMON_QORERRHELPER_H
+
+#include "common/BaseQorErrHelper.h"
+
+// The error point the show-output reader reports parse failures through.
+class QorErrHelper final : public BaseQorErrHelper {
+ public:
+  QorErrHelper(QOR_error_code code, QOR_error& error, const char* file,
+               const char* function, int line)
+      : BaseQorErrHelper(code, error, file, function, line) {}
+  const char* channel() const override { return "qor"; }
+};
+
+#endif  // ZUBDM_COMMON_QORERRHELPER_H

@@ -1,0 +1,5 @@
+#include "common/QorMutex.h"
+
+QorMutex::~QorMutex() { pthread_mutex_destroy(mutex_.get()); }
+
+void QorMutex::lock() { pthread_mutex_lock(mutex_.get()); }

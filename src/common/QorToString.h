@@ -1,0 +1,25 @@
+#ifndef ZUBDM_COMMON_QORTOSTRING_H
+#define ZUBDM_COMMON_QORTOSTRING_H
+
+#include <ios>
+#include <sstream>
+#include <string>
+
+namespace QOR {
+
+// Formats `value` through an output stream after applying `manipulator`
+// (std::dec, std::hex, ...).
+template <typename T>
+std::string to_string(T value, std::ios_base& (*manipulator)(std::ios_base&)) {
+  std::ostringstream stream(std::ios_base::out);
+  manipulator(stream);
+  stream << value;
+  return stream.str();
+}
+
+extern template std::string to_string<unsigned long>(
+    unsigned long, std::ios_base& (*)(std::ios_base&));
+
+}  // namespace QOR
+
+#endif  // ZUBDM_COMMON_QORTOSTRING_H

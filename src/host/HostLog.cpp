@@ -1,0 +1,72 @@
+#include "host/HostLog.h"
+
+#include <syslog.h>
+
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <utility>
+
+namespace {
+
+using Sink = std::function<void(const HostLogRecord&)>;
+
+void syslogSink(const HostLogRecord& record) {
+  // The text is passed as an argument, never as the format.
+  syslog(static_cast<int>(record.severity & 7u), "%s:%s:%d %s", record.file,
+         record.function, record.line, record.text.c_str());
+}
+
+std::mutex& sinkMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+// Held through a shared_ptr so that a sink being replaced on one thread stays
+// alive while another thread is still calling it.
+std::shared_ptr<const Sink>& currentSink() {
+  static std::shared_ptr<const Sink> sink;
+  return sink;
+}
+
+}  // namespace
+
+void setHostLogSink(std::function<void(const HostLogRecord&)> sink) {
+  std::shared_ptr<const Sink> replacement;
+  if (sink) replacement = std::make_shared<const Sink>(std::move(sink));
+  std::lock_guard<std::mutex> guard(sinkMutex());
+  currentSink().swap(replacement);
+}
+
+void hostLogWrite(unsigned severity, const char* file, const char* function,
+                  int line, std::string text) {
+  HostLogRecord record{severity, file ? file : "", function ? function : "",
+                       line, std::move(text)};
+  std::shared_ptr<const Sink> sink;
+  {
+    std::lock_guard<std::mutex> guard(sinkMutex());
+    sink = currentSink();
+  }
+  if (sink) {
+    (*sink)(record);
+  } else {
+    syslogSink(record);
+  }
+}
+
+std::string hostFormat(const char* format, va_list args) {
+  if (format == nullptr) return std::string();
+  va_list measure;
+  va_copy(measure, args);
+  const int length = std::vsnprintf(nullptr, 0, format, measure);
+  va_end(measure);
+  if (length <= 0) return std::string();
+  std::string text(static_cast<size_t>(length), '\0');
+  std::vsnprintf(&text[0], text.size() + 1, format, args);
+  return text;
+}
+
+void hostLogFormat(unsigned severity, const char* file, const char* function,
+                   int line, const char* format, va_list args) {
+  hostLogWrite(severity, file, function, line, hostFormat(format, args));
+}

@@ -1,0 +1,57 @@
+#ifndef ZUBDM_RESULT_CLIDOMTREE_H
+#define ZUBDM_RESULT_CLIDOMTREE_H
+
+#include <string>
+
+#include "common/QOR_error.h"
+#include "host/XmlDom.h"
+
+// Collects the output of one command, cuts out the show document that runs
+// from "<SHOW" to "</SHOW>", parses it and answers single-value lookups:
+// the value of a named attribute of a named item inside the object with a
+// given id.
+//
+// Owns one reference to the last parsed document. Not copyable; used by one
+// thread at a time.
+class CliDomTree {
+ public:
+  CliDomTree();
+  ~CliDomTree();
+  CliDomTree(const CliDomTree&) = delete;
+  CliDomTree& operator=(const CliDomTree&) = delete;
+
+  // Appends `text` to the collected output, with no separator.
+  void add_cli_output(const std::string& text);
+
+  // Cuts the collected output to its show document and parses it, replacing
+  // the held document. Output of blanks, tabs and line ends only is not
+  // parsed (the earlier document stays). A parse failure drops the document
+  // and appends one entry with code 23 and the parser's message to `error`.
+  // The collected output is emptied on every call.
+  void parse_cli(QOR_error& error);
+
+  // 1 and the value in `value` when the object with id `objectId` has an item
+  // element named `itemName` carrying the attribute `attributeName`;
+  // otherwise 0 with `value` empty. Null arguments find nothing.
+  int find_value(const char* objectId, const char* itemName,
+                 const char* attributeName, std::string& value);
+
+  // The first node of type `nodeType` from `node` on along next-sibling
+  // links; null when there is none or `node` is null.
+  TAV::XML::Node* getNextSiblingNode(TAV::XML::Node* node,
+                                     unsigned short nodeType);
+
+  // True and the value in `value` when `node` has the attribute `name`
+  // (exact, case-sensitive); otherwise false with `value` untouched.
+  bool getXmlAttribute(TAV::XML::Node* node, const char* name,
+                       std::string& value);
+
+  // The collected, not yet parsed output.
+  const std::string& pending_output() const { return text_; }
+
+ private:
+  TAV::XML::Node* document_;
+  std::string text_;
+};
+
+#endif  // ZUBDM_RESULT_CLIDOMTREE_H

@@ -1,0 +1,18 @@
+#ifndef ZUBDM_ZUBDM_H
+#define ZUBDM_ZUBDM_H
+
+// Umbrella header: everything a host needs to drive an element's CLI.
+
+#include "common/BaseQorErrHelper.h"
+#include "common/BaseQorLogHelper.h"
+#include "common/CliLogHelper.h"
+#include "common/Lock.h"
+#include "common/QOR_error.h"
+#include "common/QorErrHelper.h"
+#include "common/QorLogHelper.h"
+#include "common/QorMutex.h"
+#include "common/QorToString.h"
+#include "host/HostLog.h"
+#include "host/StringTokenizer.h"
+
+#endif  // ZUBDM_ZUBDM_H
