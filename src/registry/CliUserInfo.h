@@ -1,0 +1,62 @@
+#ifndef ZUBDM_REGISTRY_CLIUSERINFO_H
+#define ZUBDM_REGISTRY_CLIUSERINFO_H
+
+#include "registry/CliUsers_ptr.h"
+
+namespace ZUB_DEVICE_MEDIATION {
+
+// Slot operations on the element's table of CLI users: 15 slots of 116 bytes,
+// integers in the machine's byte order. Every operation does nothing (or
+// reports failure) without a mapping or for an index outside 0 to 14.
+//
+// The table is shared with other processes and has no lock. Not thread-safe.
+class CliUserInfo {
+ public:
+  static const int MAX_ENTRIES = 15;
+  static const int ENTRY_SIZE = CliUsers_ptr::ENTRY_SIZE;
+  // Byte offsets within one entry.
+  static const int INDEX_OFFSET = 0;
+  static const int IN_USE_OFFSET = 4;
+  static const int USER_TYPE_OFFSET = 5;
+  static const int USER_NAME_OFFSET = 32;
+  static const int USER_NAME_SIZE = 32;
+  static const int PID_OFFSET = 72;
+  static const int MARK_OFFSET = 108;
+  // Field values.
+  static const unsigned char IN_USE = 1;
+  static const unsigned char OWN_USER_TYPE = 2;
+  static const int MARK_VALUE = 15;
+
+  CliUserInfo();
+  CliUserInfo(char const* name, int size);
+  virtual ~CliUserInfo();
+
+  // True exactly when a mapping is held and 0 <= index <= 14.
+  bool isValidEntry(int index) const;
+  // Frees slot `index` by zeroing all its bytes.
+  void initEntry(int index);
+  // Records the CLI's process id in slot `index`; returns `pid`, or -1 for an
+  // invalid index (nothing written).
+  int setPid(int index, int pid);
+  // Kept for the host's diagnostics; prints nothing.
+  void dump(int index);
+
+  // Entry `index` (valid index required).
+  unsigned char* entry(int index) const { return users_[index]; }
+
+ private:
+  CliUsers_ptr users_;
+};
+
+// Reserves the first free slot for this library and returns its index, or -1
+// without a mapping, when no slot is free, or when three slots already belong
+// to this library's user type.
+int swmGetFreeCliUserIndex(CliUserInfo& info);
+
+// Marks slot `index` as taken by this library (in-use flag, index, type, name,
+// the value 15 at offset 108); other bytes stay. 0, or -1 for an invalid index.
+int swmUpdateCliUserEntry(int index, CliUserInfo& info);
+
+}  // namespace ZUB_DEVICE_MEDIATION
+
+#endif  // ZUBDM_REGISTRY_CLIUSERINFO_H

@@ -1,0 +1,54 @@
+#ifndef ZUBDM_REGISTRY_CLIUSERS_PTR_H
+#define ZUBDM_REGISTRY_CLIUSERS_PTR_H
+
+#include <cstddef>
+#include <string>
+
+namespace ZUB_DEVICE_MEDIATION {
+
+// Owns one shared mapping of the element's table of CLI users, a POSIX
+// shared-memory object shared with the element's other programs.
+//
+// Opening creates the object when it does not exist yet (the kernel fills it
+// with zero bytes: every slot free). An existing object is never shrunk and
+// never cleared, since other programs may already use it. The object itself
+// is never removed.
+//
+// Ownership of the mapping moves on copy and assignment (the source is left
+// without one); the holder releases it on destruction. Not thread-safe.
+class CliUsers_ptr {
+ public:
+  // Size in bytes of one slot.
+  static const int ENTRY_SIZE = 116;
+
+  CliUsers_ptr();
+  // Maps `size` bytes of the object `name`; without a mapping when the object
+  // cannot be opened, sized or mapped.
+  CliUsers_ptr(char const* name, int size);
+  CliUsers_ptr(CliUsers_ptr& other);
+  CliUsers_ptr& operator=(CliUsers_ptr& other);
+  virtual ~CliUsers_ptr();
+
+  // The first entry, or null without a mapping.
+  unsigned char* get() const { return address_; }
+  unsigned char* operator->() const { return address_; }
+  unsigned char& operator*() const { return *address_; }
+  // Entry `i`; not bounds-checked (see CliUserInfo::isValidEntry).
+  unsigned char* operator[](int i) const {
+    return address_ + static_cast<std::ptrdiff_t>(ENTRY_SIZE) * i;
+  }
+  // Bytes mapped (0 without a mapping).
+  int length() const { return address_ ? length_ : 0; }
+
+ private:
+  void map(char const* name, int size);
+  void release();
+
+  unsigned char* address_;
+  std::string name_;
+  int length_;
+};
+
+}  // namespace ZUB_DEVICE_MEDIATION
+
+#endif  // ZUBDM_REGISTRY_CLIUSERS_PTR_H

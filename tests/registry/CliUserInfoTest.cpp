@@ -1,0 +1,183 @@
+#include "registry/CliUserInfo.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "support/UserTableGuard.h"
+
+using ZUB_DEVICE_MEDIATION::CliUserInfo;
+using ZUB_DEVICE_MEDIATION::CliUsers_ptr;
+using ZUB_DEVICE_MEDIATION::swmGetFreeCliUserIndex;
+using ZUB_DEVICE_MEDIATION::swmUpdateCliUserEntry;
+
+namespace {
+
+const int kEntry = CliUserInfo::ENTRY_SIZE;
+
+struct SlotPreset {
+  int index;
+  unsigned char inUse;
+  unsigned char type;
+};
+
+std::vector<unsigned char> tableWith(const std::vector<SlotPreset>& slots) {
+  std::vector<unsigned char> bytes(UserTableGuard::SIZE, 0);
+  for (const SlotPreset& slot : slots) {
+    bytes[slot.index * kEntry + 4] = slot.inUse;
+    bytes[slot.index * kEntry + 5] = slot.type;
+  }
+  return bytes;
+}
+
+int32_t intAt(const std::vector<unsigned char>& bytes, int offset) {
+  int32_t value;
+  std::memcpy(&value, bytes.data() + offset, sizeof value);
+  return value;
+}
+
+}  // namespace
+
+TEST(CliUserReservation, ChoosesFirstFreeSlotWithinTheLimitOfThree) {
+  UserTableGuard table;
+  std::vector<SlotPreset> othersInAllButFirst;
+  for (int i = 1; i < 15; ++i) othersInAllButFirst.push_back({i, 1, 7});
+  std::vector<SlotPreset> allTaken;
+  for (int i = 0; i < 15; ++i) allTaken.push_back({i, 1, 1});
+  struct Case {
+    const char* name;
+    std::vector<SlotPreset> slots;
+    int expected;
+  } cases[] = {
+      {"empty table", {}, 0},
+      {"slots 0 and 1 taken", {{0, 1, 1}, {1, 1, 2}}, 2},
+      {"only slot 0 free, others of other types", othersInAllButFirst, 0},
+      {"in-use flag other than 1 is free", {{0, 2, 2}, {1, 0xFF, 2}}, 0},
+      {"three of our type", {{0, 1, 2}, {3, 1, 2}, {9, 1, 2}}, -1},
+      {"two of our type and others", {{0, 1, 2}, {1, 1, 1}, {2, 1, 2}}, 3},
+      {"every slot taken", allTaken, -1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    table.write(tableWith(c.slots));
+    CliUserInfo info(UserTableGuard::NAME, UserTableGuard::SIZE);
+    EXPECT_EQ(swmGetFreeCliUserIndex(info), c.expected);
+  }
+}
+
+TEST(CliUserReservation, WritesOnlyItsOwnFieldsIntoTheEntry) {
+  UserTableGuard table;
+  table.write(std::vector<unsigned char>(UserTableGuard::SIZE, 0xAB));
+  // Slot 0 taken by another program, so slot 1 is reserved.
+  std::vector<unsigned char> bytes = table.read();
+  bytes[4] = 1;
+  bytes[kEntry + 4] = 0;
+  table.write(bytes);
+  {
+    CliUserInfo info(UserTableGuard::NAME, UserTableGuard::SIZE);
+    ASSERT_EQ(swmGetFreeCliUserIndex(info), 1);
+    EXPECT_EQ(info.setPid(1, 4242), 4242);
+  }
+  const std::vector<unsigned char> after = table.read();
+  const int base = kEntry;
+  EXPECT_EQ(intAt(after, base + 0), 1);
+  EXPECT_EQ(after[base + 4], 1);
+  EXPECT_EQ(after[base + 5], 2);
+  const char name[32] = "QOR_SW_MANAGEMENT";  // NUL-padded to 32 bytes
+  EXPECT_EQ(std::memcmp(after.data() + base + 32, name, 32), 0);
+  EXPECT_EQ(intAt(after, base + 72), 4242);
+  EXPECT_EQ(intAt(after, base + 108), 15);
+  for (int offset : {6, 31, 64, 71, 76, 107, 112, 115}) {
+    SCOPED_TRACE(offset);
+    EXPECT_EQ(after[base + offset], 0xAB);
+  }
+  // Other slots are untouched.
+  EXPECT_EQ(after[4], 1);
+  EXPECT_EQ(after[2 * kEntry + 4], 0xAB);
+}
+
+TEST(CliUserSlots, InvalidIndicesWriteNothingAndFreedSlotsAreReused) {
+  UserTableGuard table;
+  CliUserInfo info(UserTableGuard::NAME, UserTableGuard::SIZE);
+  const std::vector<unsigned char> before = table.read();
+  for (int index : {-1, 15, 1000}) {
+    SCOPED_TRACE(index);
+    EXPECT_FALSE(info.isValidEntry(index));
+    EXPECT_EQ(info.setPid(index, 99), -1);
+    info.initEntry(index);
+    EXPECT_EQ(swmUpdateCliUserEntry(index, info), -1);
+  }
+  EXPECT_EQ(table.read(), before);
+
+  ASSERT_EQ(swmGetFreeCliUserIndex(info), 0);
+  ASSERT_EQ(swmGetFreeCliUserIndex(info), 1);
+  info.initEntry(0);
+  const std::vector<unsigned char> after = table.read();
+  EXPECT_EQ(std::vector<unsigned char>(after.begin(), after.begin() + kEntry),
+            std::vector<unsigned char>(kEntry, 0));
+  EXPECT_EQ(swmGetFreeCliUserIndex(info), 0);
+}
+
+TEST(CliUserTable, OpeningNeverShrinksOrClearsAnExistingObject) {
+  UserTableGuard table;
+  struct Case {
+    const char* name;
+    size_t existingSize;  // 0: no object
+    size_t expectedSize;
+  } cases[] = {
+      {"absent: created and zeroed", 0, 1740},
+      {"shorter: grown, bytes kept", 600, 1740},
+      {"same size: kept", 1740, 1740},
+      {"larger: size and tail kept", 4096, 4096},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    table.remove();
+    if (c.existingSize > 0) {
+      table.write(std::vector<unsigned char>(c.existingSize, 0x5A));
+    }
+    {
+      CliUserInfo info(UserTableGuard::NAME, UserTableGuard::SIZE);
+      EXPECT_TRUE(info.isValidEntry(14));
+    }
+    const std::vector<unsigned char> after = table.read();
+    ASSERT_EQ(after.size(), c.expectedSize);
+    const unsigned char kept = c.existingSize > 0 ? 0x5A : 0;
+    const size_t keptEnd = c.existingSize > 0 ? c.existingSize : after.size();
+    EXPECT_EQ(after.front(), kept);
+    EXPECT_EQ(after[keptEnd - 1], kept);
+    if (keptEnd < after.size()) {
+      EXPECT_EQ(after[keptEnd], 0);
+      EXPECT_EQ(after.back(), 0);
+    }
+  }
+}
+
+TEST(CliUserTable, CopyingMovesTheMappingAndTheSourceReleasesNothing) {
+  UserTableGuard table;
+  CliUsers_ptr first(UserTableGuard::NAME, UserTableGuard::SIZE);
+  ASSERT_NE(first.get(), nullptr);
+  unsigned char* const address = first.get();
+  {
+    CliUsers_ptr second(first);
+    EXPECT_EQ(first.get(), nullptr);
+    EXPECT_EQ(second.get(), address);
+    CliUsers_ptr third;
+    third = second;
+    third = third;
+    EXPECT_EQ(second.get(), nullptr);
+    ASSERT_EQ(third.get(), address);
+    third[14][4] = 1;  // still mapped and writable
+  }
+  EXPECT_EQ(table.read()[14 * kEntry + 4], 1);
+}
+
+TEST(CliUserTable, UnavailableObjectLeavesEverySlotOperationFailingQuietly) {
+  CliUserInfo info("/zubdm-no/such-name", UserTableGuard::SIZE);
+  EXPECT_FALSE(info.isValidEntry(0));
+  EXPECT_EQ(swmGetFreeCliUserIndex(info), -1);
+  EXPECT_EQ(info.setPid(0, 1), -1);
+  info.initEntry(0);
+}
