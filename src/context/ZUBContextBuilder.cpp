@@ -1,0 +1,104 @@
+#include "context/ZUBContextBuilder.h"
+
+#include "common/CliLogHelper.h"
+
+namespace ZUB_DEVICE_MEDIATION {
+
+namespace {
+// Key of the table entry that carries the CLI's prompt prefix; not a mode.
+const char kPromptKey[] = "prompt";
+}  // namespace
+
+// Built, in this order, before any other static object of the library, which
+// may therefore read them (or build a table) during its own initialisation.
+[[gnu::init_priority(101)]] std::string ZUBContextBuilder::CONFIG1 =
+    "configure terminal";
+[[gnu::init_priority(101)]] std::string ZUBContextBuilder::CONFIG2 = "config";
+[[gnu::init_priority(101)]] std::string ZUBContextBuilder::CONFIG3 = "c";
+[[gnu::init_priority(101)]] std::string ZUBContextBuilder::SHOW = "show";
+[[gnu::init_priority(101)]] std::string ZUBContextBuilder::VIRTUAL_ROUTER =
+    "virtual-router ";
+[[gnu::init_priority(101)]] std::string ZUBContextBuilder::VR_ROOT = "VR";
+[[gnu::init_priority(101)]] std::string ZUBContextBuilder::VR = "vr";
+[[gnu::init_priority(101)]] std::string ZUBContextBuilder::VR_CREATE =
+    "vr-create";
+[[gnu::init_priority(101)]] std::string ZUBContextBuilder::END_CLI = "end";
+[[gnu::init_priority(101)]] std::string ZUBContextBuilder::ROOT_CONTEXT =
+    "root";
+
+ZUBContextBuilder::ZUBContextBuilder() {
+  Context prompt;
+  prompt.pushPrompt("HVB");
+  contextTable_[kPromptKey] = prompt;
+  contextTable_[ROOT_CONTEXT] =
+      Context(ROOT_CONTEXT, ROOT_CONTEXT, END_CLI, true);
+  contextTable_["config"] = Context("config", ROOT_CONTEXT, CONFIG1, true);
+  contextTable_["config-if"] =
+      Context("config-if", "config", "interface", false);
+  contextTable_["config-controller"] =
+      Context("config-controller", "config", "controller", true);
+}
+
+namespace {
+// Appends `command`, behind `prefix` and one blank when the mode takes the
+// prefix and one was given.
+void appendCommand(std::vector<std::string>& out, const Context& context,
+                   const std::string& command, const std::string& prefix) {
+  if (!prefix.empty() && !context.isNoTx()) {
+    out.push_back(prefix + " " + command);
+  } else {
+    out.push_back(command);
+  }
+}
+}  // namespace
+
+int ZUBContextBuilder::getContextCLI(std::vector<std::string>& out,
+                                     const std::string& contextName,
+                                     const std::string& argument,
+                                     const std::string& prefix) const {
+  if (contextName == ROOT_CONTEXT) return 1;
+  if (contextName.empty()) {
+    out.push_back(END_CLI);
+    return 1;
+  }
+
+  auto entry = contextTable_.find(contextName);
+  if (entry == contextTable_.end()) {
+    CliLogHelper(3, "ZUBContextBuilder", __func__, __LINE__)
+        .message("context <" + contextName + "> not in table");
+    return 0;
+  }
+  const Context* current = &entry->second;
+  std::string command = current->getChangeContextCLI();
+  if (!argument.empty()) command += " " + argument;
+  appendCommand(out, *current, command, prefix);
+
+  // Towards the root; the argument belongs to the requested mode only.
+  for (;;) {
+    const std::string next = current->getNextContext();
+    if (next.empty()) return 1;
+    entry = contextTable_.find(next);
+    if (entry == contextTable_.end()) {
+      CliLogHelper(3, "ZUBContextBuilder", __func__, __LINE__)
+          .message("context <" + next + "> not in table");
+      return 0;
+    }
+    current = &entry->second;
+    appendCommand(out, *current, current->getChangeContextCLI(), prefix);
+    if (current->getTopContext() == ROOT_CONTEXT) return 1;
+  }
+}
+
+std::string ZUBContextBuilder::getRootContext() const { return ROOT_CONTEXT; }
+
+std::string ZUBContextBuilder::getRootCLI() const { return END_CLI; }
+
+std::vector<std::string> ZUBContextBuilder::knownContexts() const {
+  std::vector<std::string> names;
+  for (const auto& entry : contextTable_) {
+    if (entry.first != kPromptKey) names.push_back(entry.first);
+  }
+  return names;
+}
+
+}  // namespace ZUB_DEVICE_MEDIATION

@@ -1,0 +1,86 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "context/ZUBContextBuilder.h"
+#include "support/LogCapture.h"
+
+namespace {
+
+using ZUB_DEVICE_MEDIATION::ZUBContextBuilder;
+
+TEST(ZUBContextBuilderGetContextCLI, KnownNamesYieldCommandsTowardsRoot) {
+  struct Case {
+    const char* name;
+    const char* argument;
+    const char* prefix;
+    std::vector<std::string> expected;
+  };
+  const Case cases[] = {
+      {"root", "A", "P", {}},
+      {"", "A", "P", {"end"}},
+      {"config", "", "P", {"configure terminal", "end"}},
+      {"config", "A", "", {"configure terminal A", "end"}},
+      {"config-if", "A", "", {"interface A", "configure terminal", "end"}},
+      {"config-if", "A", "P", {"P interface A", "configure terminal", "end"}},
+      {"config-if", "", "P", {"P interface", "configure terminal", "end"}},
+      {"config-controller",
+       "A",
+       "P",
+       {"controller A", "configure terminal", "end"}},
+      {"prompt", "", "", {""}},
+  };
+  const ZUBContextBuilder builder;
+  LogCapture log;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string("<") + c.name + "> <" + c.argument + "> <" +
+                 c.prefix + ">");
+    std::vector<std::string> out;
+    EXPECT_EQ(builder.getContextCLI(out, c.name, c.argument, c.prefix), 1);
+    EXPECT_EQ(out, c.expected);
+  }
+  EXPECT_TRUE(log.records().empty());
+}
+
+TEST(ZUBContextBuilderGetContextCLI, UnknownNameAppendsNothingAndLogsOnce) {
+  const char* const names[] = {"show",   "root ",   "Root",
+                               "CONFIG", " config", "config-if%s%n"};
+  const ZUBContextBuilder builder;
+  for (const char* name : names) {
+    SCOPED_TRACE(name);
+    LogCapture log;
+    std::vector<std::string> out = {"kept"};
+    EXPECT_EQ(builder.getContextCLI(out, name, "A", "P"), 0);
+    EXPECT_EQ(out, std::vector<std::string>{"kept"});
+    const std::vector<HostLogRecord> records = log.records();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].text,
+              std::string("context <") + name + "> not in table");
+    EXPECT_EQ(records[0].severity, 3u);
+    EXPECT_STREQ(records[0].file, "ZUBContextBuilder");
+    EXPECT_STREQ(records[0].function, "getContextCLI");
+  }
+}
+
+TEST(ZUBContextBuilderGetContextCLI, AppendsAfterExistingEntries) {
+  const ZUBContextBuilder builder;
+  std::vector<std::string> out = {"one", "two"};
+  EXPECT_EQ(builder.getContextCLI(out, "config-if", "eth0", ""), 1);
+  EXPECT_EQ(out, (std::vector<std::string>{"one", "two", "interface eth0",
+                                           "configure terminal", "end"}));
+}
+
+TEST(ZUBContextBuilderKnownContexts, ListsEveryModeButNotThePromptEntry) {
+  const ZUBContextBuilder builder;
+  const std::vector<std::string> names = builder.knownContexts();
+  EXPECT_EQ(names, (std::vector<std::string>{"config", "config-controller",
+                                             "config-if", "root"}));
+  for (const std::string& name : names) {
+    SCOPED_TRACE(name);
+    std::vector<std::string> out;
+    EXPECT_EQ(builder.getContextCLI(out, name, "", ""), 1);
+  }
+}
+
+}  // namespace
