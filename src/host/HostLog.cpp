@@ -58,7 +58,9 @@ std::string hostFormat(const char* format, va_list args) {
   if (format == nullptr) return std::string();
   va_list measure;
   va_copy(measure, args);
-  const int length = std::vsnprintf(nullptr, 0, format, measure);
+  // The analyser cannot see that a va_list parameter was started by the
+  // caller.
+  const int length = std::vsnprintf(nullptr, 0, format, measure);  // NOLINT(clang-analyzer-valist.Uninitialized)
   va_end(measure);
   if (length <= 0) return std::string();
   std::string text(static_cast<size_t>(length), '\0');

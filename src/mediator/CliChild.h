@@ -1,0 +1,49 @@
+#ifndef ZUBDM_MEDIATOR_CLICHILD_H
+#define ZUBDM_MEDIATOR_CLICHILD_H
+
+#include <sys/types.h>
+
+namespace ZUB_DEVICE_MEDIATION {
+
+// Owns one spawned CLI child process until it has been ended and reaped.
+//
+// Where the kernel offers process descriptors the child is held through one,
+// so a signal never reaches a recycled process id and the child's exit can be
+// waited for with poll(). Only this child is ever reaped (never waitpid(-1)),
+// and a host that set SIGCHLD to SIG_IGN is coped with (the kernel reaps).
+// Not thread-safe. Destruction ends and reaps a child still held.
+class CliChild {
+ public:
+  CliChild();
+  ~CliChild();
+  CliChild(const CliChild&) = delete;
+  CliChild& operator=(const CliChild&) = delete;
+
+  // Takes ownership of the child `pid` (ending any child held before).
+  void adopt(pid_t pid);
+  bool held() const { return pid_ > 0; }
+  pid_t pid() const { return pid_; }
+  // Readable once the child has exited; -1 when no descriptor is held.
+  int exitFd() const { return pidfd_; }
+  // True once the child has exited (it is not reaped by this).
+  bool exited() const;
+
+  // Sends SIGTERM, waits up to `graceMs` for the child to end, then sends
+  // SIGKILL, and reaps it. Returns 0 once the child is gone (also when it had
+  // already ended), or the errno of a SIGTERM that could not be delivered
+  // (the child is then still held).
+  int terminate(int graceMs);
+
+ private:
+  int sendSignal(int signal) const;
+  bool waitForExit(int timeoutMs) const;
+  void reap();
+  void release();
+
+  pid_t pid_;
+  int pidfd_;
+};
+
+}  // namespace ZUB_DEVICE_MEDIATION
+
+#endif  // ZUBDM_MEDIATOR_CLICHILD_H

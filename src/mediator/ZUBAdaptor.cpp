@@ -1,0 +1,459 @@
+#include "mediator/ZUBAdaptor.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+#include "common/CliLogHelper.h"
+#include "fifo/SigpipeShield.h"
+#include "mediator/PromptMatcher.h"
+
+extern char** environ;
+
+namespace ZUB_DEVICE_MEDIATION {
+
+constexpr std::chrono::milliseconds ZUBAdaptor::DEFAULT_CONNECT_TIMEOUT;
+constexpr std::chrono::milliseconds ZUBAdaptor::DEFAULT_REPLY_TIMEOUT;
+
+namespace {
+
+const char kLogFile[] = "ZUBAdaptor";
+const char kTableName[] = "/shmem_cl_users";
+const int kTableSize = 1740;
+const char kPipeDir[] = "/tmp/";
+const int kPipeMode = 0667;
+const char kUser[] = "root\r\n";
+const char kPassword[] = "tquvz\r\n";
+const char kLineEnd[] = "\n\r";
+const char kPromptStart[] = "HVB";
+const char kPromptEnd[] = "#";
+const char kRootCommand[] = "end";
+const size_t kReplyReserve = 8192;
+// How long a CLI gets to end after SIGTERM before it is killed.
+const int kTerminateGraceMs = 300;
+// Longest pause between attempts to open the write pipe.
+const int kMaxOpenRetryMs = 20;
+
+int millisecondsUntil(std::chrono::steady_clock::time_point deadline) {
+  const auto left = deadline - std::chrono::steady_clock::now();
+  if (left <= std::chrono::steady_clock::duration::zero()) return 0;
+  // Round up, so a wait never ends just before its deadline.
+  return static_cast<int>(
+      std::chrono::ceil<std::chrono::milliseconds>(left).count());
+}
+
+// What a child whose exec failed would have reported itself.
+void reportExecFailure(int error) {
+  std::fprintf(stderr, "execvp() failed: %s\n", strerror(error));
+  syslog(LOG_ERR, "execvp() failed");
+  syslog(LOG_ERR, "%s", strerror(error));
+}
+
+}  // namespace
+
+ZUBAdaptor::ZUBAdaptor()
+    : connected(false),
+      loggedIn(false),
+      cliUsers(kTableName, kTableSize),
+      cliPid(-1),
+      cliIndex(-1),
+      connectTimeout_(DEFAULT_CONNECT_TIMEOUT),
+      replyTimeout_(DEFAULT_REPLY_TIMEOUT),
+      replyState_(ReplyState::InSync),
+      lateTag_(kPromptStart),
+      readTimedOut_(false) {
+  cliIndex = swmGetFreeCliUserIndex(cliUsers);
+  if (cliIndex == -1) {
+    CliLogHelper(3, kLogFile, __func__, __LINE__).message("No free cli index");
+  }
+}
+
+ZUBAdaptor::~ZUBAdaptor() {
+  if (cliPid != -1) child_.terminate(kTerminateGraceMs);
+  cliUsers.initEntry(cliIndex);
+}
+
+bool ZUBAdaptor::connect() {
+  if (cliIndex == -1) return false;
+  if (isConnected()) return true;
+  if (!createPipes() || !spawnCli() || !openPipes()) return false;
+  connected = true;
+  if (login(kUser, kPassword) == -1) {
+    CliLogHelper(3, kLogFile, __func__, __LINE__).message("Can't login");
+    return false;
+  }
+  return true;
+}
+
+bool ZUBAdaptor::createPipes() {
+  char name[30] = {};
+  std::snprintf(name, sizeof name, "%sclPipeW%d", kPipeDir, cliIndex);
+  if (fifoSend.create(name, kPipeMode) == -1) {
+    CliLogHelper(3, kLogFile, "connect", __LINE__)
+        .message("Can't create write FIFO:%s", name);
+    return false;
+  }
+  std::snprintf(name, sizeof name, "%sclPipeR%d", kPipeDir, cliIndex);
+  if (fifoRecv.create(name, kPipeMode) == -1) {
+    CliLogHelper(3, kLogFile, "connect", __LINE__)
+        .message("Can't create read FIFO:%s", name);
+    return false;
+  }
+  return true;
+}
+
+bool ZUBAdaptor::spawnCli() {
+  // A CLI left running by an earlier failed connect is ended, not orphaned.
+  if (child_.held()) child_.terminate(kTerminateGraceMs);
+  cliPid = swmSpawnCli(cliIndex);
+  if (cliPid == -1) {
+    CliLogHelper(3, kLogFile, "connect", __LINE__)
+        .message("Can't create CLI process");
+    return false;
+  }
+  child_.adopt(cliPid);
+  cliUsers.setPid(cliIndex, cliPid);
+  return true;
+}
+
+bool ZUBAdaptor::openPipes() {
+  // Bytes an earlier CLI left unread must not open the new CLI's stream.
+  fifoRecv.discard_buffer();
+  if (!openWritePipe(Clock::now() + connectTimeout_)) {
+    CliLogHelper(3, kLogFile, "connect", __LINE__).message("Cant open FIFO");
+    return false;
+  }
+  // Non-blocking, the open returns at once; the wait for the CLI's first
+  // bytes is the login's, bounded like every other read.
+  if (fifoRecv.open(nullptr, O_RDONLY | O_NONBLOCK, kPipeMode) == -1) {
+    CliLogHelper(3, kLogFile, "connect", __LINE__).message("Can't open fifo");
+    return false;
+  }
+  return true;
+}
+
+bool ZUBAdaptor::openWritePipe(Clock::time_point deadline) {
+  int pauseMs = 1;
+  for (;;) {
+    if (fifoSend.open(nullptr, O_WRONLY | O_NONBLOCK, kPipeMode) == 0) {
+      return fifoSend.disable(O_NONBLOCK) == 0;
+    }
+    // ENXIO: the CLI has not opened its reading end yet.
+    if (errno != ENXIO || child_.exited()) return false;
+    const int left = millisecondsUntil(deadline);
+    if (left == 0) return false;
+    const int pause = std::min(pauseMs, left);
+    if (child_.exitFd() >= 0) {
+      // Wakes at once when the CLI ends instead of opening its pipe.
+      struct pollfd entry = {child_.exitFd(), POLLIN, 0};
+      poll(&entry, 1, pause);
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(pause));
+    }
+    pauseMs = std::min(pauseMs * 2, kMaxOpenRetryMs);
+  }
+}
+
+int ZUBAdaptor::login(const char* user, const char* password) {
+  if (loggedIn) return 0;
+  std::string text;
+  bool ok = connected && swmExpect(text, "Login:", "") == 0 &&
+            sendLine(user, std::strlen(user));
+  text.clear();
+  ok = ok && swmExpect(text, "Password:", "") == 0 &&
+       sendLine(password, std::strlen(password));
+  text.clear();
+  ok = ok && swmExpect(text, kPromptStart, kPromptEnd) == 0;
+  if (!ok) {
+    CliLogHelper(3, kLogFile, "login", __LINE__).message(" nmsCliLogin: failed!");
+    return -1;
+  }
+  loggedIn = true;
+  return 0;
+}
+
+int ZUBAdaptor::swmExpect(std::string& text, const char* first,
+                          const char* second) {
+  const Clock::time_point deadline = Clock::now() + connectTimeout_;
+  ReadOutcome outcome = readUntil(first, nullptr, 0, deadline);
+  if (outcome == ReadOutcome::Matched) {
+    text.append(first);
+    if (second == nullptr || *second == '\0') return 0;
+    outcome = readUntil(second, &text, MAX_REPLY_SIZE, deadline);
+  }
+  if (outcome != ReadOutcome::Matched) {
+    CliLogHelper(3, kLogFile, __func__, __LINE__).message("read from fifo failed!");
+    return -1;
+  }
+  return 0;
+}
+
+bool ZUBAdaptor::disconnect() {
+  if (cliPid != -1 && !endCli()) {
+    CliLogHelper(3, kLogFile, __func__, __LINE__)
+        .message("Can't disconnect cli mediator");
+    return false;
+  }
+  fifoRecv.remove();
+  fifoSend.remove();
+  connected = false;
+  loggedIn = false;
+  cliPid = -1;
+  replyState_ = ReplyState::InSync;
+  return true;
+}
+
+bool ZUBAdaptor::endCli() {
+  const int error = child_.terminate(kTerminateGraceMs);
+  if (error != 0) {
+    CliLogHelper(3, kLogFile, "swmKillCli", __LINE__)
+        .message("swmKillCli: %s, %d", strerror(error), error);
+    return false;
+  }
+  return true;
+}
+
+bool ZUBAdaptor::restart() {
+  if (!disconnect() || !connect()) {
+    CliLogHelper(3, kLogFile, __func__, __LINE__)
+        .message("Can't restart cli mediator");
+    return false;
+  }
+  return true;
+}
+
+bool ZUBAdaptor::sendLine(const char* text, size_t length) {
+  return fifoSend.send(text, static_cast<unsigned int>(length)) ==
+         static_cast<int>(length);
+}
+
+ZUBAdaptor::ReadOutcome ZUBAdaptor::waitReadable(Clock::time_point deadline) {
+  for (;;) {
+    const int timeout = millisecondsUntil(deadline);
+    struct pollfd entries[2] = {{fifoRecv.get_handle(), POLLIN, 0},
+                                {child_.exitFd(), POLLIN, 0}};
+    const nfds_t count = child_.exitFd() >= 0 ? 2 : 1;
+    const int ready = poll(entries, count, timeout);
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      return ReadOutcome::Failed;
+    }
+    // Readable, closed or in error: the read tells which.
+    if (entries[0].revents != 0) return ReadOutcome::Matched;
+    // The CLI ended without ever writing to (or opening) its pipe.
+    if (count == 2 && entries[1].revents != 0) return ReadOutcome::Failed;
+    if (timeout == 0) return ReadOutcome::TimedOut;
+  }
+}
+
+ZUBAdaptor::ReadOutcome ZUBAdaptor::readUntil(const char* tag, std::string* sink,
+                                              size_t limit,
+                                              Clock::time_point deadline) {
+  PromptMatcher matcher(tag);
+  for (;;) {
+    if (fifoRecv.buffered() == 0) {
+      const ReadOutcome ready = waitReadable(deadline);
+      if (ready != ReadOutcome::Matched) return ready;
+      if (fifoRecv.fill() <= 0) return ReadOutcome::Failed;
+    }
+    size_t available = static_cast<size_t>(fifoRecv.buffered());
+    if (sink != nullptr) {
+      if (sink->size() >= limit) return ReadOutcome::Full;
+      available = std::min(available, limit - sink->size());
+    }
+    const size_t used = matcher.feed(fifoRecv.buffered_data(), available);
+    if (sink != nullptr) sink->append(fifoRecv.buffered_data(), used);
+    fifoRecv.consume(static_cast<int>(used));
+    if (matcher.matched()) return ReadOutcome::Matched;
+  }
+}
+
+bool ZUBAdaptor::send(const std::string& command, CLIResponse& response) {
+  // One shield for the whole exchange instead of one per write.
+  SigpipeShield shield;
+  if (!loggedIn || !discardLateReply() || !isReadyForCommand()) {
+    CliLogHelper(3, kLogFile, __func__, __LINE__).message("Can't send command");
+    return false;
+  }
+  if (!sendLine(command.data(), command.size())) {
+    CliLogHelper(3, kLogFile, __func__, __LINE__).message("Can't send command");
+    return false;
+  }
+  if (!sendLine(kLineEnd, 2)) {
+    CliLogHelper(3, kLogFile, __func__, __LINE__).message("Can't write to pipe");
+    return false;
+  }
+  if (!parseResult(response)) {
+    CliLogHelper(3, kLogFile, __func__, __LINE__)
+        .message("error while parsing response");
+    return false;
+  }
+  return true;
+}
+
+bool ZUBAdaptor::discardLateReply() {
+  if (replyState_ != ReplyState::TimedOut) return true;
+  const Clock::time_point deadline = Clock::now() + replyTimeout_;
+  if (lateTag_ == kPromptStart) {
+    if (readUntil(kPromptStart, nullptr, 0, deadline) != ReadOutcome::Matched)
+      return false;
+    lateTag_ = kPromptEnd;
+  }
+  if (readUntil(kPromptEnd, nullptr, 0, deadline) != ReadOutcome::Matched)
+    return false;
+  replyState_ = ReplyState::InSync;
+  return true;
+}
+
+bool ZUBAdaptor::findTagEnd(std::string& reply, bool& full, const char* tag) {
+  full = false;
+  const ReadOutcome outcome =
+      readUntil(tag, &reply, MAX_REPLY_SIZE, replyDeadline_);
+  if (outcome == ReadOutcome::Full) {
+    full = true;
+    return true;
+  }
+  if (outcome != ReadOutcome::Matched) {
+    readTimedOut_ = outcome == ReadOutcome::TimedOut;
+    CliLogHelper(3, kLogFile, __func__, __LINE__).message("read from fifo failed!");
+    return false;
+  }
+  return true;
+}
+
+bool ZUBAdaptor::parseResult(CLIResponse& response) {
+  replyDeadline_ = Clock::now() + replyTimeout_;
+  readTimedOut_ = false;
+  std::string reply;
+  reply.reserve(kReplyReserve);
+  for (const char* tag : {kPromptStart, kPromptEnd}) {
+    bool ok = true;
+    bool full = true;
+    while (ok && full && reply.size() < MAX_REPLY_SIZE) {
+      ok = findTagEnd(reply, full, tag);
+    }
+    if (!ok) {
+      if (readTimedOut_) {
+        // The rest of this reply is still to come; it is discarded before
+        // the next command so it can never pass for that command's reply.
+        response.setTimeout();
+        replyState_ = ReplyState::TimedOut;
+        lateTag_ = tag;
+      }
+      CliLogHelper(3, kLogFile, __func__, __LINE__)
+          .message("Error reading CLI output");
+      return false;
+    }
+    if (reply.size() >= MAX_REPLY_SIZE) {
+      // A runaway CLI: no prompt to resynchronise on can be trusted.
+      replyState_ = ReplyState::Broken;
+      CliLogHelper(3, kLogFile, __func__, __LINE__)
+          .message("CLI response length exceeds the string object's maximum length");
+      return false;
+    }
+  }
+  storeReply(reply, response);
+  return true;
+}
+
+void ZUBAdaptor::storeReply(std::string& reply, CLIResponse& response) {
+  const size_t prompt = reply.find(kPromptStart);
+  const bool tagged = reply.find('<') != std::string::npos;
+  if (tagged && prompt == 0) {
+    response.setRspContext(reply);
+    return;
+  }
+  response.setRspContext(reply.substr(prompt));
+  std::string error;
+  if (tagged) {
+    reply.resize(prompt);
+    error = checkError(reply);
+    if (error.empty()) {
+      // Only the tagged output is kept; an echoed command before it is not.
+      const size_t start = reply.find('<');
+      reply.erase(0, start == std::string::npos ? reply.size() : start);
+    }
+  } else {
+    error = checkError(reply);
+    reply.resize(prompt);
+  }
+  if (error.empty()) {
+    response.addElement(std::move(reply));
+  } else {
+    response.addError(error);
+  }
+}
+
+std::string ZUBAdaptor::checkError(const std::string& text) {
+  const size_t start = text.find("Error:");
+  if (start == std::string::npos) return std::string();
+  size_t end = text.find(kPromptStart);
+  if (end == std::string::npos || end < start) end = text.size();
+  return text.substr(start, end - start);
+}
+
+bool ZUBAdaptor::setDeviceRootContext(CLIResponse& response) {
+  send(kRootCommand, response);
+  if (response.isTimeout()) {
+    CliLogHelper(3, kLogFile, __func__, __LINE__)
+        .message(std::string("Timeout for waiting cli response after sending CLI: ") +
+                 kRootCommand + " to device WQT");
+    return false;
+  }
+  return response.getError().empty();
+}
+
+int swmSpawnCli(int index) {
+  // Everything is prepared before the child exists; posix_spawnp reports a
+  // failed exec as its result, so the caller learns it at once.
+  char program[] = "cli";
+  char option[] = "-n";
+  char digits[16] = {};
+  std::snprintf(digits, sizeof digits, "%d", index);
+  char* arguments[] = {program, option, digits, nullptr};
+
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  // The CLI starts with no blocked signals and default SIGPIPE and SIGTERM
+  // handling, whatever the calling thread had.
+  sigset_t signals;
+  sigemptyset(&signals);
+  posix_spawnattr_setsigmask(&attributes, &signals);
+  sigaddset(&signals, SIGPIPE);
+  sigaddset(&signals, SIGTERM);
+  posix_spawnattr_setsigdefault(&attributes, &signals);
+  posix_spawnattr_setflags(&attributes,
+                           POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  pid_t pid = -1;
+  const int error =
+      posix_spawnp(&pid, program, nullptr, &attributes, arguments, environ);
+  posix_spawnattr_destroy(&attributes);
+  if (error == 0) return pid;
+
+  CliLogHelper(3, kLogFile, __func__, __LINE__)
+      .message("ERROR:CLI Spawn:idx=%d,errno=%d", index, error);
+  if (error != EAGAIN && error != ENOMEM) reportExecFailure(error);
+  return -1;
+}
+
+bool swmKillCli(int pid) {
+  // kill() with 0 or a negative id would signal whole process groups.
+  if (pid <= 0 || kill(pid, SIGTERM) != 0) {
+    const int error = pid <= 0 ? ESRCH : errno;
+    CliLogHelper(3, kLogFile, __func__, __LINE__)
+        .message("swmKillCli: %s, %d", strerror(error), error);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace ZUB_DEVICE_MEDIATION

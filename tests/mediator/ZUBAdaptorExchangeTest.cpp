@@ -1,0 +1,254 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "mediator/ZUBAdaptor.h"
+#include "result/CLIResponse.h"
+#include "support/MediatorFixture.h"
+#include "support/ScenarioBuilder.h"
+
+using ZUB_DEVICE_MEDIATION::CLIResponse;
+using ZUB_DEVICE_MEDIATION::ZUBAdaptor;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+class ZUBAdaptorExchange : public MediatorFixture {
+ protected:
+  // Starts a logged-in mediator on `scenario`.
+  void start(const std::string& scenario) {
+    sim_->setScenario(scenario);
+    adaptor_.reset(new ZUBAdaptor);
+    ASSERT_TRUE(adaptor_->connect());
+    sim_->clearTranscript();
+    logs_->clear();
+  }
+  void TearDown() override {
+    adaptor_.reset();
+    MediatorFixture::TearDown();
+  }
+
+  std::unique_ptr<ZUBAdaptor> adaptor_;
+};
+
+const Lines kReadFailure = {"read from fifo failed!", "Error reading CLI output",
+                            "error while parsing response"};
+
+}  // namespace
+
+TEST_F(ZUBAdaptorExchange, RepliesAreClassifiedIntoContextOutputAndError) {
+  struct Case {
+    const char* name;
+    std::string reply;
+    std::string context;
+    Lines elements;
+    std::string error;
+  } cases[] = {
+      {"prompt alone", "HVB#", "HVB#", {""}, ""},
+      {"plain output", "line 1\r\nline 2\r\nHVB(config)#", "HVB(config)#",
+       {"line 1\r\nline 2\r\n"}, ""},
+      {"error up to the prompt", "cmd\r\nError: bad input\r\nHVB#", "HVB#", {},
+       "Error: bad input\r\n"},
+      {"tagged output drops the echo", "show x\r\n<SHOW><OBJ id=\"1\"/></SHOW>\r\nHVB#",
+       "HVB#", {"<SHOW><OBJ id=\"1\"/></SHOW>\r\n"}, ""},
+      {"'<' only in the prompt", "text\r\nHVB<a>#", "HVB<a>#", {""}, ""},
+      {"reply starting with the prompt", "HVB<1>#", "HVB<1>#", {}, ""},
+      {"error in tagged output runs to its end", "<a>\r\nError: no\r\nmore\r\nHVB#",
+       "HVB#", {}, "Error: no\r\nmore\r\n"},
+      {"binary bytes and NULs", std::string("\x01\xff\0x\0\r\nHVB#", 9), "HVB#",
+       {std::string("\x01\xff\0x\0\r\n", 7)}, ""},
+  };
+  ScenarioBuilder scenario;
+  for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+    scenario.reply("case" + std::to_string(i), cases[i].reply);
+  }
+  start(scenario.json());
+  for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+    SCOPED_TRACE(cases[i].name);
+    CLIResponse response;
+    ASSERT_TRUE(adaptor_->send("case" + std::to_string(i), response));
+    EXPECT_EQ(response.getRspContext(), cases[i].context);
+    EXPECT_EQ(response.getResponseList(), cases[i].elements);
+    EXPECT_EQ(response.getError(), cases[i].error);
+    EXPECT_FALSE(response.isTimeout());
+  }
+  EXPECT_TRUE(logs_->records().empty());
+}
+
+TEST_F(ZUBAdaptorExchange, BytesAfterThePromptStartTheNextReply) {
+  start(ScenarioBuilder()
+            .reply("early", "out HVB x #tail\r\nHVB#")
+            .reply("spaced", "one\r\nHVB# ")
+            .reply("next", "two\r\nHVB#")
+            .json());
+  CLIResponse response;
+  // "HVB" inside the output ends the reply at the first "#" after it ...
+  ASSERT_TRUE(adaptor_->send("early", response));
+  EXPECT_EQ(response.getRspContext(), "HVB x #");
+  EXPECT_EQ(response.getResponseList(), Lines{"out "});
+  // ... and the rest is read as the start of the next reply.
+  response.clearAll();
+  ASSERT_TRUE(adaptor_->send("spaced", response));
+  EXPECT_EQ(response.getResponseList(), Lines{"tail\r\n"});
+  response.clearAll();
+  ASSERT_TRUE(adaptor_->send("next", response));
+  EXPECT_EQ(response.getResponseList(), Lines{"one\r\n"});
+  response.clearAll();
+  ASSERT_TRUE(adaptor_->send("next", response));
+  EXPECT_EQ(response.getResponseList(), Lines{" two\r\n"});
+}
+
+TEST_F(ZUBAdaptorExchange, RepliesAccumulateUntilTheCallerClears) {
+  start(ScenarioBuilder()
+            .reply("a", "Error: a\r\nHVB#")
+            .reply("b", "Error: b\r\nHVB(config)#")
+            .reply("c", "text\r\nHVB#")
+            .json());
+  CLIResponse response;
+  for (const char* command : {"a", "b", "c"}) ASSERT_TRUE(adaptor_->send(command, response));
+  EXPECT_EQ(response.getError(), "Error: a\r\n ; Error: b\r\n");
+  EXPECT_EQ(response.getResponseList(), Lines{"text\r\n"});
+  EXPECT_EQ(response.getRspContext(), "HVB#");
+}
+
+TEST_F(ZUBAdaptorExchange, CommandLinesReachTheCliWholeAndInOrder) {
+  start("");
+  CLIResponse response;
+  ASSERT_TRUE(adaptor_->send("configure terminal", response));
+  ASSERT_TRUE(adaptor_->send("", response));
+  ASSERT_TRUE(adaptor_->send("end", response));
+  EXPECT_EQ(sim_->transcript(), (Lines{"configure terminal", "", "end"}));
+  EXPECT_EQ(response.getRspContext(), "HVB#");
+}
+
+TEST_F(ZUBAdaptorExchange, PromptSplitAcrossSmallWritesIsFound) {
+  start(ScenarioBuilder()
+            .reply("slow", "<SHOW></SHOW>\r\nHVB(config-if)#", true, R"("write_chunk": 1)")
+            .json());
+  CLIResponse response;
+  ASSERT_TRUE(adaptor_->send("slow", response));
+  EXPECT_EQ(response.getRspContext(), "HVB(config-if)#");
+  EXPECT_EQ(response.getResponseList(), Lines{"<SHOW></SHOW>\r\n"});
+}
+
+TEST_F(ZUBAdaptorExchange, EndOfFileMidReplyLeavesTheResponseUntouched) {
+  start(ScenarioBuilder()
+            .reply("dies", "partial output\r\n", false, R"("fault": "die_mid_reply")")
+            .json());
+  CLIResponse response;
+  response.setRspContext("before");
+  EXPECT_FALSE(adaptor_->send("dies", response));
+  EXPECT_EQ(logs_->texts(), kReadFailure);
+  EXPECT_EQ(response.getRspContext(), "before");
+  EXPECT_TRUE(response.isRspListEmpty());
+  EXPECT_FALSE(response.isTimeout());
+  // The mediator stays logged in; later commands fail the same way.
+  EXPECT_TRUE(adaptor_->isLoggedIn());
+  EXPECT_FALSE(adaptor_->send("end", response));
+  EXPECT_TRUE(adaptor_->restart());
+  EXPECT_TRUE(adaptor_->send("end", response));
+}
+
+TEST_F(ZUBAdaptorExchange, LateReplyAfterTimeOutIsNeverTakenForTheNextOne) {
+  start(ScenarioBuilder()
+            .reply("slow", "late output\r\nHVB#", true, R"("delay_ms": 700)")
+            .reply("quick", "quick output\r\nHVB#")
+            .json());
+  adaptor_->setReplyTimeout(std::chrono::milliseconds(200));
+  CLIResponse response;
+  const Clock::time_point start = Clock::now();
+  EXPECT_FALSE(adaptor_->send("slow", response));
+  EXPECT_LT(elapsedMs(start), 600);
+  EXPECT_TRUE(response.isTimeout());
+  EXPECT_EQ(logs_->texts(), kReadFailure);
+  EXPECT_FALSE(adaptor_->setDeviceRootContext(response));
+  EXPECT_TRUE(logs_->contains(
+      "Timeout for waiting cli response after sending CLI: end to device WQT"));
+
+  // Once the late reply has come, the next command gets its own reply.
+  adaptor_->setReplyTimeout(std::chrono::milliseconds(3000));
+  response.clearAll();
+  ASSERT_TRUE(adaptor_->send("quick", response));
+  EXPECT_EQ(response.getResponseList(), Lines{"quick output\r\n"});
+}
+
+TEST_F(ZUBAdaptorExchange, HungCliTimesOutAndCommandsAreRefusedUntilItAnswers) {
+  start(ScenarioBuilder()
+            .reply("hangs", "half\r\n", false, R"("fault": "hang")")
+            .json());
+  adaptor_->setReplyTimeout(std::chrono::milliseconds(200));
+  CLIResponse response;
+  EXPECT_FALSE(adaptor_->send("hangs", response));
+  EXPECT_TRUE(response.isTimeout());
+  logs_->clear();
+  EXPECT_FALSE(adaptor_->send("end", response));
+  EXPECT_EQ(logs_->texts(), Lines{"Can't send command"});
+  EXPECT_EQ(sim_->transcript(), Lines{"hangs"}) << "nothing written while out of step";
+  EXPECT_TRUE(adaptor_->restart());
+  EXPECT_TRUE(adaptor_->send("end", response));
+}
+
+TEST_F(ZUBAdaptorExchange, EndlessReplyIsCappedAndTheMediatorWaitsForRestart) {
+  start(ScenarioBuilder()
+            .reply("flood", std::string(4096, 'x') + "\r\n", false, R"("fault": "endless")")
+            .json());
+  CLIResponse response;
+  const long before = ProcessState::residentKiB();
+  EXPECT_FALSE(adaptor_->send("flood", response));
+  EXPECT_TRUE(logs_->contains(
+      "CLI response length exceeds the string object's maximum length"));
+  EXPECT_TRUE(response.isRspListEmpty());
+  // The cap's buffer is gone again once the call has returned.
+  EXPECT_LT(ProcessState::residentKiB() - before, 64 * 1024);
+  logs_->clear();
+  EXPECT_FALSE(adaptor_->send("end", response));
+  EXPECT_EQ(logs_->texts(), Lines{"Can't send command"});
+  EXPECT_TRUE(adaptor_->restart());
+  EXPECT_TRUE(adaptor_->send("end", response));
+}
+
+TEST_F(ZUBAdaptorExchange, SendingRequiresALogin) {
+  ZUBAdaptor adaptor;
+  CLIResponse response;
+  EXPECT_FALSE(adaptor.send("show version", response));
+  EXPECT_EQ(logs_->texts(), Lines{"Can't send command"});
+}
+
+TEST_F(ZUBAdaptorExchange, RootContextReportsTheCliError) {
+  start(ScenarioBuilder().reply("end", "Error: cannot leave\r\nHVB(config)#").json());
+  CLIResponse response;
+  EXPECT_FALSE(adaptor_->setDeviceRootContext(response));
+  EXPECT_EQ(response.getError(), "Error: cannot leave\r\n");
+  EXPECT_FALSE(response.isTimeout());
+}
+
+TEST_F(ZUBAdaptorExchange, CliExitingMidSessionNeverKillsTheHost) {
+  start(ScenarioBuilder().reply("bye", "", true, R"("fault": "exit")").json());
+  CLIResponse response;
+  EXPECT_FALSE(adaptor_->send("bye", response));
+  // Writing to the pipe of a CLI that has gone raises no SIGPIPE here.
+  for (int i = 0; i < 3; ++i) EXPECT_FALSE(adaptor_->send("end", response));
+  EXPECT_TRUE(adaptor_->disconnect());
+}
+
+TEST(ZUBAdaptorCheckError, ErrorTextRunsFromErrorToThePromptOrTheEnd) {
+  struct Case {
+    const char* text;
+    const char* expected;
+  } cases[] = {
+      {"no problem HVB#", ""},
+      {"x Error: bad\r\nHVB#", "Error: bad\r\n"},
+      {"Error: at end", "Error: at end"},
+      {"HVB# then Error: late", "Error: late"},
+      {"Error:Error: twice HVB", "Error:Error: twice "},
+  };
+  UserTableGuard table;
+  ZUBAdaptor adaptor;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(adaptor.checkError(c.text), c.expected);
+  }
+}

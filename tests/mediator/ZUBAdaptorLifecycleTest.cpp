@@ -1,0 +1,213 @@
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "mediator/ZUBAdaptor.h"
+#include "support/MediatorFixture.h"
+
+using ZUB_DEVICE_MEDIATION::ZUBAdaptor;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+const int kEntry = 116;
+
+bool isOurPipe(const std::string& path) {
+  struct stat status;
+  return lstat(path.c_str(), &status) == 0 && S_ISFIFO(status.st_mode) &&
+         (status.st_mode & 0007) == 0 && status.st_uid == geteuid();
+}
+
+bool exists(const std::string& path) {
+  struct stat status;
+  return lstat(path.c_str(), &status) == 0;
+}
+
+int pidInSlot(const std::vector<unsigned char>& table, int slot) {
+  int pid;
+  std::memcpy(&pid, table.data() + slot * kEntry + 72, sizeof pid);
+  return pid;
+}
+
+class ZUBAdaptorLifecycle : public MediatorFixture {};
+
+}  // namespace
+
+TEST_F(ZUBAdaptorLifecycle, ConnectLogsInAndDisconnectTakesItAllDown) {
+  {
+    ZUBAdaptor adaptor;
+    ASSERT_EQ(adaptor.getCliIndex(), 0);
+    EXPECT_FALSE(adaptor.isConnected());
+    ASSERT_TRUE(adaptor.connect());
+    EXPECT_TRUE(adaptor.isConnected());
+    EXPECT_TRUE(adaptor.isLoggedIn());
+    EXPECT_TRUE(isOurPipe("/tmp/clPipeW0"));
+    EXPECT_TRUE(isOurPipe("/tmp/clPipeR0"));
+    EXPECT_EQ(pidInSlot(table_.read(), 0), adaptor.getCliPid());
+    EXPECT_EQ(sim_->transcript(), std::vector<std::string>{"LOGIN root"});
+
+    // Already connected: nothing is written or started.
+    const int pid = adaptor.getCliPid();
+    EXPECT_TRUE(adaptor.connect());
+    EXPECT_EQ(adaptor.getCliPid(), pid);
+    EXPECT_EQ(adaptor.login("x", "y"), 0);
+    EXPECT_EQ(sim_->transcript().size(), 1u);
+
+    EXPECT_TRUE(adaptor.disconnect());
+    EXPECT_FALSE(adaptor.isConnected());
+    EXPECT_FALSE(adaptor.isLoggedIn());
+    EXPECT_EQ(adaptor.getCliPid(), -1);
+    EXPECT_FALSE(exists("/tmp/clPipeW0"));
+    EXPECT_FALSE(exists("/tmp/clPipeR0"));
+    EXPECT_TRUE(ProcessState::noChildren());
+    EXPECT_EQ(table_.read()[4], 1) << "the slot stays reserved";
+    EXPECT_TRUE(adaptor.disconnect()) << "nothing recorded: nothing to signal";
+
+    ASSERT_TRUE(adaptor.restart());
+    EXPECT_EQ(adaptor.getCliIndex(), 0);
+    EXPECT_TRUE(adaptor.isLoggedIn());
+  }
+  const std::vector<unsigned char> table = table_.read();
+  EXPECT_EQ(std::vector<unsigned char>(table.begin(), table.begin() + kEntry),
+            std::vector<unsigned char>(kEntry, 0));
+  EXPECT_TRUE(logs_->records().empty());
+}
+
+TEST_F(ZUBAdaptorLifecycle, PipeNamesCarryTheSlotIndex) {
+  std::vector<unsigned char> bytes(UserTableGuard::SIZE, 0);
+  for (int slot = 0; slot < 14; ++slot) bytes[slot * kEntry + 4] = 1;
+  table_.write(bytes);
+  ZUBAdaptor adaptor;
+  ASSERT_EQ(adaptor.getCliIndex(), 14);
+  ASSERT_TRUE(adaptor.connect());
+  EXPECT_TRUE(isOurPipe("/tmp/clPipeW14"));
+  EXPECT_TRUE(isOurPipe("/tmp/clPipeR14"));
+}
+
+TEST_F(ZUBAdaptorLifecycle, AtMostThreeMediatorsHoldSlots) {
+  std::vector<std::unique_ptr<ZUBAdaptor>> holders;
+  for (int i = 0; i < 3; ++i) holders.emplace_back(new ZUBAdaptor);
+  EXPECT_EQ(holders[2]->getCliIndex(), 2);
+  const std::vector<unsigned char> before = table_.read();
+  {
+    ZUBAdaptor fourth;
+    EXPECT_EQ(fourth.getCliIndex(), -1);
+    EXPECT_EQ(logs_->count("No free cli index"), 1);
+    logs_->clear();
+    EXPECT_FALSE(fourth.connect());
+    EXPECT_TRUE(logs_->records().empty());
+  }
+  EXPECT_EQ(table_.read(), before) << "a mediator without slot frees none";
+  holders.clear();
+  EXPECT_EQ(table_.read(), std::vector<unsigned char>(UserTableGuard::SIZE, 0));
+}
+
+TEST_F(ZUBAdaptorLifecycle, ConnectFaultsFailPromptlyAndRestartRecovers) {
+  struct Case {
+    const char* name;
+    const char* scenario;  // null: the CLI is not on PATH at all
+    bool connected;        // after the failed connect
+    std::vector<std::string> lastMessages;
+  } cases[] = {
+      {"CLI missing from PATH", nullptr, false,
+       {"ERROR:CLI Spawn:idx=0,errno=2", "Can't create CLI process"}},
+      {"CLI exits before opening the pipes", R"({"fault":"exit_at_once"})", false,
+       {"Cant open FIFO"}},
+      // Depending on timing the user line is still written or fails.
+      {"CLI exits at Login:", R"({"fault":"exit_at_login"})", true,
+       {" nmsCliLogin: failed!", "Can't login"}},
+      {"CLI never prompts", R"({"fault":"never_prompt"})", true,
+       {"read from fifo failed!", " nmsCliLogin: failed!", "Can't login"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ZUBAdaptor adaptor;
+    adaptor.setConnectTimeout(std::chrono::milliseconds(500));
+    const char* path = getenv("PATH");
+    const std::string savedPath = path ? path : "";
+    if (c.scenario == nullptr) {
+      setenv("PATH", "/nonexistent", 1);
+    } else {
+      sim_->setScenario(c.scenario);
+    }
+    logs_->clear();
+    const Clock::time_point start = Clock::now();
+    EXPECT_FALSE(adaptor.connect());
+    EXPECT_LT(elapsedMs(start), 2000);
+    setenv("PATH", savedPath.c_str(), 1);
+    EXPECT_EQ(adaptor.isConnected(), c.connected);
+    EXPECT_FALSE(adaptor.isLoggedIn());
+    const std::vector<std::string> texts = logs_->texts();
+    ASSERT_GE(texts.size(), c.lastMessages.size());
+    EXPECT_EQ(std::vector<std::string>(texts.end() - c.lastMessages.size(), texts.end()),
+              c.lastMessages);
+
+    sim_->setScenario("");
+    EXPECT_TRUE(adaptor.restart());
+    EXPECT_TRUE(adaptor.isLoggedIn());
+  }
+}
+
+TEST_F(ZUBAdaptorLifecycle, RepeatedFailedConnectsLeaveNoCliBehind) {
+  sim_->setScenario(R"({"fault":"never_prompt"})");
+  ZUBAdaptor adaptor;
+  adaptor.setConnectTimeout(std::chrono::milliseconds(200));
+  EXPECT_FALSE(adaptor.connect());
+  EXPECT_FALSE(adaptor.connect() && adaptor.isLoggedIn());
+  EXPECT_TRUE(adaptor.disconnect());
+  // A failed open leaves the CLI recorded; a second connect ends it before
+  // starting the next one.
+  sim_->setScenario(R"({"fault":"exit_at_once"})");
+  EXPECT_FALSE(adaptor.connect());
+  EXPECT_FALSE(adaptor.connect());
+  EXPECT_TRUE(adaptor.disconnect());
+  EXPECT_TRUE(ProcessState::noChildren());
+}
+
+TEST_F(ZUBAdaptorLifecycle, CliKilledWhileIdleIsReapedAndReplaced) {
+  ZUBAdaptor adaptor;
+  ASSERT_TRUE(adaptor.connect());
+  const int pid = adaptor.getCliPid();
+  ASSERT_EQ(kill(pid, SIGKILL), 0);
+  EXPECT_TRUE(adaptor.restart());
+  EXPECT_NE(adaptor.getCliPid(), pid);
+  EXPECT_TRUE(adaptor.isLoggedIn());
+  EXPECT_EQ(logs_->count("Can't disconnect cli mediator"), 0);
+}
+
+TEST_F(ZUBAdaptorLifecycle, HostIgnoringSigchldIsCopedWith) {
+  struct sigaction ignore = {}, old = {};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGCHLD, &ignore, &old);
+  {
+    ZUBAdaptor adaptor;
+    EXPECT_TRUE(adaptor.connect());
+    EXPECT_TRUE(adaptor.restart());
+    EXPECT_TRUE(adaptor.disconnect());
+  }
+  sigaction(SIGCHLD, &old, nullptr);
+}
+
+TEST_F(ZUBAdaptorLifecycle, PlantedPipePathIsRefusedAndItsTargetUntouched) {
+  const std::string target = "/tmp/zubdm-planted-target";
+  std::ofstream(target) << "keep";
+  ASSERT_EQ(symlink(target.c_str(), "/tmp/clPipeW0"), 0);
+  {
+    ZUBAdaptor adaptor;
+    EXPECT_FALSE(adaptor.connect());
+    EXPECT_EQ(logs_->texts(),
+              std::vector<std::string>{"Can't create write FIFO:/tmp/clPipeW0"});
+  }
+  std::ifstream file(target);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "keep");
+  unlink("/tmp/clPipeW0");
+  unlink(target.c_str());
+}

@@ -1,0 +1,23 @@
+#include "support/MediatorFixture.h"
+
+void MediatorFixture::SetUp() {
+  ASSERT_TRUE(ProcessState::cliPipeFiles().empty())
+      << "pipe files left from elsewhere: " << ProcessState::cliPipeFiles()[0];
+  sim_.reset(new SimulatorEnvironment());
+  logs_.reset(new LogCapture());
+  descriptorsBefore_ = ProcessState::openDescriptors();
+}
+
+void MediatorFixture::TearDown() {
+  EXPECT_EQ(ProcessState::openDescriptors(), descriptorsBefore_);
+  EXPECT_TRUE(ProcessState::noChildren());
+  EXPECT_TRUE(ProcessState::cliPipeFiles().empty());
+  logs_.reset();
+  sim_.reset();
+}
+
+long MediatorFixture::elapsedMs(std::chrono::steady_clock::time_point start) {
+  return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                               std::chrono::steady_clock::now() - start)
+                               .count());
+}
