@@ -1,0 +1,62 @@
+#ifndef ZUBDM_TOOLS_CLI_SIM_SCENARIO_H
+#define ZUBDM_TOOLS_CLI_SIM_SCENARIO_H
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+
+#include "Mode.h"
+
+// Faults that act before or right after the login.
+enum class StartFault {
+  kNone,
+  kExitAtOnce,
+  kExitAtLogin,
+  kNeverPrompt,
+  kExitAfterLogin
+};
+
+// Faults that act while one command is answered.
+enum class ReplyFault {
+  kNone,
+  kDieMidReply,
+  kCloseOutput,
+  kHang,
+  kEndless,
+  kExit
+};
+
+// A canned reply for one exact command text.
+struct ReplySpec {
+  std::string bytes;  // written `repeat` times
+  std::uint64_t repeat = 1;
+  bool raw = false;            // true: no prompt after the reply
+  unsigned delayMs = 0;        // pause before replying
+  std::size_t writeChunk = 0;  // >0: write in pieces of this size
+  ReplyFault fault = ReplyFault::kNone;
+  std::optional<Mode> thenMode;  // mode to switch to before the prompt
+};
+
+// What a scenario file asks of the simulator. Everything defaults to the
+// built-in behaviour, so an empty object is a valid scenario.
+class Scenario {
+ public:
+  // Reads and checks the JSON file at `path`. Unknown keys and values of the
+  // wrong type are rejected, so a typing mistake does not pass silently.
+  // Returns false with a message in `error`; the scenario is then unchanged.
+  bool load(const std::string& path, std::string& error);
+
+  // The canned reply for `command`, or null when the built-in one applies.
+  const ReplySpec* find(const std::string& command) const;
+
+  StartFault fault = StartFault::kNone;
+  bool echo = false;
+  std::string promptSuffix;
+  unsigned loginDelayMs = 0;
+  std::string transcriptPath;
+  std::map<std::string, ReplySpec> commands;
+};
+
+#endif  // ZUBDM_TOOLS_CLI_SIM_SCENARIO_H
