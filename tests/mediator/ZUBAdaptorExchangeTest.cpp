@@ -58,7 +58,7 @@ TEST_F(ZUBAdaptorExchange, RepliesAreClassifiedIntoContextOutputAndError) {
       {"reply starting with the prompt", "HVB<1>#", "HVB<1>#", {}, ""},
       {"error in tagged output runs to its end", "<a>\r\nError: no\r\nmore\r\nHVB#",
        "HVB#", {}, "Error: no\r\nmore\r\n"},
-      {"binary bytes and NULs", std::string("\x01\xff\0x\0\r\nHVB#", 9), "HVB#",
+      {"binary bytes and NULs", std::string("\x01\xff\0x\0\r\nHVB#", 11), "HVB#",
        {std::string("\x01\xff\0x\0\r\n", 7)}, ""},
   };
   ScenarioBuilder scenario;
