@@ -14,5 +14,8 @@
 #include "common/QorToString.h"
 #include "host/HostLog.h"
 #include "host/StringTokenizer.h"
+#include "host/XmlDom.h"
+#include "result/CliDomTree.h"
+#include "result/ZubTokenParser.h"
 
 #endif  // ZUBDM_ZUBDM_H

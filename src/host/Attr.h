@@ -1,0 +1,26 @@
+#ifndef ZUBDM_HOST_ATTR_H
+#define ZUBDM_HOST_ATTR_H
+
+#include <string>
+
+#include "host/Node.h"
+
+namespace TAV {
+namespace XML {
+
+// An attribute of an element, as reached through its attribute map.
+class Attr : public Node {
+ public:
+  virtual std::string getName() const = 0;
+  // The value with character and entity references already replaced.
+  virtual std::string getValue() const = 0;
+
+ protected:
+  Attr() = default;
+  ~Attr() = default;
+};
+
+}  // namespace XML
+}  // namespace TAV
+
+#endif  // ZUBDM_HOST_ATTR_H

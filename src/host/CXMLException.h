@@ -1,0 +1,27 @@
+#ifndef ZUBDM_HOST_CXMLEXCEPTION_H
+#define ZUBDM_HOST_CXMLEXCEPTION_H
+
+#include <exception>
+#include <string>
+
+namespace TAV {
+namespace XML {
+
+// Thrown by DOMBuilder when its input is not a well-formed, acceptable
+// document or cannot be read.
+class CXMLException : public std::exception {
+ public:
+  explicit CXMLException(std::string message);
+
+  // What went wrong and, for parse errors, where: "... at line L, column C".
+  std::string GetMsg() const { return message_; }
+  const char* what() const noexcept override { return message_.c_str(); }
+
+ private:
+  std::string message_;
+};
+
+}  // namespace XML
+}  // namespace TAV
+
+#endif  // ZUBDM_HOST_CXMLEXCEPTION_H

@@ -1,0 +1,229 @@
+#include "host/DOMDocument.h"
+
+#include <sys/mman.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <type_traits>
+
+namespace TAV {
+namespace XML {
+
+namespace {
+
+// Every node and record holds pointers and sizes only.
+constexpr std::size_t kAlign = alignof(void*);
+constexpr std::size_t kFirstBlock = 16 * 1024;
+constexpr std::size_t kLargestBlock = 4 * 1024 * 1024;
+// Blocks of this size and more are mapped on their own and, where the
+// system allows, backed by huge pages: a large document then takes one page
+// fault per 2 MiB instead of one per 4 KiB.
+constexpr std::size_t kHugePage = 2 * 1024 * 1024;
+
+std::size_t roundUp(std::size_t size, std::size_t unit) {
+  return (size + unit - 1) / unit * unit;
+}
+
+}  // namespace
+
+static_assert(std::is_trivially_destructible<DOMDocument::ChildNode>::value,
+              "nodes are freed with their block, without destruction");
+static_assert(alignof(DOMDocument::ChildNode) <= kAlign,
+              "blocks are carved at pointer alignment");
+
+DOMDocument::DOMDocument() = default;
+
+DOMDocument::~DOMDocument() {
+  for (const Block& block : blocks_) {
+    if (block.mapped) {
+      munmap(block.start, block.size);
+    } else {
+      std::free(block.start);
+    }
+  }
+}
+
+void* DOMDocument::allocateBlock(std::size_t size) {
+  Block block{nullptr, size, size >= kHugePage};
+  if (block.mapped) {
+    // Map one huge page more than needed and cut the ends so that the
+    // block starts on a huge-page boundary.
+    const std::size_t span = size + kHugePage;
+    void* area = mmap(nullptr, span, PROT_READ | PROT_WRITE,
+                      MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (area == MAP_FAILED) throw std::bad_alloc();
+    char* base = static_cast<char*>(area);
+    char* start = reinterpret_cast<char*>(
+        roundUp(reinterpret_cast<std::uintptr_t>(base), kHugePage));
+    if (start != base) munmap(base, start - base);
+    if (start + size != base + span) {
+      munmap(start + size, base + span - (start + size));
+    }
+    // Advice only: without huge pages the block works the same, slower.
+    madvise(start, size, MADV_HUGEPAGE);
+    block.start = start;
+  } else {
+    block.start = std::malloc(size);
+    if (block.start == nullptr) throw std::bad_alloc();
+  }
+  try {
+    blocks_.push_back(block);
+  } catch (...) {
+    if (block.mapped) {
+      munmap(block.start, size);
+    } else {
+      std::free(block.start);
+    }
+    throw;
+  }
+  return block.start;
+}
+
+void* DOMDocument::allocate(std::size_t size) {
+  if (size > SIZE_MAX / 2) throw std::bad_alloc();
+  size = roundUp(size, kAlign);
+  if (size > left_) {
+    const std::size_t growth =
+        std::min(kLargestBlock,
+                 kFirstBlock << std::min<std::size_t>(blocks_.size(), 16));
+    // An oversized request gets a block of its own size. Mapped blocks are
+    // whole huge pages, so that both their ends can be unmapped.
+    std::size_t blockSize = std::max(growth, size);
+    if (blockSize >= kHugePage) blockSize = roundUp(blockSize, kHugePage);
+    next_ = static_cast<char*>(allocateBlock(blockSize));
+    left_ = blockSize;
+  }
+  void* result = next_;
+  next_ += size;
+  left_ -= size;
+  return result;
+}
+
+Node* DOMDocument::getFirstChild() const { return firstChild_; }
+
+const char* DOMDocument::store(const char* data, std::size_t length) {
+  char* copy = static_cast<char*>(allocate(length + 1));
+  std::memcpy(copy, data, length);
+  copy[length] = '\0';
+  return copy;
+}
+
+const char* DOMDocument::storeName(const char* name) {
+  // XML names are never empty, so name[1] is at worst the terminator.
+  const auto first = static_cast<unsigned char>(name[0]);
+  const auto second = static_cast<unsigned char>(first ? name[1] : 0);
+  const char*& recent = recentNames_[(first * 31 + second) % kNameCache];
+  if (recent != nullptr) {
+    // Names are short: a plain loop beats a call to strcmp.
+    const char* a = recent;
+    const char* b = name;
+    while (*a == *b && *a != '\0') {
+      ++a;
+      ++b;
+    }
+    if (*a == *b) return recent;
+  }
+  recent = store(name, std::strlen(name));
+  return recent;
+}
+
+DOMDocument::ChildNode* DOMDocument::createElement(const char* name,
+                                                   const char** attributes) {
+  std::size_t count = 0;
+  while (attributes[2 * count] != nullptr) ++count;
+  // Maps count their attributes in unsigned int.
+  if (count > UINT_MAX) throw std::bad_alloc();
+
+  AttributeList* list = nullptr;
+  if (count != 0) {
+    // The list, its records and the values share one run of the block.
+    std::size_t size = sizeof(AttributeList) + count * sizeof(AttributeRecord);
+    for (std::size_t i = 0; i < count; ++i) {
+      size += std::strlen(attributes[2 * i + 1]) + 1;
+    }
+    list = static_cast<AttributeList*>(allocate(size));
+    list->document = this;
+    list->count = count;
+    auto* records = reinterpret_cast<AttributeRecord*>(list + 1);
+    char* values = reinterpret_cast<char*>(records + count);
+    for (std::size_t i = 0; i < count; ++i) {
+      records[i].name = storeName(attributes[2 * i]);
+      records[i].value = values;
+      values = stpcpy(values, attributes[2 * i + 1]) + 1;
+    }
+  }
+  return new (allocate(sizeof(ChildNode)))
+      ChildNode(ELEMENT_NODE, storeName(name), list);
+}
+
+DOMDocument::ChildNode* DOMDocument::createCharacterNode(NodeType type,
+                                                         const char* data,
+                                                         std::size_t length) {
+  const char* text = store(data, length);
+  return new (allocate(sizeof(ChildNode))) ChildNode(type, text, length);
+}
+
+std::string DOMDocument::ChildNode::getNodeName() const {
+  if (type_ == ELEMENT_NODE) return name_;
+  return type_ == COMMENT_NODE ? "#comment" : "#text";
+}
+
+std::string DOMDocument::ChildNode::getNodeValue() const {
+  if (type_ == ELEMENT_NODE) return std::string();
+  return std::string(text_, length_);
+}
+
+NamedNodeMap* DOMDocument::ChildNode::getAttributes() {
+  if (type_ != ELEMENT_NODE) return nullptr;
+  return AttributeMap::create(attributes_);
+}
+
+// A map and its items share one allocation: the items follow the map.
+DOMDocument::AttributeMap* DOMDocument::AttributeMap::create(
+    const AttributeList* list) {
+  const unsigned int count =
+      list != nullptr ? static_cast<unsigned int>(list->count) : 0;
+  const std::size_t offset = roundUp(sizeof(AttributeMap), alignof(Item));
+  void* memory = ::operator new(offset + count * sizeof(Item), std::nothrow);
+  if (memory == nullptr) return nullptr;
+  auto* map = new (memory)
+      AttributeMap(list != nullptr ? list->document : nullptr, count);
+  Item* items = map->items();
+  for (unsigned int i = 0; i < count; ++i) {
+    new (&items[i]) Item();
+    items[i].record_ = &list->records()[i];
+  }
+  return map;
+}
+
+DOMDocument::AttributeMap::AttributeMap(DOMDocument* document,
+                                        unsigned int count)
+    : document_(document), count_(count) {
+  if (document_ != nullptr) document_->addRef();
+}
+
+DOMDocument::AttributeMap::~AttributeMap() {
+  if (document_ != nullptr) document_->release();
+}
+
+void DOMDocument::AttributeMap::dispose() {
+  this->~AttributeMap();  // items are trivially destructible
+  ::operator delete(static_cast<void*>(this));
+}
+
+DOMDocument::AttributeMap::Item* DOMDocument::AttributeMap::items() const {
+  const std::size_t offset = roundUp(sizeof(AttributeMap), alignof(Item));
+  return reinterpret_cast<Item*>(
+      reinterpret_cast<char*>(const_cast<AttributeMap*>(this)) + offset);
+}
+
+Attr* DOMDocument::AttributeMap::item(unsigned int index) const {
+  return index < count_ ? &items()[index] : nullptr;
+}
+
+}  // namespace XML
+}  // namespace TAV

@@ -1,0 +1,158 @@
+#include "result/CliDomTree.h"
+
+#include <istream>
+#include <streambuf>
+#include <string_view>
+
+#include "common/QorErrHelper.h"
+#include "common/QorLogHelper.h"
+
+using TAV::XML::Node;
+
+namespace {
+
+const char kShowStart[] = "<SHOW";
+const char kShowEnd[] = "</SHOW>";
+const char kBlanks[] = " \t\n\r";
+
+// Lets the parser read the show document in place, where it lies in the
+// collected output, so that a large output is copied once (into the parser)
+// rather than twice.
+class OutputReader : public std::streambuf {
+ public:
+  OutputReader(char* begin, char* end) { setg(begin, begin, end); }
+
+ protected:
+  pos_type seekoff(off_type offset, std::ios_base::seekdir direction,
+                   std::ios_base::openmode which) override {
+    const off_type size = egptr() - eback();
+    off_type base = 0;
+    if (direction == std::ios_base::cur) base = gptr() - eback();
+    if (direction == std::ios_base::end) base = size;
+    if ((which & std::ios_base::in) == 0 || offset < -base ||
+        offset > size - base) {
+      return pos_type(off_type(-1));
+    }
+    setg(eback(), eback() + base + offset, egptr());
+    return pos_type(base + offset);
+  }
+
+  pos_type seekpos(pos_type position, std::ios_base::openmode which) override {
+    return seekoff(off_type(position), std::ios_base::beg, which);
+  }
+};
+
+}  // namespace
+
+CliDomTree::CliDomTree() : document_(nullptr) {}
+
+CliDomTree::~CliDomTree() {
+  if (document_ != nullptr) document_->release();
+}
+
+void CliDomTree::add_cli_output(const std::string& text) { text_ += text; }
+
+void CliDomTree::parse_cli(QOR_error& error) {
+  // The document runs from the first "<SHOW" (or the start) to the end of
+  // the first "</SHOW>" after it (or the end). The output is emptied below,
+  // so the document is not cut out but read where it lies.
+  std::string::size_type start = text_.find(kShowStart);
+  if (start == std::string::npos) start = 0;
+  std::string::size_type end = text_.find(kShowEnd, start);
+  end = end == std::string::npos ? text_.size() : end + sizeof(kShowEnd) - 1;
+  const std::string_view document(text_.data() + start, end - start);
+
+  if (document.find_first_not_of(kBlanks) != std::string_view::npos) {
+    OutputReader reader(&text_[start], &text_[0] + end);
+    std::istream stream(&reader);
+    TAV::XML::CInputSource source(&stream);
+    TAV::XML::DOMBuilder builder(nullptr);
+    if (document_ != nullptr) {
+      document_->release();
+      document_ = nullptr;
+    }
+    try {
+      document_ = builder.parseDOMInputSource(&source);
+    } catch (const TAV::XML::CXMLException& e) {
+      QorErrHelper(QOR_XML_PARSE_ERROR, error, "CliDomTree", __func__, __LINE__)
+          .message("%s", e.GetMsg().c_str());
+    }
+  }
+  text_.clear();
+}
+
+int CliDomTree::find_value(const char* objectId, const char* itemName,
+                           const char* attributeName, std::string& value) {
+  value.clear();
+  if (document_ == nullptr) {
+    QorLogHelper(3, "CliDomTree", __func__, __LINE__)
+        .message("Nothing to parse ...");
+    return 0;
+  }
+  Node* document = getNextSiblingNode(document_, Node::DOCUMENT_NODE);
+  if (document == nullptr) {
+    QorLogHelper(3, "CliDomTree", __func__, __LINE__)
+        .message("Did not find DOCUMENT Node");
+    return 0;
+  }
+  Node* show = document->getFirstChild();
+  if (show == nullptr) {
+    QorLogHelper(3, "CliDomTree", __func__, __LINE__)
+        .message("Did not find <SHOW> Node");
+    return 0;
+  }
+  Node* candidate = show->getFirstChild();
+  if (candidate == nullptr) {
+    QorLogHelper(3, "CliDomTree", __func__, __LINE__)
+        .message("Did not find <OBJ> Node");
+    return 0;
+  }
+  if (objectId == nullptr || itemName == nullptr || attributeName == nullptr) {
+    return 0;
+  }
+
+  std::string id;
+  while (candidate != nullptr) {
+    Node* object = getNextSiblingNode(candidate, Node::ELEMENT_NODE);
+    if (object == nullptr) return 0;
+    if (getXmlAttribute(object, "id", id) && id == objectId) {
+      for (Node* item =
+               getNextSiblingNode(object->getFirstChild(), Node::ELEMENT_NODE);
+           item != nullptr; item = getNextSiblingNode(item->getNextSibling(),
+                                                      Node::ELEMENT_NODE)) {
+        if (item->getNodeName() == itemName &&
+            getXmlAttribute(item, attributeName, value)) {
+          return 1;
+        }
+      }
+    }
+    candidate = object->getNextSibling();
+  }
+  return 0;
+}
+
+Node* CliDomTree::getNextSiblingNode(Node* node, unsigned short nodeType) {
+  while (node != nullptr && node->getNodeType() != nodeType) {
+    node = node->getNextSibling();
+  }
+  return node;
+}
+
+bool CliDomTree::getXmlAttribute(Node* node, const char* name,
+                                 std::string& value) {
+  if (node == nullptr || name == nullptr) return false;
+  TAV::XML::NamedNodeMap* attributes = node->getAttributes();
+  if (attributes == nullptr) return false;
+  bool found = false;
+  const unsigned int length = attributes->getLength();
+  for (unsigned int i = 0; i < length; ++i) {
+    TAV::XML::Attr* attribute = attributes->item(i);
+    if (attribute != nullptr && attribute->getName() == name) {
+      value = attribute->getValue();
+      found = true;
+      break;
+    }
+  }
+  attributes->release();
+  return found;
+}
