@@ -12,10 +12,15 @@
 #include "common/QorLogHelper.h"
 #include "common/QorMutex.h"
 #include "common/QorToString.h"
+#include "context/Context.h"
+#include "context/ZUBContextBuilder.h"
 #include "host/HostLog.h"
 #include "host/StringTokenizer.h"
 #include "host/XmlDom.h"
+#include "result/CLIResponse.h"
+#include "result/CLIResult.h"
 #include "result/CliDomTree.h"
+#include "result/OpStatusEnum.h"
 #include "result/ZubTokenParser.h"
 
 #endif  // ZUBDM_ZUBDM_H

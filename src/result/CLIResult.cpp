@@ -1,0 +1,127 @@
+#include "result/CLIResult.h"
+
+#include <iterator>
+#include <utility>
+
+#include "common/CliLogHelper.h"
+#include "result/ZubTokenParser.h"
+
+namespace ZUB_DEVICE_MEDIATION {
+
+CLIResult::CLIResult() : state_(OpStatusEnum::Failed) {}
+
+void CLIResult::addError(const std::string& text) {
+  errorList_.push_back(text);
+}
+
+void CLIResult::appendMessageList(const std::vector<std::string>& lines) {
+  messageList_.insert(messageList_.end(), lines.begin(), lines.end());
+}
+
+void CLIResult::appendMessageList(std::vector<std::string>&& lines) {
+  messageList_.insert(messageList_.end(),
+                      std::make_move_iterator(lines.begin()),
+                      std::make_move_iterator(lines.end()));
+}
+
+void CLIResult::appendMessageList(const std::list<std::string>& lines) {
+  // The entries are handed over, not copied: callers pass a list they are
+  // done with, through an interface that takes it as a constant. Moving the
+  // nodes needs write access to that list.
+  appendMessageList(std::move(const_cast<std::list<std::string>&>(lines)));
+}
+
+void CLIResult::appendMessageList(std::list<std::string>&& lines) {
+  // Splicing a list into itself is undefined; moving all of its own entries
+  // to its end would leave it as it is anyway.
+  if (&lines == &messageList_) return;
+  messageList_.splice(messageList_.end(), lines);
+}
+
+void CLIResult::setState(const OpStatusEnum& state) { state_ = state; }
+
+void CLIResult::addXMLResult(const std::string& text) {
+  xmlResult_.add_cli_output(text);
+}
+
+void CLIResult::addXMLResult(const std::vector<std::string>& lines) {
+  for (const std::string& line : lines) addXMLResult(line);
+}
+
+void CLIResult::clearAll() {
+  errorList_.clear();
+  messageList_.clear();
+  state_ = OpStatusEnum::Failed;
+}
+
+CliDomTree& CLIResult::getXMLResult() { return xmlResult_; }
+
+const OpStatusEnum& CLIResult::getCurrentExecState() const { return state_; }
+
+OpStatusEnum& CLIResult::getState() {
+  if (state_.equals(OpStatusEnum::PartialSuccess)) {
+    state_ = OpStatusEnum::Success;
+  } else if (state_.equals(OpStatusEnum::Failed) && errorList_.empty()) {
+    state_ = OpStatusEnum::Success;
+  }
+  return state_;
+}
+
+const std::vector<std::string>& CLIResult::getErrorList() const {
+  return errorList_;
+}
+
+const std::list<std::string>& CLIResult::getMessageList() const {
+  CliLogHelper(4, "CLIResult", __func__, __LINE__)
+      .message("CLIResult::getMessageList()");
+  return messageList_;
+}
+
+std::string CLIResult::toString() const {
+  std::string out = "OpStatus :";
+  out += state_.toString();
+  out += "\nMessage list: ";
+  for (const std::string& message : messageList_) {
+    out += message;
+    out += "\n\t";
+  }
+  out += "\nError messages:";
+  for (const std::string& error : errorList_) {
+    out += error;
+    out += "\n\t";
+  }
+  return out;
+}
+
+void CLIResult::toPrettyPrint(std::vector<std::string>& out) const {
+  out.push_back("OpStatus :" + state_.toString());
+  out.push_back("Message list: ");
+  out.insert(out.end(), messageList_.begin(), messageList_.end());
+  out.push_back("Error messages:");
+  out.insert(out.end(), errorList_.begin(), errorList_.end());
+}
+
+int CLIResult::getXMLValues(std::vector<std::string>& values,
+                            const std::string& marker, const std::string& key,
+                            const std::string& delimiters) const {
+  int count = 0;
+  for (const std::string& message : messageList_) {
+    ZubTokenParser fields(message, "<>");
+    while (fields.hasMoreTokens()) {
+      const std::string field = fields.nextField();
+      if (field.find(marker) == std::string::npos) continue;
+      const std::string::size_type keyPos = field.find(key);
+      if (keyPos == std::string::npos) continue;
+      // Skip the one character after the key (normally '='). A key that
+      // ends the field has no value to offer.
+      const std::string::size_type valuePos = keyPos + key.size() + 1;
+      if (valuePos > field.size()) continue;
+      ZubTokenParser valueFields(field.substr(valuePos), delimiters);
+      values.push_back(valueFields.nextField());
+      ++count;
+    }
+  }
+  return count;
+}
+
+}  // namespace ZUB_DEVICE_MEDIATION

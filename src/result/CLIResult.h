@@ -1,0 +1,87 @@
+#ifndef ZUBDM_RESULT_CLIRESULT_H
+#define ZUBDM_RESULT_CLIRESULT_H
+
+#include <list>
+#include <string>
+#include <vector>
+
+#include "result/CliDomTree.h"
+#include "result/OpStatusEnum.h"
+
+namespace ZUB_DEVICE_MEDIATION {
+
+// What a forwarded command yields: its status, the output the CLI printed (in
+// the pieces in which it arrived), the error texts, and a reader for the show
+// document in the output.
+//
+// Starts as Failed with empty lists. Owns the reader and its document, so it
+// is not copyable. Used by one thread at a time; holds no lock.
+class CLIResult {
+ public:
+  CLIResult();
+  CLIResult(const CLIResult&) = delete;
+  CLIResult& operator=(const CLIResult&) = delete;
+
+  void addError(const std::string& text);
+
+  // Appends copies of `lines`, in order, to the message list.
+  void appendMessageList(const std::vector<std::string>& lines);
+  // Appends `lines`, in order, taking over their contents.
+  void appendMessageList(std::vector<std::string>&& lines);
+  // Moves every entry of `lines`, in order, to the end of the message list
+  // without copying: `lines` is empty afterwards although it is passed as a
+  // constant. It must therefore not be an object defined const. Passing the
+  // result's own message list changes nothing.
+  void appendMessageList(const std::list<std::string>& lines);
+  void appendMessageList(std::list<std::string>&& lines);
+
+  // Copies the ordinal and the name of `state`.
+  void setState(const OpStatusEnum& state);
+
+  // Appends `text` to the reader's collected output, with nothing between
+  // successive pieces.
+  void addXMLResult(const std::string& text);
+  void addXMLResult(const std::vector<std::string>& lines);
+
+  // Empties both lists and sets the state to Failed. The reader (collected
+  // output and parsed document) stays as it is.
+  void clearAll();
+
+  CliDomTree& getXMLResult();
+
+  // The stored state, as set.
+  const OpStatusEnum& getCurrentExecState() const;
+  // The stored state after normalisation, which is stored: PartialSuccess,
+  // and Failed without any error text, become Success.
+  OpStatusEnum& getState();
+
+  const std::vector<std::string>& getErrorList() const;
+  // Each call writes a trace at severity 4.
+  const std::list<std::string>& getMessageList() const;
+
+  // "OpStatus :<state>\nMessage list: " then "<entry>\n\t" per message entry,
+  // "\nError messages:" then "<text>\n\t" per error text. The state is shown
+  // as stored.
+  std::string toString() const;
+  // Appends to `out` (not cleared): "OpStatus :<state>", "Message list: ",
+  // every message entry, "Error messages:", every error text.
+  void toPrettyPrint(std::vector<std::string>& out) const;
+
+  // Scans the message list for the pieces between angle brackets that
+  // contain both `marker` and `key`; from each such piece takes the text
+  // that starts one character after the first `key` (normally past an equals
+  // sign) up to the first of `delimiters`, and appends it to `values`. A
+  // piece that ends with `key` yields nothing. Returns the number appended.
+  int getXMLValues(std::vector<std::string>& values, const std::string& marker,
+                   const std::string& key, const std::string& delimiters) const;
+
+ private:
+  OpStatusEnum state_;
+  std::vector<std::string> errorList_;
+  std::list<std::string> messageList_;
+  CliDomTree xmlResult_;
+};
+
+}  // namespace ZUB_DEVICE_MEDIATION
+
+#endif  // ZUBDM_RESULT_CLIRESULT_H
