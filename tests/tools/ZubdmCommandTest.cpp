@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,7 +19,7 @@ extern char** environ;
 
 namespace {
 
-struct Run {
+struct ToolRun {
   int status = -1;
   std::string out;
   std::string err;
@@ -30,7 +31,7 @@ std::string slurp(const std::string& path) {
 }
 
 // Runs the zubdm command with `args`; `path` replaces PATH when not empty.
-Run zubdm(const std::vector<std::string>& args, const std::string& path = "") {
+ToolRun zubdm(const std::vector<std::string>& args, const std::string& path = "") {
   TempDir dir;
   const std::string out = dir.file("out"), err = dir.file("err");
   posix_spawn_file_actions_t actions;
@@ -52,7 +53,7 @@ Run zubdm(const std::vector<std::string>& args, const std::string& path = "") {
   for (std::string& entry : env) envp.push_back(&entry[0]);
   envp.push_back(nullptr);
   pid_t pid = -1;
-  Run run;
+  ToolRun run;
   if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) == 0) {
     int status = 0;
     waitpid(pid, &status, 0);
@@ -102,20 +103,20 @@ TEST_F(ZubdmCommand, ExitStatusTellsSuccessFailureAndUsage) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const Run run = zubdm(c.args);
+    const ToolRun run = zubdm(c.args);
     EXPECT_EQ(run.status, c.status) << run.err;
     EXPECT_NE(run.err.find(c.inErr), std::string::npos) << run.err;
   }
 }
 
 TEST_F(ZubdmCommand, MissingCliIsExplained) {
-  const Run run = zubdm({"show version"}, "/nonexistent");
+  const ToolRun run = zubdm({"show version"}, "/nonexistent");
   EXPECT_EQ(run.status, 2);
   EXPECT_NE(run.err.find("'cli' was not found on PATH"), std::string::npos) << run.err;
 }
 
 TEST_F(ZubdmCommand, JsonCarriesBothStatesOutputErrorsAndLookups) {
-  const Run run = zubdm({"--simulator", "--json", "show version", "frobnicate", "show interfaces",
+  const ToolRun run = zubdm({"--simulator", "--json", "show version", "frobnicate", "show interfaces",
                          "--find", "C", "port", "admin", "--values", "OBJ", "id", "\""});
   EXPECT_EQ(run.status, 1);
   const std::vector<nlohmann::json> results = jsonLines(run.out);
@@ -132,7 +133,7 @@ TEST_F(ZubdmCommand, JsonCarriesBothStatesOutputErrorsAndLookups) {
 }
 
 TEST_F(ZubdmCommand, ModeIsEnteredStepByStepBeforeEachCommand) {
-  const Run run = zubdm({"--simulator", "-m", "config-if", "-a", "A", "shutdown", "no shutdown"});
+  const ToolRun run = zubdm({"--simulator", "-m", "config-if", "-a", "A", "shutdown", "no shutdown"});
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(sim_.transcript(),
             (std::vector<std::string>{"LOGIN root", "end", "configure terminal", "interface A",
@@ -143,10 +144,10 @@ TEST_F(ZubdmCommand, ModeIsEnteredStepByStepBeforeEachCommand) {
 TEST_F(ZubdmCommand, BatchStopsAtTheFirstFailureUnlessToldToGoOn) {
   TempDir dir;
   std::ofstream(dir.file("batch")) << "# comment\n\nshow version\nfrobnicate\nshow interfaces\n";
-  const Run stop = zubdm({"--simulator", "--json", "--batch", dir.file("batch")});
+  const ToolRun stop = zubdm({"--simulator", "--json", "--batch", dir.file("batch")});
   EXPECT_EQ(stop.status, 1);
   EXPECT_EQ(jsonLines(stop.out).size(), 2u);
-  const Run on = zubdm({"--simulator", "--json", "--keep-going", "--batch", dir.file("batch")});
+  const ToolRun on = zubdm({"--simulator", "--json", "--keep-going", "--batch", dir.file("batch")});
   EXPECT_EQ(on.status, 1);
   EXPECT_EQ(jsonLines(on.out).size(), 3u);
   EXPECT_EQ(zubdm({"--simulator", "--batch", dir.file("none")}).status, 2);

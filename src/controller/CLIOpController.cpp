@@ -1,0 +1,81 @@
+#include "controller/CLIOpController.h"
+
+#include <new>
+
+#include "common/CliLogHelper.h"
+#include "common/Lock.h"
+#include "result/OpStatusEnum.h"
+
+using ZUB_DEVICE_MEDIATION::CLIResult;
+using ZUB_DEVICE_MEDIATION::CmdDriver;
+using ZUB_DEVICE_MEDIATION::ZUBContextBuilder;
+
+namespace {
+const char kLogFile[] = "CLIOpController";
+}  // namespace
+
+QorMutex CLIOpController::gCliCmdDispatchMutex;
+
+CLIOpController::CLIOpController()
+    : cmdCounter(0), contextBuilder(nullptr), cmdDriver(nullptr) {
+  if (init() == 0) {
+    CliLogHelper(3, kLogFile, __func__, __LINE__)
+        .message("Creation of CLIOpController failed");
+  }
+}
+
+CLIOpController::~CLIOpController() {
+  delete cmdDriver;
+  delete contextBuilder;
+  CliLogHelper(3, kLogFile, __func__, __LINE__).message("CLIOpController deleted");
+}
+
+int CLIOpController::init() {
+  OSWrap::Lock<QorMutex> lock(gCliCmdDispatchMutex);
+  delete cmdDriver;
+  cmdDriver = nullptr;
+  delete contextBuilder;
+  contextBuilder = new (std::nothrow) ZUBContextBuilder();
+  if (contextBuilder == nullptr) {
+    CliLogHelper(3, kLogFile, __func__, __LINE__)
+        .message("CLIOpController: couldn't instantiate context builder");
+    return 0;
+  }
+  cmdDriver = new (std::nothrow) CmdDriver(adaptor, *contextBuilder);
+  if (cmdDriver == nullptr) {
+    CliLogHelper(3, kLogFile, __func__, __LINE__)
+        .message("CLIOpController: couldn't instantiate command driver");
+    return 0;
+  }
+  return 1;
+}
+
+bool CLIOpController::prepareCommand(CLIResult& result, unsigned long& number) {
+  number = ++cmdCounter;
+  if (cmdDriver != nullptr) return true;
+  CliLogHelper(3, kLogFile, "forwardCliCommand", __LINE__)
+      .message("CLIOpController: no command driver, command not sent");
+  result.addError("CLIOpController: no command driver, command not sent");
+  result.setState(OpStatusEnum::Failed);
+  return false;
+}
+
+void CLIOpController::forwardCliCommand(const std::string& contextCmd,
+                                        const std::string& cliCmd,
+                                        CLIResult& result) {
+  OSWrap::Lock<QorMutex> lock(gCliCmdDispatchMutex);
+  unsigned long number = 0;
+  if (prepareCommand(result, number)) {
+    cmdDriver->sendCliCommand(contextCmd, cliCmd, result, number);
+  }
+}
+
+void CLIOpController::forwardCliCommand(const std::vector<std::string>& contextCmds,
+                                        const std::string& cliCmd,
+                                        CLIResult& result) {
+  OSWrap::Lock<QorMutex> lock(gCliCmdDispatchMutex);
+  unsigned long number = 0;
+  if (prepareCommand(result, number)) {
+    cmdDriver->sendCliCommand(contextCmds, cliCmd, result, number);
+  }
+}

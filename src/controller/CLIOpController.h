@@ -1,0 +1,77 @@
+#ifndef ZUBDM_CONTROLLER_CLIOPCONTROLLER_H
+#define ZUBDM_CONTROLLER_CLIOPCONTROLLER_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "common/QorMutex.h"
+#include "controller/CmdDriver.h"
+#include "context/ZUBContextBuilder.h"
+#include "mediator/ZUBAdaptor.h"
+#include "result/CLIResult.h"
+
+// The library's entry point: one controller per CLI connection. It owns the
+// CLI mediator (`adaptor`, which the host brings up with restart() or
+// connect()), the context table and the command driver, numbers the commands
+// it forwards (from 1, per controller, wrapping after 4294967295 to 0) and
+// runs them one at a time under one mutex shared by every controller of the
+// process.
+//
+// forwardCliCommand may be called from any thread. The host must not bring
+// `adaptor` up or down while a command runs on this controller (or must
+// hold gCliCmdDispatchMutex while it does), and must not destroy a
+// controller while a call on it is in progress.
+class CLIOpController {
+ public:
+  // Serialises every init() and forwardCliCommand() of the process.
+  static QorMutex gCliCmdDispatchMutex;
+
+  CLIOpController();
+  ~CLIOpController();
+  CLIOpController(const CLIOpController&) = delete;
+  CLIOpController& operator=(const CLIOpController&) = delete;
+
+  // Creates the context table and the driver (freeing earlier ones); 1 when
+  // both exist, 0 otherwise (logged).
+  int init();
+
+  // Runs `cliCmd` in the mode that `contextCmd` enters from the root mode
+  // (empty: the root mode itself) and fills `result`, which is not cleared:
+  // its state is set, messages, errors and XML are appended.
+  void forwardCliCommand(const std::string& contextCmd, const std::string& cliCmd,
+                         ZUB_DEVICE_MEDIATION::CLIResult& result);
+  // The same with the mode's entry commands as getContextCLI lists them, for
+  // modes that take several steps to enter (such as "config-if").
+  void forwardCliCommand(const std::vector<std::string>& contextCmds,
+                         const std::string& cliCmd,
+                         ZUB_DEVICE_MEDIATION::CLIResult& result);
+
+  // The number the last forwarded command carried (0 before the first).
+  uint32_t getCommandCounter() const { return cmdCounter; }
+  // Sets the number the next command continues from (for hosts that keep
+  // numbering across controllers, and for tests of the wrap).
+  void setCommandCounter(uint32_t value) { cmdCounter = value; }
+
+  // The context table, or null when init() could not create it.
+  const ZUB_DEVICE_MEDIATION::ZUBContextBuilder* getContextBuilder() const {
+    return contextBuilder;
+  }
+
+ private:
+  // Takes the next command number and tells whether a driver exists.
+  bool prepareCommand(ZUB_DEVICE_MEDIATION::CLIResult& result,
+                      unsigned long& number);
+
+  uint32_t cmdCounter;
+
+ public:
+  // This controller's CLI mediator.
+  ZUB_DEVICE_MEDIATION::ZUBAdaptor adaptor;
+
+ private:
+  ZUB_DEVICE_MEDIATION::ZUBContextBuilder* contextBuilder;
+  ZUB_DEVICE_MEDIATION::CmdDriver* cmdDriver;
+};
+
+#endif  // ZUBDM_CONTROLLER_CLIOPCONTROLLER_H

@@ -1,0 +1,107 @@
+#include "controller/CmdDriver.h"
+
+#include "common/CliLogHelper.h"
+#include "common/QOR_error.h"
+#include "common/QorToString.h"
+#include "fifo/SigpipeShield.h"
+#include "result/OpStatusEnum.h"
+
+namespace ZUB_DEVICE_MEDIATION {
+
+namespace {
+const char kLogFile[] = "CmdDriver";
+const char kFunction[] = "sendCliCommand";
+}  // namespace
+
+CmdDriver::CmdDriver(ZUBAdaptor& mediator, ZUBContextBuilder& contexts)
+    : adaptor(mediator), contextBuilder(contexts) {}
+
+bool CmdDriver::sendCliCommand(const std::string& contextCmd,
+                               const std::string& cliCmd, CLIResult& result,
+                               unsigned long number) {
+  // One SIGPIPE shield for every write of the command.
+  SigpipeShield shield;
+  CLIResponse response;
+  if (!resetToRoot(response, result)) return false;
+  if (!contextCmd.empty() && !enterContext(contextCmd, response, result)) {
+    return false;
+  }
+  return runCommand(cliCmd, response, result, number);
+}
+
+bool CmdDriver::sendCliCommand(const std::vector<std::string>& contextCmds,
+                               const std::string& cliCmd, CLIResult& result,
+                               unsigned long number) {
+  SigpipeShield shield;
+  CLIResponse response;
+  if (!resetToRoot(response, result)) return false;
+  auto first = contextCmds.rbegin();
+  if (first != contextCmds.rend() && *first == ZUBContextBuilder::END_CLI) ++first;
+  for (auto command = first; command != contextCmds.rend(); ++command) {
+    if (!enterContext(*command, response, result)) return false;
+  }
+  return runCommand(cliCmd, response, result, number);
+}
+
+bool CmdDriver::resetToRoot(CLIResponse& response, CLIResult& result) {
+  result.setState(OpStatusEnum::PartialSuccess);
+  if (!adaptor.isLoggedIn()) {
+    CliLogHelper(3, kLogFile, kFunction, __LINE__)
+        .message("failed to send cli command due to no established connection with device : ");
+    // Recorded as an error too, so that getState() reports the failure.
+    result.addError("no established connection with device");
+    result.setState(OpStatusEnum::Failed);
+    return false;
+  }
+  // Leaves any configuration mode; its outcome does not stop the command.
+  adaptor.setDeviceRootContext(response);
+  return true;
+}
+
+bool CmdDriver::enterContext(const std::string& contextCmd,
+                             CLIResponse& response, CLIResult& result) {
+  CliLogHelper(5, kLogFile, kFunction, __LINE__)
+      .message("CLI Context Cmd: " + contextCmd);
+  if (!adaptor.send(contextCmd, response)) {
+    CliLogHelper(3, kLogFile, kFunction, __LINE__)
+        .message("failed to set context: " + contextCmd);
+    result.addError("failed to set context: " + contextCmd);
+    result.setState(OpStatusEnum::Failed);
+    return false;
+  }
+  // An error in the reply to the context command does not stop the command.
+  return true;
+}
+
+bool CmdDriver::runCommand(const std::string& cliCmd, CLIResponse& response,
+                           CLIResult& result, unsigned long number) {
+  const std::string line = QOR::to_string(number, std::dec) + " " + cliCmd;
+  // Nothing of the root reset's or the context's replies reaches the result.
+  response.clearAll();
+  if (!adaptor.send(line, response)) {
+    result.addError((response.isTimeout() ? "timed out waiting for the reply to: "
+                                          : "no reply from device to: ") +
+                    line);
+    result.setState(OpStatusEnum::Failed);
+    return false;
+  }
+  if (!response.getError().empty()) {
+    result.addError(" Device error: " + response.getError() +
+                    ", Current device context: " + response.getRspContext() +
+                    ", CLI command: " + line + "  ");
+    result.setState(OpStatusEnum::Failed);
+    return false;
+  }
+  if (response.isRspListEmpty()) return true;
+  result.addXMLResult(response.getResponseList());
+  result.appendMessageList(response.getResponseList());
+  QOR_error parseError;
+  result.getXMLResult().parse_cli(parseError);
+  if (parseError.is_set()) {
+    result.setState(OpStatusEnum::Failed);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace ZUB_DEVICE_MEDIATION

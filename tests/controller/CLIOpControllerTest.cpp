@@ -1,0 +1,245 @@
+#include "controller/CLIOpController.h"
+
+#include <signal.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <new>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "result/OpStatusEnum.h"
+#include "support/MediatorFixture.h"
+#include "support/ScenarioBuilder.h"
+
+using ZUB_DEVICE_MEDIATION::CLIResult;
+using ZUB_DEVICE_MEDIATION::ZUBContextBuilder;
+using Lines = std::vector<std::string>;
+
+namespace {
+
+// Makes the next non-throwing allocation of exactly `failSize` bytes fail,
+// so the controller's allocation failures can be exercised.
+std::atomic<size_t> failSize{0};
+
+class CLIOpControllerTest : public MediatorFixture {
+ protected:
+  std::unique_ptr<CLIOpController> connected(const std::string& scenario = "") {
+    sim_->setScenario(scenario);
+    std::unique_ptr<CLIOpController> controller(new CLIOpController);
+    EXPECT_TRUE(controller->adaptor.restart());
+    sim_->clearTranscript();
+    logs_->clear();
+    return controller;
+  }
+};
+
+}  // namespace
+
+void* operator new(size_t size, const std::nothrow_t&) noexcept {
+  size_t expected = size;
+  if (size != 0 && failSize.compare_exchange_strong(expected, 0)) return nullptr;
+  return malloc(size == 0 ? 1 : size);
+}
+
+TEST_F(CLIOpControllerTest, OutcomesFollowTheReplyKind) {
+  auto controller = connected();
+  struct Case {
+    const char* name;
+    std::string context;
+    std::string command;
+    Lines wire;
+    const OpStatusEnum* stored;
+    const OpStatusEnum* reported;
+    Lines errors;
+    size_t messages;
+  } cases[] = {
+      {"config command without output", "configure terminal", "hostname edge",
+       {"end", "configure terminal", "1 hostname edge"}, &OpStatusEnum::PartialSuccess,
+       &OpStatusEnum::Success, {}, 1},
+      {"show document in the root mode", "", "show interfaces",
+       {"end", "2 show interfaces"}, &OpStatusEnum::PartialSuccess, &OpStatusEnum::Success,
+       {}, 1},
+      {"plain text does not parse", "", "show version", {"end", "3 show version"},
+       &OpStatusEnum::Failed, &OpStatusEnum::Success, {}, 1},
+      {"device error", "", "frobnicate", {"end", "4 frobnicate"}, &OpStatusEnum::Failed,
+       &OpStatusEnum::Failed,
+       {" Device error: Error: Invalid input detected: frobnicate\r\n, Current device "
+        "context: HVB#, CLI command: 4 frobnicate  "},
+       0},
+      {"error in the context reply is ignored", "no-such-mode", "show interfaces",
+       {"end", "no-such-mode", "5 show interfaces"}, &OpStatusEnum::PartialSuccess,
+       &OpStatusEnum::Success, {}, 1},
+      {"empty command", "", "", {"end", "6 "}, &OpStatusEnum::PartialSuccess,
+       &OpStatusEnum::Success, {}, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim_->clearTranscript();
+    CLIResult result;
+    controller->forwardCliCommand(c.context, c.command, result);
+    EXPECT_EQ(sim_->transcript(), c.wire);
+    EXPECT_TRUE(result.getCurrentExecState().equals(*c.stored))
+        << result.getCurrentExecState().toString();
+    EXPECT_EQ(result.getErrorList(), c.errors);
+    EXPECT_EQ(result.getMessageList().size(), c.messages);
+    EXPECT_TRUE(result.getState().equals(*c.reported));
+  }
+}
+
+TEST_F(CLIOpControllerTest, ShowOutputIsParsedAndSearchable) {
+  auto controller = connected();
+  CLIResult result;
+  controller->forwardCliCommand("", "show interfaces", result);
+  std::string value;
+  EXPECT_EQ(result.getXMLResult().find_value("A", "port", "admin", value), 1);
+  EXPECT_EQ(value, "up");
+
+  // Shut A down in its own mode (three steps deep), then look again.
+  std::vector<std::string> enter;
+  ASSERT_EQ(controller->getContextBuilder()->getContextCLI(enter, "config-if", "A", ""), 1);
+  CLIResult change;
+  controller->forwardCliCommand(enter, "shutdown", change);
+  EXPECT_TRUE(change.getState().equals(OpStatusEnum::Success));
+  CLIResult after;
+  controller->forwardCliCommand("", "show interfaces", after);
+  EXPECT_EQ(after.getXMLResult().find_value("A", "port", "admin", value), 1);
+  EXPECT_EQ(value, "down");
+}
+
+TEST_F(CLIOpControllerTest, ModeListIsSentInOrderOfUseWithoutTheTrailingEnd) {
+  auto controller = connected();
+  std::vector<std::string> enter;
+  ASSERT_EQ(controller->getContextBuilder()->getContextCLI(enter, "config-if", "B", ""), 1);
+  ASSERT_EQ(enter, (Lines{"interface B", "configure terminal", "end"}));
+  CLIResult result;
+  controller->forwardCliCommand(enter, "description uplink", result);
+  EXPECT_EQ(sim_->transcript(),
+            (Lines{"end", "configure terminal", "interface B", "1 description uplink"}));
+  EXPECT_EQ(logs_->count("CLI Context Cmd: configure terminal"), 1);
+  EXPECT_EQ(logs_->count("CLI Context Cmd: interface B"), 1);
+  EXPECT_TRUE(result.getState().equals(OpStatusEnum::Success));
+
+  sim_->clearTranscript();
+  CLIResult root;
+  controller->forwardCliCommand(std::vector<std::string>{}, "show version", root);
+  EXPECT_EQ(sim_->transcript(), (Lines{"end", "2 show version"}));
+}
+
+TEST_F(CLIOpControllerTest, CommandsNumberPerControllerAndWrap) {
+  auto first = connected();
+  CLIResult result;
+  first->forwardCliCommand("", "show version", result);
+  first->forwardCliCommand("", "show version", result);
+  first->setCommandCounter(4294967295u);
+  first->forwardCliCommand("", "show version", result);
+  auto second = connected();
+  second->forwardCliCommand("", "show version", result);
+  EXPECT_EQ(sim_->transcript(), (Lines{"end", "1 show version"}));
+  EXPECT_EQ(first->getCommandCounter(), 0u);
+}
+
+TEST_F(CLIOpControllerTest, CommandBeforeTheMediatorIsUpFailsWithoutTraffic) {
+  CLIOpController controller;
+  CLIResult result;
+  logs_->clear();
+  controller.forwardCliCommand("configure terminal", "hostname x", result);
+  EXPECT_TRUE(sim_->transcript().empty());
+  EXPECT_EQ(controller.getCommandCounter(), 1u);
+  EXPECT_TRUE(result.getCurrentExecState().equals(OpStatusEnum::Failed));
+  EXPECT_TRUE(result.getState().equals(OpStatusEnum::Failed));
+  EXPECT_EQ(logs_->texts(),
+            Lines{"failed to send cli command due to no established connection with device : "});
+}
+
+TEST_F(CLIOpControllerTest, FailedExchangesAreReportedAsFailures) {
+  auto controller = connected(ScenarioBuilder()
+                                  .reply("configure terminal", "", true, R"("fault": "exit")")
+                                  .json());
+  CLIResult result;
+  controller->forwardCliCommand("configure terminal", "hostname x", result);
+  EXPECT_TRUE(result.getState().equals(OpStatusEnum::Failed));
+  EXPECT_EQ(result.getErrorList(), Lines{"failed to set context: configure terminal"});
+  EXPECT_TRUE(logs_->contains("failed to set context: configure terminal"));
+  EXPECT_EQ(sim_->transcript(), (Lines{"end", "configure terminal"}));
+
+  CLIResult next;
+  controller->forwardCliCommand("", "show version", next);
+  EXPECT_TRUE(next.getState().equals(OpStatusEnum::Failed));
+  EXPECT_EQ(next.getErrorList(), Lines{"no reply from device to: 2 show version"});
+}
+
+TEST_F(CLIOpControllerTest, ConcurrentCommandsNeverInterleaveOnTheWire) {
+  const std::string scenario =
+      ScenarioBuilder().reply("slow", "done\r\n", false, R"("delay_ms": 20)").json();
+  auto one = connected(scenario);
+  auto two = connected(scenario);
+  sim_->clearTranscript();
+  const int perThread = 5;
+  auto run = [&](CLIOpController* controller) {
+    for (int i = 0; i < perThread; ++i) {
+      CLIResult result;
+      controller->forwardCliCommand("configure terminal", "slow", result);
+    }
+  };
+  std::thread a(run, one.get()), b(run, one.get()), c(run, two.get());
+  a.join();
+  b.join();
+  c.join();
+  const Lines wire = sim_->transcript();
+  ASSERT_EQ(wire.size(), 3u * perThread * 3);
+  for (size_t i = 0; i < wire.size(); i += 3) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(wire[i], "end");
+    EXPECT_EQ(wire[i + 1], "configure terminal");
+    EXPECT_NE(wire[i + 2].find(" slow"), std::string::npos);
+  }
+  EXPECT_EQ(one->getCommandCounter(), 2u * perThread);
+  EXPECT_EQ(two->getCommandCounter(), 1u * perThread);
+}
+
+TEST_F(CLIOpControllerTest, DestructionLogsBeforeTheCliIsEnded) {
+  auto controller = connected();
+  const int pid = controller->adaptor.getCliPid();
+  bool aliveAtLog = false;
+  setHostLogSink([&](const HostLogRecord& record) {
+    if (std::string(record.text) == "CLIOpController deleted") aliveAtLog = kill(pid, 0) == 0;
+  });
+  controller.reset();
+  setHostLogSink({});
+  EXPECT_TRUE(aliveAtLog);
+}
+
+TEST_F(CLIOpControllerTest, InitFailuresLeaveAControllerThatRefusesCommands) {
+  struct Case {
+    const char* name;
+    size_t size;
+    Lines messages;
+  } cases[] = {
+      {"no context table", sizeof(ZUBContextBuilder),
+       {"CLIOpController: couldn't instantiate context builder",
+        "Creation of CLIOpController failed"}},
+      {"no driver", sizeof(ZUB_DEVICE_MEDIATION::CmdDriver),
+       {"CLIOpController: couldn't instantiate command driver",
+        "Creation of CLIOpController failed"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    logs_->clear();
+    failSize = c.size;
+    CLIOpController controller;
+    failSize = 0;
+    EXPECT_EQ(logs_->texts(), c.messages);
+    ASSERT_TRUE(controller.adaptor.restart());
+    CLIResult result;
+    controller.forwardCliCommand("", "show version", result);
+    EXPECT_TRUE(result.getState().equals(OpStatusEnum::Failed));
+    EXPECT_EQ(controller.init(), 1);
+    controller.forwardCliCommand("", "show version", result);
+    EXPECT_TRUE(result.getCurrentExecState().equals(OpStatusEnum::Failed));
+    EXPECT_EQ(sim_->transcript().back(), "2 show version");
+  }
+}
