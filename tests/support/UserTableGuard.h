@@ -7,6 +7,9 @@
 // Saves the machine's CLI user table ("/shmem_cl_users") and restores it, size
 // and bytes, when it goes out of scope (removing it if it did not exist).
 // While in scope the table holds 1740 zero bytes unless `clear` is false.
+//
+// Also holds a machine-wide lock while in scope, so that test runs from
+// different checkouts never use the table and the /tmp/clPipe* names at once.
 class UserTableGuard {
  public:
   static const char* const NAME;
@@ -25,6 +28,7 @@ class UserTableGuard {
   void remove() const;
 
  private:
+  int lock_;
   bool existed_;
   std::vector<unsigned char> saved_;
 };
