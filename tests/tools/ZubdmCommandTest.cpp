@@ -30,13 +30,17 @@ std::string slurp(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
-// Runs the zubdm command with `args`; `path` replaces PATH when not empty.
-ToolRun zubdm(const std::vector<std::string>& args, const std::string& path = "") {
+// Runs the zubdm command with `args`, standard input from `input` (a file;
+// empty: nothing), HOME in a private directory; `path` replaces PATH when
+// not empty.
+ToolRun zubdm(const std::vector<std::string>& args, const std::string& path = "",
+              const std::string& input = "") {
   TempDir dir;
   const std::string out = dir.file("out"), err = dir.file("err");
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 0, input.empty() ? "/dev/null" : input.c_str(),
+                                   O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT, 0600);
   posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT, 0600);
   std::vector<std::string> all = {ZUBDM_TOOL_PATH};
@@ -46,8 +50,11 @@ ToolRun zubdm(const std::vector<std::string>& args, const std::string& path = ""
   argv.push_back(nullptr);
   std::vector<std::string> env;
   for (char** e = environ; *e; ++e) {
-    if (path.empty() || std::string(*e).rfind("PATH=", 0) != 0) env.push_back(*e);
+    const std::string entry = *e;
+    if (entry.rfind("HOME=", 0) == 0) continue;
+    if (path.empty() || entry.rfind("PATH=", 0) != 0) env.push_back(entry);
   }
+  env.push_back("HOME=" + dir.path());
   if (!path.empty()) env.push_back("PATH=" + path);
   std::vector<char*> envp;
   for (std::string& entry : env) envp.push_back(&entry[0]);
@@ -151,4 +158,19 @@ TEST_F(ZubdmCommand, BatchStopsAtTheFirstFailureUnlessToldToGoOn) {
   EXPECT_EQ(on.status, 1);
   EXPECT_EQ(jsonLines(on.out).size(), 3u);
   EXPECT_EQ(zubdm({"--simulator", "--batch", dir.file("none")}).status, 2);
+}
+
+TEST_F(ZubdmCommand, ShellFollowsModeCommandsAndAnswersHelpers) {
+  TempDir dir;
+  std::ofstream(dir.file("input")) << "configure terminal\ninterface C\nshutdown\nexit\n"
+                                      "hostname edge\nend\nshow interfaces\n"
+                                      ":find C port admin\n:values OBJ id \"\n:quit\n"
+                                      "show version\n";
+  const ToolRun run = zubdm({"--simulator", "shell"}, "", dir.file("input"));
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(sim_.transcript(),
+            (std::vector<std::string>{"LOGIN root", "end", "configure terminal", "interface C",
+                                      "1 shutdown", "end", "configure terminal", "2 hostname edge",
+                                      "end", "3 show interfaces"}));
+  EXPECT_NE(run.out.find("\ndown\nA\nB\nC\n"), std::string::npos) << run.out;
 }
