@@ -50,32 +50,29 @@ int CLIOpController::init() {
   return 1;
 }
 
-bool CLIOpController::prepareCommand(CLIResult& result, unsigned long& number) {
-  number = ++cmdCounter;
-  if (cmdDriver != nullptr) return true;
+template <typename ContextCommands>
+void CLIOpController::forward(const ContextCommands& context, const std::string& cliCmd,
+                              CLIResult& result) {
+  OSWrap::Lock<QorMutex> lock(gCliCmdDispatchMutex);
+  const unsigned long number = ++cmdCounter;
+  if (cmdDriver != nullptr) {
+    cmdDriver->sendCliCommand(context, cliCmd, result, number);
+    return;
+  }
   CliLogHelper(3, kLogFile, "forwardCliCommand", __LINE__)
       .message("CLIOpController: no command driver, command not sent");
   result.addError("CLIOpController: no command driver, command not sent");
   result.setState(OpStatusEnum::Failed);
-  return false;
 }
 
 void CLIOpController::forwardCliCommand(const std::string& contextCmd,
                                         const std::string& cliCmd,
                                         CLIResult& result) {
-  OSWrap::Lock<QorMutex> lock(gCliCmdDispatchMutex);
-  unsigned long number = 0;
-  if (prepareCommand(result, number)) {
-    cmdDriver->sendCliCommand(contextCmd, cliCmd, result, number);
-  }
+  forward(contextCmd, cliCmd, result);
 }
 
 void CLIOpController::forwardCliCommand(const std::vector<std::string>& contextCmds,
                                         const std::string& cliCmd,
                                         CLIResult& result) {
-  OSWrap::Lock<QorMutex> lock(gCliCmdDispatchMutex);
-  unsigned long number = 0;
-  if (prepareCommand(result, number)) {
-    cmdDriver->sendCliCommand(contextCmds, cliCmd, result, number);
-  }
+  forward(contextCmds, cliCmd, result);
 }

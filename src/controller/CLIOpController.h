@@ -59,9 +59,10 @@ class CLIOpController {
   }
 
  private:
-  // Takes the next command number and tells whether a driver exists.
-  bool prepareCommand(ZUB_DEVICE_MEDIATION::CLIResult& result,
-                      unsigned long& number);
+  // Numbers the command and hands it to the driver, under the mutex.
+  template <typename ContextCommands>
+  void forward(const ContextCommands& context, const std::string& cliCmd,
+               ZUB_DEVICE_MEDIATION::CLIResult& result);
 
   uint32_t cmdCounter;
 
