@@ -16,6 +16,7 @@
 #include "common/CliLogHelper.h"
 #include "fifo/SigpipeShield.h"
 #include "mediator/PromptMatcher.h"
+#include "mediator/ReplyClassifier.h"
 
 extern char** environ;
 
@@ -361,44 +362,12 @@ bool ZUBAdaptor::parseResult(CLIResponse& response) {
       return false;
     }
   }
-  storeReply(reply, response);
+  ReplyClassifier::store(reply, response);
   return true;
 }
 
-void ZUBAdaptor::storeReply(std::string& reply, CLIResponse& response) {
-  const size_t prompt = reply.find(kPromptStart);
-  const bool tagged = reply.find('<') != std::string::npos;
-  if (tagged && prompt == 0) {
-    response.setRspContext(reply);
-    return;
-  }
-  response.setRspContext(reply.substr(prompt));
-  std::string error;
-  if (tagged) {
-    reply.resize(prompt);
-    error = checkError(reply);
-    if (error.empty()) {
-      // Only the tagged output is kept; an echoed command before it is not.
-      const size_t start = reply.find('<');
-      reply.erase(0, start == std::string::npos ? reply.size() : start);
-    }
-  } else {
-    error = checkError(reply);
-    reply.resize(prompt);
-  }
-  if (error.empty()) {
-    response.addElement(std::move(reply));
-  } else {
-    response.addError(error);
-  }
-}
-
 std::string ZUBAdaptor::checkError(const std::string& text) {
-  const size_t start = text.find("Error:");
-  if (start == std::string::npos) return std::string();
-  size_t end = text.find(kPromptStart);
-  if (end == std::string::npos || end < start) end = text.size();
-  return text.substr(start, end - start);
+  return ReplyClassifier::checkError(text);
 }
 
 bool ZUBAdaptor::setDeviceRootContext(CLIResponse& response) {

@@ -99,7 +99,6 @@ class ZUBAdaptor {
                         Clock::time_point deadline);
   ReadOutcome waitReadable(Clock::time_point deadline);
   bool discardLateReply();
-  void storeReply(std::string& reply, CLIResponse& response);
 
   bool connected;
   bool loggedIn;
