@@ -37,6 +37,9 @@ class CLIOpControllerTest : public MediatorFixture {
   }
 };
 
+// Runs also under ThreadSanitizer (label "concurrency").
+class CLIOpControllerConcurrency : public CLIOpControllerTest {};
+
 }  // namespace
 
 void* operator new(size_t size, const std::nothrow_t&) noexcept {
@@ -155,24 +158,7 @@ TEST_F(CLIOpControllerTest, CommandBeforeTheMediatorIsUpFailsWithoutTraffic) {
             Lines{"failed to send cli command due to no established connection with device : "});
 }
 
-TEST_F(CLIOpControllerTest, FailedExchangesAreReportedAsFailures) {
-  auto controller = connected(ScenarioBuilder()
-                                  .reply("configure terminal", "", true, R"("fault": "exit")")
-                                  .json());
-  CLIResult result;
-  controller->forwardCliCommand("configure terminal", "hostname x", result);
-  EXPECT_TRUE(result.getState().equals(OpStatusEnum::Failed));
-  EXPECT_EQ(result.getErrorList(), Lines{"failed to set context: configure terminal"});
-  EXPECT_TRUE(logs_->contains("failed to set context: configure terminal"));
-  EXPECT_EQ(sim_->transcript(), (Lines{"end", "configure terminal"}));
-
-  CLIResult next;
-  controller->forwardCliCommand("", "show version", next);
-  EXPECT_TRUE(next.getState().equals(OpStatusEnum::Failed));
-  EXPECT_EQ(next.getErrorList(), Lines{"no reply from device to: 2 show version"});
-}
-
-TEST_F(CLIOpControllerTest, ConcurrentCommandsNeverInterleaveOnTheWire) {
+TEST_F(CLIOpControllerConcurrency, CommandsFromManyThreadsNeverInterleaveOnTheWire) {
   const std::string scenario =
       ScenarioBuilder().reply("slow", "done\r\n", false, R"("delay_ms": 20)").json();
   auto one = connected(scenario);
@@ -242,4 +228,23 @@ TEST_F(CLIOpControllerTest, InitFailuresLeaveAControllerThatRefusesCommands) {
     EXPECT_TRUE(result.getCurrentExecState().equals(OpStatusEnum::Failed));
     EXPECT_EQ(sim_->transcript().back(), "2 show version");
   }
+}
+
+TEST_F(CLIOpControllerTest, CallerTextWithPercentSignsIsWrittenVerbatim) {
+  const std::string context = "conf %s%n %d%% %";
+  const std::string command = "show %x%n%s";
+  auto controller = connected(
+      ScenarioBuilder().reply(context, "", true, R"("fault": "exit")").json());
+  CLIResult failed;
+  controller->forwardCliCommand(context, "hostname x", failed);
+  EXPECT_EQ(logs_->count("CLI Context Cmd: " + context), 1);
+  EXPECT_EQ(logs_->count("failed to set context: " + context), 1);
+  EXPECT_EQ(failed.getErrorList(), Lines{"failed to set context: " + context});
+
+  controller = connected();
+  CLIResult rejected;
+  controller->forwardCliCommand("", command, rejected);
+  ASSERT_EQ(rejected.getErrorList().size(), 1u);
+  EXPECT_NE(rejected.getErrorList()[0].find("CLI command: 1 " + command + "  "),
+            std::string::npos);
 }
