@@ -50,7 +50,8 @@ class CliUserInfo {
 
 // Reserves the first free slot for this library and returns its index, or -1
 // without a mapping, when no slot is free, or when three slots already belong
-// to this library's user type.
+// to this library's user type. Reservations and initEntry() of the threads of
+// one process are serialised; other processes are not held off.
 int swmGetFreeCliUserIndex(CliUserInfo& info);
 
 // Marks slot `index` as taken by this library (in-use flag, index, type, name,

@@ -5,8 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <atomic>
 #include <memory>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "mediator/ZUBAdaptor.h"
@@ -36,6 +39,8 @@ int pidInSlot(const std::vector<unsigned char>& table, int slot) {
 }
 
 class ZUBAdaptorLifecycle : public MediatorFixture {};
+// Runs also under ThreadSanitizer (label "concurrency").
+class ZUBAdaptorConcurrency : public MediatorFixture {};
 
 }  // namespace
 
@@ -137,3 +142,24 @@ TEST_F(ZUBAdaptorLifecycle, HostIgnoringSigchldIsCopedWith) {
   sigaction(SIGCHLD, &old, nullptr);
 }
 
+TEST_F(ZUBAdaptorConcurrency, MediatorsBuiltAtOnceTakeDistinctSlots) {
+  for (int round = 0; round < 100; ++round) {
+    std::unique_ptr<ZUBAdaptor> made[3];
+    std::atomic<int> waiting{3};
+    std::thread threads[3];
+    for (int t = 0; t < 3; ++t) {
+      threads[t] = std::thread([&made, &waiting, t] {
+        // Start together, so the reservations overlap.
+        --waiting;
+        while (waiting.load() > 0) {
+        }
+        made[t].reset(new ZUBAdaptor);
+      });
+    }
+    for (std::thread& thread : threads) thread.join();
+    const std::set<int> slots = {made[0]->getCliIndex(), made[1]->getCliIndex(),
+                                 made[2]->getCliIndex()};
+    ASSERT_EQ(slots, (std::set<int>{0, 1, 2})) << "round " << round;
+  }
+  EXPECT_TRUE(logs_->records().empty());
+}
