@@ -9,7 +9,9 @@ namespace ZUB_DEVICE_MEDIATION {
 // integers in the machine's byte order. Every operation does nothing (or
 // reports failure) without a mapping or for an index outside 0 to 14.
 //
-// The table is shared with other processes and has no lock. Not thread-safe.
+// The table is shared with other processes and has no lock. One object is
+// not thread-safe; reserving and freeing slots through different objects of
+// one process is (see swmGetFreeCliUserIndex).
 class CliUserInfo {
  public:
   static const int MAX_ENTRIES = 15;
