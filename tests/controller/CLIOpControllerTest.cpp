@@ -45,7 +45,13 @@ class CLIOpControllerConcurrency : public CLIOpControllerTest {};
 void* operator new(size_t size, const std::nothrow_t&) noexcept {
   size_t expected = size;
   if (size != 0 && failSize.compare_exchange_strong(expected, 0)) return nullptr;
-  return malloc(size == 0 ? 1 : size);
+  // From the ordinary allocator, so that delete gives it back where it came
+  // from (a sanitizer checks that they match).
+  try {
+    return ::operator new(size);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
 }
 
 TEST_F(CLIOpControllerTest, OutcomesFollowTheReplyKind) {
