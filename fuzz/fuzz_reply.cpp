@@ -67,8 +67,14 @@ void checkStored(const std::string& reply, const CLIResponse& response) {
   fuzzCheck(elements.size() + (error.empty() ? 0 : 1) == 1,
             "one reply stores either one element or one error");
   if (!error.empty()) {
-    fuzzCheck(startsWith(error, "Error:") && output.find(error) != std::string::npos,
-              "the error is cut from the output");
+    // Tagged output is examined alone; plain output together with its
+    // prompt, where "Error:" may follow a false "HVB" in the text.
+    const std::string& examined = tagged ? output : reply;
+    const size_t start = examined.find("Error:");
+    fuzzCheck(start != std::string::npos && examined.compare(start, error.size(), error) == 0,
+              "the error is the examined text's, from its first \"Error:\"");
+    const size_t end = start < prompt && !tagged ? prompt : examined.size();
+    fuzzCheck(start + error.size() == end, "the error runs to the prompt or the end");
     return;
   }
   const std::string& element = elements.front();
