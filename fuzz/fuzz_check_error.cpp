@@ -21,7 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (prompt != std::string::npos && prompt > start) {
     fuzzCheck(end == prompt, "a later prompt ends the error");
   } else {
-    fuzzCheck(end == text.size(), "without a later prompt the error runs to the end");
+    fuzzCheck(end == text.size(),
+              "without a later prompt the error runs to the end");
   }
   return 0;
 }

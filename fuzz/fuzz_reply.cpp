@@ -63,7 +63,8 @@ void checkStored(const std::string& reply, const CLIResponse& response) {
               "a reply that starts with its prompt is all context");
     return;
   }
-  fuzzCheck(context == reply.substr(prompt), "the context starts at the prompt");
+  fuzzCheck(context == reply.substr(prompt),
+            "the context starts at the prompt");
   fuzzCheck(elements.size() + (error.empty() ? 0 : 1) == 1,
             "one reply stores either one element or one error");
   if (!error.empty()) {
@@ -71,10 +72,12 @@ void checkStored(const std::string& reply, const CLIResponse& response) {
     // prompt, where "Error:" may follow a false "HVB" in the text.
     const std::string& examined = tagged ? output : reply;
     const size_t start = examined.find("Error:");
-    fuzzCheck(start != std::string::npos && examined.compare(start, error.size(), error) == 0,
+    fuzzCheck(start != std::string::npos &&
+                  examined.compare(start, error.size(), error) == 0,
               "the error is the examined text's, from its first \"Error:\"");
     const size_t end = start < prompt && !tagged ? prompt : examined.size();
-    fuzzCheck(start + error.size() == end, "the error runs to the prompt or the end");
+    fuzzCheck(start + error.size() == end,
+              "the error runs to the prompt or the end");
     return;
   }
   const std::string& element = elements.front();
@@ -82,8 +85,9 @@ void checkStored(const std::string& reply, const CLIResponse& response) {
     fuzzCheck(element == output, "plain output is kept whole");
   } else {
     const size_t first = output.find('<');
-    fuzzCheck(element == (first == std::string::npos ? "" : output.substr(first)),
-              "tagged output is kept from its first \"<\"");
+    fuzzCheck(
+        element == (first == std::string::npos ? "" : output.substr(first)),
+        "tagged output is kept from its first \"<\"");
   }
 }
 
@@ -110,7 +114,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzzCheck(all.getRspContext() == one.getRspContext(),
               "the latest reply's context replaces earlier ones");
   }
-  fuzzCheck(errors == 0 || all.getError().size() >= errors * 6 + (errors - 1) * 3,
-            "errors are joined, none dropped");
+  fuzzCheck(
+      errors == 0 || all.getError().size() >= errors * 6 + (errors - 1) * 3,
+      "errors are joined, none dropped");
   return 0;
 }

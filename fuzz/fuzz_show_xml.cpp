@@ -17,18 +17,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   CliDomTree tree;
   for (size_t i = 0; i + 1 < pieces; ++i) {
-    tree.add_cli_output(input.ConsumeRandomLengthString(input.remaining_bytes()));
+    tree.add_cli_output(
+        input.ConsumeRandomLengthString(input.remaining_bytes()));
   }
   tree.add_cli_output(input.ConsumeRemainingBytesAsString());
   QOR_error error;
   tree.parse_cli(error);
-  fuzzCheck(tree.pending_output().empty(), "every parse empties the collected output");
+  fuzzCheck(tree.pending_output().empty(),
+            "every parse empties the collected output");
   fuzzCheck(error.entries.size() <= 1, "at most one error per parse");
 
   std::string value = "stale";
-  const int found = tree.find_value(id.c_str(), item.c_str(), attribute.c_str(), value);
+  const int found =
+      tree.find_value(id.c_str(), item.c_str(), attribute.c_str(), value);
   fuzzCheck(found == 0 || found == 1, "find_value answers 0 or 1");
-  fuzzCheck(found == 1 || value.empty(), "nothing found leaves the value empty");
+  fuzzCheck(found == 1 || value.empty(),
+            "nothing found leaves the value empty");
   if (error.is_set()) fuzzCheck(found == 0, "no document after a failed parse");
 
   if (again) {
@@ -38,7 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     tree.parse_cli(blank);
     fuzzCheck(!blank.is_set(), "blank output is not parsed");
     std::string second;
-    fuzzCheck(tree.find_value(id.c_str(), item.c_str(), attribute.c_str(), second) == found &&
+    fuzzCheck(tree.find_value(id.c_str(), item.c_str(), attribute.c_str(),
+                              second) == found &&
                   second == value,
               "the document stays across blank output");
   }

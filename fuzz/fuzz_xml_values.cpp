@@ -18,7 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<std::string> messages;
   const size_t count = input.ConsumeIntegralInRange<size_t>(0, 4);
   for (size_t i = 0; i < count; ++i) {
-    messages.push_back(input.ConsumeRandomLengthString(input.remaining_bytes()));
+    messages.push_back(
+        input.ConsumeRandomLengthString(input.remaining_bytes()));
   }
   messages.push_back(input.ConsumeRemainingBytesAsString());
 
@@ -40,6 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzzCheck(static_cast<size_t>(found) <= bytes, "at most one value per field");
   std::vector<std::string> lines;
   result.toPrettyPrint(lines);
-  fuzzCheck(lines.size() == messages.size() + 3, "one line per message and three more");
+  fuzzCheck(lines.size() == messages.size() + 3,
+            "one line per message and three more");
   return 0;
 }

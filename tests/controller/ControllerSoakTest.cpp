@@ -34,7 +34,8 @@ class ControllerSoak : public MediatorFixture {
   // Log records of failures (severity 3) so far.
   int failures() const {
     int count = 0;
-    for (const HostLogRecord& record : logs_->records()) count += record.severity <= 3;
+    for (const HostLogRecord& record : logs_->records())
+      count += record.severity <= 3;
     return count;
   }
 
@@ -45,11 +46,13 @@ class ControllerSoak : public MediatorFixture {
       case 0: {
         controller.forwardCliCommand("", "show interfaces", result);
         std::string admin;
-        ASSERT_EQ(result.getXMLResult().find_value("B", "port", "admin", admin), 1);
+        ASSERT_EQ(result.getXMLResult().find_value("B", "port", "admin", admin),
+                  1);
         break;
       }
       case 1:
-        controller.forwardCliCommand("configure terminal", "hostname soak", result);
+        controller.forwardCliCommand("configure terminal", "hostname soak",
+                                     result);
         break;
       case 2:
         controller.forwardCliCommand("", "show version", result);
@@ -59,7 +62,8 @@ class ControllerSoak : public MediatorFixture {
         ASSERT_EQ(result.getErrorList().size(), 1u) << "device error";
         return;
     }
-    ASSERT_TRUE(result.getState().equals(OpStatusEnum::Success)) << result.toString();
+    ASSERT_TRUE(result.getState().equals(OpStatusEnum::Success))
+        << result.toString();
   }
 };
 
@@ -98,8 +102,10 @@ TEST_F(ControllerSoak, DescriptorsChildrenAndMemoryStayFlat) {
       logs_->clear();
     }
     if (i % 1000 == 999) {
-      ASSERT_EQ(ProcessState::openDescriptors(), connectedDescriptors) << "command " << i;
-      ASSERT_EQ(ProcessState::childCount(), start.children + 1) << "command " << i;
+      ASSERT_EQ(ProcessState::openDescriptors(), connectedDescriptors)
+          << "command " << i;
+      ASSERT_EQ(ProcessState::childCount(), start.children + 1)
+          << "command " << i;
     }
   }
   ASSERT_TRUE(controller.adaptor.disconnect());
@@ -108,10 +114,12 @@ TEST_F(ControllerSoak, DescriptorsChildrenAndMemoryStayFlat) {
 
   const Usage end;
   std::printf(
-      "soak: %ld cycles, %ld commands: descriptors %d -> %d, children %d -> %d, "
+      "soak: %ld cycles, %ld commands: descriptors %d -> %d, children %d -> "
+      "%d, "
       "resident %ld -> %ld KiB, heap in use %ld -> %ld KiB\n",
       cycles, commands, start.descriptors, end.descriptors, start.children,
-      end.children, start.residentKiB, end.residentKiB, start.heapKiB, end.heapKiB);
+      end.children, start.residentKiB, end.residentKiB, start.heapKiB,
+      end.heapKiB);
   EXPECT_EQ(end.descriptors, start.descriptors);
   EXPECT_EQ(end.children, start.children);
   // Memory: flat within what the allocator may keep in reserve; a leak of a

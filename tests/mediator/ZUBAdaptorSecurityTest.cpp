@@ -33,9 +33,10 @@ class Watch {
  public:
   Watch(const std::string& path, bool followLinks)
       : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
-    const uint32_t mask = IN_OPEN | IN_ACCESS | IN_MODIFY | IN_ATTRIB |
-                          IN_DELETE_SELF | IN_MOVE_SELF |
-                          (followLinks ? 0u : static_cast<uint32_t>(IN_DONT_FOLLOW));
+    const uint32_t mask =
+        IN_OPEN | IN_ACCESS | IN_MODIFY | IN_ATTRIB | IN_DELETE_SELF |
+        IN_MOVE_SELF |
+        (followLinks ? 0u : static_cast<uint32_t>(IN_DONT_FOLLOW));
     EXPECT_GE(inotify_add_watch(fd_, path.c_str(), mask), 0) << path;
   }
   ~Watch() { close(fd_); }
@@ -75,7 +76,8 @@ std::string contentOf(const std::string& path) {
 int openErrorAs(uid_t user, const std::string& path) {
   const pid_t child = fork();
   if (child == 0) {
-    if (setgroups(0, nullptr) != 0 || setgid(user) != 0 || setuid(user) != 0) _exit(255);
+    if (setgroups(0, nullptr) != 0 || setgid(user) != 0 || setuid(user) != 0)
+      _exit(255);
     const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     _exit(fd >= 0 ? 0 : errno);
   }
@@ -95,14 +97,19 @@ TEST_F(ZUBAdaptorSecurity, PlantedPipePathsAreRefusedNeverOpenedNeverFollowed) {
     std::function<void(const std::string& path)> plant;
   } plants[] = {
       {"symlink to a file", false,
-       [](const std::string& path) { ASSERT_EQ(symlink(kTarget, path.c_str()), 0); }},
+       [](const std::string& path) {
+         ASSERT_EQ(symlink(kTarget, path.c_str()), 0);
+       }},
       {"symlink to nothing yet", false,
        [](const std::string& path) {
          ASSERT_EQ(symlink("/tmp/zubdm-planted-none", path.c_str()), 0);
        }},
-      {"regular file", false, [](const std::string& path) { std::ofstream(path) << "file"; }},
+      {"regular file", false,
+       [](const std::string& path) { std::ofstream(path) << "file"; }},
       {"directory", false,
-       [](const std::string& path) { ASSERT_EQ(mkdir(path.c_str(), 0700), 0); }},
+       [](const std::string& path) {
+         ASSERT_EQ(mkdir(path.c_str(), 0700), 0);
+       }},
       {"FIFO of another user", true,
        [](const std::string& path) {
          ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
@@ -147,7 +154,8 @@ TEST_F(ZUBAdaptorSecurity, PlantedPipePathsAreRefusedNeverOpenedNeverFollowed) {
       EXPECT_EQ(after.st_mode, planted.st_mode);
       EXPECT_EQ(after.st_uid, planted.st_uid);
       EXPECT_EQ(contentOf(kTarget), "keep");
-      EXPECT_NE(access("/tmp/zubdm-planted-none", F_OK), 0) << "nothing made through a link";
+      EXPECT_NE(access("/tmp/zubdm-planted-none", F_OK), 0)
+          << "nothing made through a link";
       if (S_ISDIR(planted.st_mode)) {
         rmdir(end.path);
       } else {
@@ -183,7 +191,8 @@ TEST_F(ZUBAdaptorSecurity, TableMadeLargerByAnotherProgramKeepsItsSizeAndTail) {
   // Slot 0 free, the others taken by other programs, and bytes of theirs
   // beyond the 15 entries.
   std::vector<unsigned char> before(4096);
-  for (size_t i = 0; i < before.size(); ++i) before[i] = static_cast<unsigned char>(i * 7 + 3);
+  for (size_t i = 0; i < before.size(); ++i)
+    before[i] = static_cast<unsigned char>(i * 7 + 3);
   std::fill(before.begin(), before.begin() + kEntry, 0);
   for (int slot = 1; slot < 15; ++slot) {
     before[slot * kEntry + 4] = 1;
@@ -207,7 +216,8 @@ TEST_F(ZUBAdaptorSecurity, TableFullOfForeignEntriesIsLeftAsItWas) {
   for (const size_t size : {size_t{1740}, size_t{4096}}) {
     SCOPED_TRACE(size);
     std::vector<unsigned char> before(size);
-    for (size_t i = 0; i < size; ++i) before[i] = static_cast<unsigned char>(i * 13 + 1);
+    for (size_t i = 0; i < size; ++i)
+      before[i] = static_cast<unsigned char>(i * 13 + 1);
     for (int slot = 0; slot < 15; ++slot) {
       before[slot * kEntry + 4] = 1;
       before[slot * kEntry + 5] = static_cast<unsigned char>(3 + slot % 4);
