@@ -4,12 +4,15 @@
 # error and leak figures of each suite and fails on any error or definite or
 # indirect leak.
 #
-#   scripts/memcheck.sh [BUILD_DIR]
+#   scripts/memcheck.sh [BUILD_DIR [SUITE...]]
 set -uo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
+shift || true
+suites=("$@")
+[ ${#suites[@]} -gt 0 ] || suites=(test_mediator test_controller)
 status=0
-for suite in test_mediator test_controller; do
+for suite in "${suites[@]}"; do
   log=$build/memcheck-$suite.log
   # The suites' slow rows (64 MiB and 256 MiB replies) run as well; the long
   # soak stays out (its short version runs).
@@ -18,9 +21,12 @@ for suite in test_mediator test_controller; do
     --error-exitcode=99 --num-callers=30 --log-file="$log" \
     "$build/tests/$suite" >"$log.out" 2>&1
   result=$?
-  errors=$(sed -n 's/.*ERROR SUMMARY: \([0-9]*\) errors.*/\1/p' "$log" | tail -1)
-  definite=$(sed -n 's/.*definitely lost: \([0-9,]*\) bytes.*/\1/p' "$log" | tail -1)
-  indirect=$(sed -n 's/.*indirectly lost: \([0-9,]*\) bytes.*/\1/p' "$log" | tail -1)
+  # Summed over the suite's process and the children it forks (which stay
+  # traced until they exec).
+  total() { sed -n "s/.*$1 \([0-9,]*\) .*/\1/p" "$log" | tr -d , | awk '{s += $1} END {print s + 0}'; }
+  errors=$(total 'ERROR SUMMARY:')
+  definite=$(total 'definitely lost:')
+  indirect=$(total 'indirectly lost:')
   tests=$(grep -E '^\[  (PASSED|FAILED)  \]' "$log.out" | tr '\n' ' ')
   echo "memcheck: $suite: ${errors:-?} errors, definitely lost ${definite:-0} bytes," \
     "indirectly lost ${indirect:-0} bytes; $tests(exit $result)"

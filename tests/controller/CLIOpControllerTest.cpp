@@ -206,6 +206,12 @@ TEST_F(CLIOpControllerTest, DestructionLogsBeforeTheCliIsEnded) {
 }
 
 TEST_F(CLIOpControllerTest, InitFailuresLeaveAControllerThatRefusesCommands) {
+  // A memory checker that replaces operator new leaves nothing to inject.
+  failSize = 12345;
+  void* probe = ::operator new(12345, std::nothrow);
+  failSize = 0;
+  ::operator delete(probe);
+  if (probe != nullptr) GTEST_SKIP() << "allocation failures cannot be injected";
   struct Case {
     const char* name;
     size_t size;

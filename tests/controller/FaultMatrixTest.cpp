@@ -6,10 +6,12 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <valgrind/valgrind.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -142,6 +144,11 @@ TEST_F(FaultMatrix, ConnectPhase) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
+    if (RUNNING_ON_VALGRIND && row.logs.size() == 2) {
+      // valgrind runs a spawn whose exec fails as a child that exits.
+      std::printf("skipped under valgrind: %s\n", row.name);
+      continue;
+    }
     const int descriptors = ProcessState::openDescriptors();
     {
       CLIOpController controller;
