@@ -10,6 +10,9 @@ FUZZ_BUILD ?= build-fuzz
 JOBS ?= 2
 CMAKE_FLAGS ?=
 CTEST_FLAGS ?= --output-on-failure
+# The test programs that hold *Concurrency suites, the only ones that
+# ThreadSanitizer builds and runs.
+TSAN_TARGETS := $(sort $(foreach f,$(shell grep -lE 'Concurrency, [A-Z]' tests/*/*.cpp),test_$(notdir $(patsubst %/,%,$(dir $(f))))))
 # Runs per fuzz target in `make check`, and seconds per target in `make fuzz`.
 FUZZ_CHECK_RUNS ?= 2000
 FUZZ_SECONDS ?= 60
@@ -52,7 +55,7 @@ check-asan: deps
 check-tsan: deps
 	cmake -S . -B $(TSAN_BUILD) -DZUBDM_BUILD_TESTS=ON \
 	  -DZUBDM_SANITIZE=thread $(CMAKE_FLAGS)
-	cmake --build $(TSAN_BUILD) -j$(JOBS)
+	cmake --build $(TSAN_BUILD) -j$(JOBS) --target $(TSAN_TARGETS)
 	bash scripts/sanitized-ctest.sh $(TSAN_BUILD) -j$(JOBS) -L concurrency $(CTEST_FLAGS)
 
 fuzz-build: deps
