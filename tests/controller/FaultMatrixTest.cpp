@@ -125,7 +125,7 @@ class FaultMatrix : public MediatorFixture {
 
 }  // namespace
 
-TEST_F(FaultMatrix, ConnectPhase) {
+TEST_F(FaultMatrix, ConnectFaultsFailPromptlyAndRestartRecovers) {
   TempDir notExecutable;
   std::ofstream(notExecutable.file("cli")) << "#!/bin/sh\n";
   chmod(notExecutable.file("cli").c_str(), 0644);
@@ -171,7 +171,7 @@ TEST_F(FaultMatrix, ConnectPhase) {
   }
 }
 
-TEST_F(FaultMatrix, LoginPhase) {
+TEST_F(FaultMatrix, LoginFaultsFailWithinTheTimeOutAndRestartRecovers) {
   const long timeout = 500;
   struct Row {
     const char* name;
@@ -223,7 +223,7 @@ TEST_F(FaultMatrix, LoginPhase) {
   }
 }
 
-TEST_F(FaultMatrix, CommandPhase) {
+TEST_F(FaultMatrix, CommandFaultsFailCleanlyAndTheNextCommandBehaves) {
   enum class Next { Works, Fails, Refused };
   const size_t cap = ZUBAdaptor::MAX_REPLY_SIZE;
   const std::string big = block();
@@ -415,7 +415,7 @@ TEST_F(FaultMatrix, CommandPhase) {
   }
 }
 
-TEST_F(FaultMatrix, DisconnectPhase) {
+TEST_F(FaultMatrix, DisconnectEndsAnyCliPromptlyAndRestartRecovers) {
   struct Row {
     const char* name;
     const char* scenario;
