@@ -1,12 +1,28 @@
 # The two set-up commands: `make demo` (the main job against the bundled CLI
-# simulator) and `make check` (build and run every test).
+# simulator) and `make check` (build and run every test, under the
+# sanitizers too, lint, and a short fuzzing pass). `make soak` and `make fuzz`
+# run the long versions.
 
 BUILD ?= build
+ASAN_BUILD ?= build-asan
+TSAN_BUILD ?= build-tsan
+FUZZ_BUILD ?= build-fuzz
 JOBS ?= 2
 CMAKE_FLAGS ?=
 CTEST_FLAGS ?= --output-on-failure
+# The test programs that hold *Concurrency suites, the only ones that
+# ThreadSanitizer builds and runs.
+TSAN_TARGETS := $(sort $(foreach f,$(shell grep -lE 'Concurrency, [A-Z]' tests/*/*.cpp),test_$(notdir $(patsubst %/,%,$(dir $(f))))))
+# Runs per fuzz target in `make check`, and seconds per target in `make fuzz`.
+FUZZ_CHECK_RUNS ?= 2000
+FUZZ_SECONDS ?= 60
 
-.PHONY: all deps configure build check demo lint clean
+# Test suites share the machine's CLI user table and /tmp/clPipe* names, so
+# two test runs must never overlap, whatever -j make is given.
+.NOTPARALLEL:
+
+.PHONY: all deps configure build check test lint demo clean \
+	check-asan check-tsan check-fuzz fuzz-build fuzz soak memcheck
 
 all: build
 
@@ -19,14 +35,53 @@ configure: deps
 build: configure
 	cmake --build $(BUILD) -j$(JOBS)
 
-check: build
-	cd $(BUILD) && ctest -j$(JOBS) $(CTEST_FLAGS)
+# Everything CI runs.
+check: test lint check-asan check-tsan check-fuzz
 
-demo: build
-	bash scripts/demo.sh $(BUILD)
+test: build
+	cd $(BUILD) && ctest -j$(JOBS) -LE soak $(CTEST_FLAGS)
 
 lint: configure
 	bash scripts/lint.sh $(BUILD)
 
+# The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer.
+check-asan: deps
+	cmake -S . -B $(ASAN_BUILD) -DZUBDM_BUILD_TESTS=ON \
+	  -DZUBDM_SANITIZE=address,undefined $(CMAKE_FLAGS)
+	cmake --build $(ASAN_BUILD) -j$(JOBS)
+	bash scripts/sanitized-ctest.sh $(ASAN_BUILD) -j$(JOBS) -LE soak $(CTEST_FLAGS)
+
+# The tests of concurrent use under ThreadSanitizer.
+check-tsan: deps
+	cmake -S . -B $(TSAN_BUILD) -DZUBDM_BUILD_TESTS=ON \
+	  -DZUBDM_SANITIZE=thread $(CMAKE_FLAGS)
+	cmake --build $(TSAN_BUILD) -j$(JOBS) --target $(TSAN_TARGETS)
+	bash scripts/sanitized-ctest.sh $(TSAN_BUILD) -j$(JOBS) -L concurrency $(CTEST_FLAGS)
+
+fuzz-build: deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DZUBDM_FUZZ=ON \
+	  -DZUBDM_SANITIZE=address,undefined -DZUBDM_BUILD_TESTS=OFF \
+	  -DZUBDM_BUILD_TOOLS=OFF $(CMAKE_FLAGS)
+	cmake --build $(FUZZ_BUILD) -j$(JOBS)
+
+# A short, reproducible pass of every fuzz target over its seeds.
+check-fuzz: fuzz-build
+	bash scripts/fuzz.sh $(FUZZ_BUILD) -runs=$(FUZZ_CHECK_RUNS) -seed=1
+
+# Every fuzz target for FUZZ_SECONDS, one after the other.
+fuzz: fuzz-build
+	bash scripts/fuzz.sh $(FUZZ_BUILD) -max_total_time=$(FUZZ_SECONDS)
+
+# The long soak: 1000 connect/disconnect cycles and 10000 commands.
+soak: build
+	cd $(BUILD) && ctest -L soak --verbose $(CTEST_FLAGS)
+
+# valgrind memcheck over the integration suites (CLI children not traced).
+memcheck: build
+	bash scripts/memcheck.sh $(BUILD)
+
+demo: build
+	bash scripts/demo.sh $(BUILD)
+
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)

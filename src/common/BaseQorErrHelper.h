@@ -23,9 +23,11 @@ class BaseQorErrHelper {
  private:
   QOR_error_code code_;
   QOR_error& error_;
-  const char* file_;
-  const char* function_;
-  int line_;
+  // Where the error was reported: part of the error point's layout, which
+  // the host shares; the entry itself carries only the code and the text.
+  [[maybe_unused]] const char* file_;
+  [[maybe_unused]] const char* function_;
+  [[maybe_unused]] int line_;
 };
 
 #endif  // ZUBDM_COMMON_BASEQORERRHELPER_H

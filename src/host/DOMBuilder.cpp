@@ -220,8 +220,6 @@ Node* parseDocument(std::istream& in) {
 
 DOMBuilder::DOMBuilder(XMLNamePool* /*namePool*/) {}
 
-DOMBuilder::~DOMBuilder() = default;
-
 Node* DOMBuilder::parseDOMInputSource(CInputSource* source) {
   std::istream* in = source != nullptr ? source->getStream() : nullptr;
   if (in == nullptr || in->rdbuf() == nullptr) {

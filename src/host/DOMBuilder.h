@@ -21,7 +21,7 @@ class DOMBuilder {
  public:
   // `namePool` is accepted for interface compatibility and ignored.
   explicit DOMBuilder(XMLNamePool* namePool = nullptr);
-  ~DOMBuilder();
+  ~DOMBuilder() = default;
   DOMBuilder(const DOMBuilder&) = delete;
   DOMBuilder& operator=(const DOMBuilder&) = delete;
 

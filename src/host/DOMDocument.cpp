@@ -17,12 +17,12 @@ namespace {
 
 // Every node and record holds pointers and sizes only.
 constexpr std::size_t kAlign = alignof(void*);
-constexpr std::size_t kFirstBlock = 16 * 1024;
-constexpr std::size_t kLargestBlock = 4 * 1024 * 1024;
+constexpr std::size_t kFirstBlock = std::size_t{16} * 1024;
+constexpr std::size_t kLargestBlock = std::size_t{4} * 1024 * 1024;
 // Blocks of this size and more are mapped on their own and, where the
 // system allows, backed by huge pages: a large document then takes one page
 // fault per 2 MiB instead of one per 4 KiB.
-constexpr std::size_t kHugePage = 2 * 1024 * 1024;
+constexpr std::size_t kHugePage = std::size_t{2} * 1024 * 1024;
 
 std::size_t roundUp(std::size_t size, std::size_t unit) {
   return (size + unit - 1) / unit * unit;
@@ -57,8 +57,10 @@ void* DOMDocument::allocateBlock(std::size_t size) {
                       MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (area == MAP_FAILED) throw std::bad_alloc();
     char* base = static_cast<char*>(area);
-    char* start = reinterpret_cast<char*>(
-        roundUp(reinterpret_cast<std::uintptr_t>(base), kHugePage));
+    // Moved within the mapping rather than made from an integer, so the
+    // pointer keeps its provenance.
+    const auto address = reinterpret_cast<std::uintptr_t>(base);
+    char* start = base + (roundUp(address, kHugePage) - address);
     if (start != base) munmap(base, start - base);
     if (start + size != base + span) {
       munmap(start + size, base + span - (start + size));

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <mutex>
 
 namespace ZUB_DEVICE_MEDIATION {
 
@@ -13,6 +14,15 @@ const char kUserName[] = "QOR_SW_MANAGEMENT";
 // Integers in the table may sit at any offset: copy, never cast.
 void storeInt(unsigned char* at, int32_t value) {
   std::memcpy(at, &value, sizeof value);
+}
+
+// Serialises the reservations and releases of slots made by the threads of
+// this process: two mediators built at once would otherwise both see the
+// same free slot, and a slot being freed could be reserved half-cleared.
+// The table itself has no lock, so other processes are not held off.
+std::mutex& slotMutex() {
+  static std::mutex mutex;
+  return mutex;
 }
 
 }  // namespace
@@ -30,6 +40,7 @@ bool CliUserInfo::isValidEntry(int index) const {
 
 void CliUserInfo::initEntry(int index) {
   if (!isValidEntry(index)) return;
+  std::lock_guard<std::mutex> guard(slotMutex());
   std::memset(entry(index), 0, ENTRY_SIZE);
 }
 
@@ -43,6 +54,7 @@ void CliUserInfo::dump(int /*index*/) {}
 
 int swmGetFreeCliUserIndex(CliUserInfo& info) {
   if (!info.isValidEntry(0)) return -1;
+  std::lock_guard<std::mutex> guard(slotMutex());
   int freeIndex = -1;
   int ownUsers = 0;
   for (int i = 0; i < CliUserInfo::MAX_ENTRIES; ++i) {

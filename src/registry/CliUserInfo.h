@@ -9,7 +9,9 @@ namespace ZUB_DEVICE_MEDIATION {
 // integers in the machine's byte order. Every operation does nothing (or
 // reports failure) without a mapping or for an index outside 0 to 14.
 //
-// The table is shared with other processes and has no lock. Not thread-safe.
+// The table is shared with other processes and has no lock. One object is
+// not thread-safe; reserving and freeing slots through different objects of
+// one process is (see swmGetFreeCliUserIndex).
 class CliUserInfo {
  public:
   static const int MAX_ENTRIES = 15;
@@ -50,7 +52,8 @@ class CliUserInfo {
 
 // Reserves the first free slot for this library and returns its index, or -1
 // without a mapping, when no slot is free, or when three slots already belong
-// to this library's user type.
+// to this library's user type. Reservations and initEntry() of the threads of
+// one process are serialised; other processes are not held off.
 int swmGetFreeCliUserIndex(CliUserInfo& info);
 
 // Marks slot `index` as taken by this library (in-use flag, index, type, name,

@@ -59,9 +59,10 @@ CliDomTree& CLIResult::getXMLResult() { return xmlResult_; }
 const OpStatusEnum& CLIResult::getCurrentExecState() const { return state_; }
 
 OpStatusEnum& CLIResult::getState() {
-  if (state_.equals(OpStatusEnum::PartialSuccess)) {
-    state_ = OpStatusEnum::Success;
-  } else if (state_.equals(OpStatusEnum::Failed) && errorList_.empty()) {
+  // A command that ran, and a failure that left no error entry (output
+  // that is plain text rather than a show document), both read as success.
+  if (state_.equals(OpStatusEnum::PartialSuccess) ||
+      (state_.equals(OpStatusEnum::Failed) && errorList_.empty())) {
     state_ = OpStatusEnum::Success;
   }
   return state_;

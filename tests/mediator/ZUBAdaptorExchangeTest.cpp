@@ -10,7 +10,6 @@
 
 using ZUB_DEVICE_MEDIATION::CLIResponse;
 using ZUB_DEVICE_MEDIATION::ZUBAdaptor;
-using Clock = std::chrono::steady_clock;
 
 namespace {
 
@@ -78,7 +77,7 @@ TEST_F(ZUBAdaptorExchange, RepliesAreClassifiedIntoContextOutputAndError) {
   EXPECT_TRUE(logs_->records().empty());
 }
 
-TEST_F(ZUBAdaptorExchange, BytesAfterThePromptStartTheNextReply) {
+TEST_F(ZUBAdaptorExchange, OutputAfterAPromptIsNeverTakenForTheNextReply) {
   start(ScenarioBuilder()
             .reply("early", "out HVB x #tail\r\nHVB#")
             .reply("spaced", "one\r\nHVB# ")
@@ -89,16 +88,16 @@ TEST_F(ZUBAdaptorExchange, BytesAfterThePromptStartTheNextReply) {
   ASSERT_TRUE(adaptor_->send("early", response));
   EXPECT_EQ(response.getRspContext(), "HVB x #");
   EXPECT_EQ(response.getResponseList(), Lines{"out "});
-  // ... and the rest is read as the start of the next reply.
-  response.clearAll();
-  ASSERT_TRUE(adaptor_->send("spaced", response));
-  EXPECT_EQ(response.getResponseList(), Lines{"tail\r\n"});
-  response.clearAll();
-  ASSERT_TRUE(adaptor_->send("next", response));
-  EXPECT_EQ(response.getResponseList(), Lines{"one\r\n"});
-  response.clearAll();
-  ASSERT_TRUE(adaptor_->send("next", response));
-  EXPECT_EQ(response.getResponseList(), Lines{" two\r\n"});
+  // ... and the rest, like a blank after a prompt, answers no command: the
+  // next command gets its own reply.
+  for (const auto& expected : {std::make_pair("spaced", "one\r\n"),
+                               std::make_pair("next", "two\r\n")}) {
+    SCOPED_TRACE(expected.first);
+    response.clearAll();
+    ASSERT_TRUE(adaptor_->send(expected.first, response));
+    EXPECT_EQ(response.getResponseList(), Lines{expected.second});
+  }
+  EXPECT_TRUE(logs_->records().empty());
 }
 
 TEST_F(ZUBAdaptorExchange, RepliesAccumulateUntilTheCallerClears) {
@@ -124,92 +123,6 @@ TEST_F(ZUBAdaptorExchange, CommandLinesReachTheCliWholeAndInOrder) {
   EXPECT_EQ(response.getRspContext(), "HVB#");
 }
 
-TEST_F(ZUBAdaptorExchange, PromptSplitAcrossSmallWritesIsFound) {
-  start(ScenarioBuilder()
-            .reply("slow", "<SHOW></SHOW>\r\nHVB(config-if)#", true, R"("write_chunk": 1)")
-            .json());
-  CLIResponse response;
-  ASSERT_TRUE(adaptor_->send("slow", response));
-  EXPECT_EQ(response.getRspContext(), "HVB(config-if)#");
-  EXPECT_EQ(response.getResponseList(), Lines{"<SHOW></SHOW>\r\n"});
-}
-
-TEST_F(ZUBAdaptorExchange, EndOfFileMidReplyLeavesTheResponseUntouched) {
-  start(ScenarioBuilder()
-            .reply("dies", "partial output\r\n", false, R"("fault": "die_mid_reply")")
-            .json());
-  CLIResponse response;
-  response.setRspContext("before");
-  EXPECT_FALSE(adaptor_->send("dies", response));
-  EXPECT_EQ(logs_->texts(), kReadFailure);
-  EXPECT_EQ(response.getRspContext(), "before");
-  EXPECT_TRUE(response.isRspListEmpty());
-  EXPECT_FALSE(response.isTimeout());
-  // The mediator stays logged in; later commands fail the same way.
-  EXPECT_TRUE(adaptor_->isLoggedIn());
-  EXPECT_FALSE(adaptor_->send("end", response));
-  EXPECT_TRUE(adaptor_->restart());
-  EXPECT_TRUE(adaptor_->send("end", response));
-}
-
-TEST_F(ZUBAdaptorExchange, LateReplyAfterTimeOutIsNeverTakenForTheNextOne) {
-  start(ScenarioBuilder()
-            .reply("slow", "late output\r\nHVB#", true, R"("delay_ms": 700)")
-            .reply("quick", "quick output\r\nHVB#")
-            .json());
-  adaptor_->setReplyTimeout(std::chrono::milliseconds(200));
-  CLIResponse response;
-  const Clock::time_point start = Clock::now();
-  EXPECT_FALSE(adaptor_->send("slow", response));
-  EXPECT_LT(elapsedMs(start), 600);
-  EXPECT_TRUE(response.isTimeout());
-  EXPECT_EQ(logs_->texts(), kReadFailure);
-  EXPECT_FALSE(adaptor_->setDeviceRootContext(response));
-  EXPECT_TRUE(logs_->contains(
-      "Timeout for waiting cli response after sending CLI: end to device WQT"));
-
-  // Once the late reply has come, the next command gets its own reply.
-  adaptor_->setReplyTimeout(std::chrono::milliseconds(3000));
-  response.clearAll();
-  ASSERT_TRUE(adaptor_->send("quick", response));
-  EXPECT_EQ(response.getResponseList(), Lines{"quick output\r\n"});
-}
-
-TEST_F(ZUBAdaptorExchange, HungCliTimesOutAndCommandsAreRefusedUntilItAnswers) {
-  start(ScenarioBuilder()
-            .reply("hangs", "half\r\n", false, R"("fault": "hang")")
-            .json());
-  adaptor_->setReplyTimeout(std::chrono::milliseconds(200));
-  CLIResponse response;
-  EXPECT_FALSE(adaptor_->send("hangs", response));
-  EXPECT_TRUE(response.isTimeout());
-  logs_->clear();
-  EXPECT_FALSE(adaptor_->send("end", response));
-  EXPECT_EQ(logs_->texts(), Lines{"Can't send command"});
-  EXPECT_EQ(sim_->transcript(), Lines{"hangs"}) << "nothing written while out of step";
-  EXPECT_TRUE(adaptor_->restart());
-  EXPECT_TRUE(adaptor_->send("end", response));
-}
-
-TEST_F(ZUBAdaptorExchange, EndlessReplyIsCappedAndTheMediatorWaitsForRestart) {
-  start(ScenarioBuilder()
-            .reply("flood", std::string(4096, 'x') + "\r\n", false, R"("fault": "endless")")
-            .json());
-  CLIResponse response;
-  const long before = ProcessState::residentKiB();
-  EXPECT_FALSE(adaptor_->send("flood", response));
-  EXPECT_TRUE(logs_->contains(
-      "CLI response length exceeds the string object's maximum length"));
-  EXPECT_TRUE(response.isRspListEmpty());
-  // The cap's buffer is gone again once the call has returned.
-  EXPECT_LT(ProcessState::residentKiB() - before, 64 * 1024);
-  logs_->clear();
-  EXPECT_FALSE(adaptor_->send("end", response));
-  EXPECT_EQ(logs_->texts(), Lines{"Can't send command"});
-  EXPECT_TRUE(adaptor_->restart());
-  EXPECT_TRUE(adaptor_->send("end", response));
-}
-
 TEST_F(ZUBAdaptorExchange, SendingRequiresALogin) {
   ZUBAdaptor adaptor;
   CLIResponse response;
@@ -223,15 +136,6 @@ TEST_F(ZUBAdaptorExchange, RootContextReportsTheCliError) {
   EXPECT_FALSE(adaptor_->setDeviceRootContext(response));
   EXPECT_EQ(response.getError(), "Error: cannot leave\r\n");
   EXPECT_FALSE(response.isTimeout());
-}
-
-TEST_F(ZUBAdaptorExchange, CliExitingMidSessionNeverKillsTheHost) {
-  start(ScenarioBuilder().reply("bye", "", true, R"("fault": "exit")").json());
-  CLIResponse response;
-  EXPECT_FALSE(adaptor_->send("bye", response));
-  // Writing to the pipe of a CLI that has gone raises no SIGPIPE here.
-  for (int i = 0; i < 3; ++i) EXPECT_FALSE(adaptor_->send("end", response));
-  EXPECT_TRUE(adaptor_->disconnect());
 }
 
 TEST(ZUBAdaptorCheckError, ErrorTextRunsFromErrorToThePromptOrTheEnd) {

@@ -1,6 +1,7 @@
 #ifndef ZUBDM_TESTS_SUPPORT_PROCESSSTATE_H
 #define ZUBDM_TESTS_SUPPORT_PROCESSSTATE_H
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,16 @@ bool noChildren();
 std::vector<std::string> cliPipeFiles();
 // Resident set size in KiB.
 long residentKiB();
+// Children of this process, running or zombie.
+int childCount();
+// Highest resident set size since the last resetPeakResident(), in KiB.
+long peakResidentKiB();
+// Starts a new peak at the current resident set size; false when the kernel
+// does not allow it.
+bool resetPeakResident();
+// Bytes the C heap holds for the program (0 where the allocator cannot
+// tell, as under a sanitizer).
+size_t heapInUse();
 
 }  // namespace ProcessState
 

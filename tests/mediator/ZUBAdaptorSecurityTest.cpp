@@ -1,0 +1,237 @@
+// What another local user could try against a mediator: paths planted where
+// its pipes go, its live pipes, and the shared table of CLI users.
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "mediator/ZUBAdaptor.h"
+#include "support/MediatorFixture.h"
+
+using ZUB_DEVICE_MEDIATION::ZUBAdaptor;
+using Lines = std::vector<std::string>;
+
+namespace {
+
+const int kEntry = 116;
+const uid_t kOtherUser = 65534;
+const char kTarget[] = "/tmp/zubdm-planted-target";
+
+// Counts every open, read, write or change of one path (or, following links,
+// of what it points to), by anyone, while in scope.
+class Watch {
+ public:
+  Watch(const std::string& path, bool followLinks)
+      : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+    const uint32_t mask =
+        IN_OPEN | IN_ACCESS | IN_MODIFY | IN_ATTRIB | IN_DELETE_SELF |
+        IN_MOVE_SELF |
+        (followLinks ? 0u : static_cast<uint32_t>(IN_DONT_FOLLOW));
+    EXPECT_GE(inotify_add_watch(fd_, path.c_str(), mask), 0) << path;
+  }
+  ~Watch() { close(fd_); }
+  Watch(const Watch&) = delete;
+  Watch& operator=(const Watch&) = delete;
+
+  int events() const {
+    int count = 0;
+    alignas(struct inotify_event) char buffer[4096];
+    ssize_t length;
+    while ((length = read(fd_, buffer, sizeof buffer)) > 0) {
+      for (char* at = buffer; at < buffer + length;) {
+        const auto* event = reinterpret_cast<struct inotify_event*>(at);
+        at += sizeof(struct inotify_event) + event->len;
+        ++count;
+      }
+    }
+    return count;
+  }
+
+ private:
+  int fd_;
+};
+
+struct stat statOf(const std::string& path) {
+  struct stat status = {};
+  lstat(path.c_str(), &status);
+  return status;
+}
+
+std::string contentOf(const std::string& path) {
+  std::ifstream file(path);
+  return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+// The errno with which `user` fails to open `path` for reading (0: opened).
+int openErrorAs(uid_t user, const std::string& path) {
+  const pid_t child = fork();
+  if (child == 0) {
+    if (setgroups(0, nullptr) != 0 || setgid(user) != 0 || setuid(user) != 0)
+      _exit(255);
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    _exit(fd >= 0 ? 0 : errno);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+class ZUBAdaptorSecurity : public MediatorFixture {};
+
+}  // namespace
+
+TEST_F(ZUBAdaptorSecurity, PlantedPipePathsAreRefusedNeverOpenedNeverFollowed) {
+  struct Plant {
+    const char* name;
+    bool needsRoot;  // planting as another user
+    std::function<void(const std::string& path)> plant;
+  } plants[] = {
+      {"symlink to a file", false,
+       [](const std::string& path) {
+         ASSERT_EQ(symlink(kTarget, path.c_str()), 0);
+       }},
+      {"symlink to nothing yet", false,
+       [](const std::string& path) {
+         ASSERT_EQ(symlink("/tmp/zubdm-planted-none", path.c_str()), 0);
+       }},
+      {"regular file", false,
+       [](const std::string& path) { std::ofstream(path) << "file"; }},
+      {"directory", false,
+       [](const std::string& path) {
+         ASSERT_EQ(mkdir(path.c_str(), 0700), 0);
+       }},
+      {"FIFO of another user", true,
+       [](const std::string& path) {
+         ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+         ASSERT_EQ(lchown(path.c_str(), kOtherUser, kOtherUser), 0);
+       }},
+      {"FIFO with access for others", false,
+       [](const std::string& path) {
+         ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+         ASSERT_EQ(chmod(path.c_str(), 0666), 0);
+       }},
+  };
+  const struct {
+    const char* path;
+    const char* message;
+  } ends[] = {{"/tmp/clPipeW0", "Can't create write FIFO:/tmp/clPipeW0"},
+              {"/tmp/clPipeR0", "Can't create read FIFO:/tmp/clPipeR0"}};
+  for (const Plant& plant : plants) {
+    if (plant.needsRoot && geteuid() != 0) {
+      std::printf("skipped (needs root): %s\n", plant.name);
+      continue;
+    }
+    for (const auto& end : ends) {
+      SCOPED_TRACE(std::string(plant.name) + " at " + end.path);
+      std::ofstream(kTarget) << "keep";
+      plant.plant(end.path);
+      const struct stat planted = statOf(end.path);
+      {
+        Watch path(end.path, false);
+        Watch target(kTarget, true);
+        {
+          ZUBAdaptor adaptor;
+          logs_->clear();
+          EXPECT_FALSE(adaptor.connect());
+          EXPECT_EQ(logs_->texts(), Lines{end.message});
+          EXPECT_EQ(ProcessState::childCount(), 0) << "no CLI is started";
+        }
+        EXPECT_EQ(path.events(), 0) << "the planted path was used";
+        EXPECT_EQ(target.events(), 0) << "the link was followed";
+      }
+      const struct stat after = statOf(end.path);
+      EXPECT_EQ(after.st_ino, planted.st_ino);
+      EXPECT_EQ(after.st_mode, planted.st_mode);
+      EXPECT_EQ(after.st_uid, planted.st_uid);
+      EXPECT_EQ(contentOf(kTarget), "keep");
+      EXPECT_NE(access("/tmp/zubdm-planted-none", F_OK), 0)
+          << "nothing made through a link";
+      if (S_ISDIR(planted.st_mode)) {
+        rmdir(end.path);
+      } else {
+        unlink(end.path);
+      }
+      unlink(kTarget);
+    }
+  }
+}
+
+TEST_F(ZUBAdaptorSecurity, LivePipesAreClosedToOtherUsersWhateverTheUmask) {
+  for (const mode_t mask : {0000, 0022, 0077}) {
+    SCOPED_TRACE(mask);
+    const mode_t old = umask(mask);
+    ZUBAdaptor adaptor;
+    const bool connected = adaptor.connect();
+    umask(old);
+    ASSERT_TRUE(connected);
+    for (const char* path : {"/tmp/clPipeW0", "/tmp/clPipeR0"}) {
+      SCOPED_TRACE(path);
+      const struct stat status = statOf(path);
+      EXPECT_TRUE(S_ISFIFO(status.st_mode));
+      EXPECT_EQ(status.st_uid, geteuid());
+      EXPECT_EQ(status.st_mode & 0007, 0u);
+      if (geteuid() == 0) {
+        EXPECT_EQ(openErrorAs(kOtherUser, path), EACCES);
+      }
+    }
+  }
+}
+
+TEST_F(ZUBAdaptorSecurity, TableMadeLargerByAnotherProgramKeepsItsSizeAndTail) {
+  // Slot 0 free, the others taken by other programs, and bytes of theirs
+  // beyond the 15 entries.
+  std::vector<unsigned char> before(4096);
+  for (size_t i = 0; i < before.size(); ++i)
+    before[i] = static_cast<unsigned char>(i * 7 + 3);
+  std::fill(before.begin(), before.begin() + kEntry, 0);
+  for (int slot = 1; slot < 15; ++slot) {
+    before[slot * kEntry + 4] = 1;
+    before[slot * kEntry + 5] = 5;
+  }
+  table_.write(before);
+  {
+    ZUBAdaptor adaptor;
+    ASSERT_EQ(adaptor.getCliIndex(), 0);
+    ASSERT_TRUE(adaptor.connect());
+    ZUB_DEVICE_MEDIATION::CLIResponse response;
+    EXPECT_TRUE(adaptor.send("end", response));
+    EXPECT_TRUE(adaptor.restart());
+    EXPECT_EQ(table_.read().size(), before.size());
+  }
+  // The slot taken is free again (zero, as it was); nothing else changed.
+  EXPECT_EQ(table_.read(), before);
+}
+
+TEST_F(ZUBAdaptorSecurity, TableFullOfForeignEntriesIsLeftAsItWas) {
+  for (const size_t size : {size_t{1740}, size_t{4096}}) {
+    SCOPED_TRACE(size);
+    std::vector<unsigned char> before(size);
+    for (size_t i = 0; i < size; ++i)
+      before[i] = static_cast<unsigned char>(i * 13 + 1);
+    for (int slot = 0; slot < 15; ++slot) {
+      before[slot * kEntry + 4] = 1;
+      before[slot * kEntry + 5] = static_cast<unsigned char>(3 + slot % 4);
+    }
+    table_.write(before);
+    logs_->clear();
+    {
+      ZUBAdaptor adaptor;
+      EXPECT_EQ(adaptor.getCliIndex(), -1);
+      EXPECT_FALSE(adaptor.connect());
+      EXPECT_EQ(ProcessState::childCount(), 0);
+      EXPECT_EQ(ProcessState::cliPipeFiles(), Lines{});
+    }
+    EXPECT_EQ(logs_->texts(), Lines{"No free cli index"});
+    EXPECT_EQ(table_.read(), before);
+  }
+}
