@@ -43,8 +43,6 @@ const size_t kReplyReserve = 8192;
 const int kTerminateGraceMs = 300;
 // Longest pause between attempts to open the write pipe.
 const int kMaxOpenRetryMs = 20;
-// Most output left after a prompt that is dropped before the next command.
-const size_t kMaxStaleBytes = 1u << 20;
 
 int millisecondsUntil(std::chrono::steady_clock::time_point deadline) {
   const auto left = deadline - std::chrono::steady_clock::now();
@@ -287,7 +285,6 @@ bool ZUBAdaptor::send(const std::string& command, CLIResponse& response) {
     CliLogHelper(3, kLogFile, __func__, __LINE__).message("Can't send command");
     return false;
   }
-  dropStaleOutput();
   if (!sendLine(command.data(), command.size())) {
     CliLogHelper(3, kLogFile, __func__, __LINE__).message("Can't send command");
     return false;
@@ -302,26 +299,6 @@ bool ZUBAdaptor::send(const std::string& command, CLIResponse& response) {
     return false;
   }
   return true;
-}
-
-void ZUBAdaptor::dropStaleOutput() {
-  // Whatever the CLI wrote after the prompt of the last reply, and before
-  // this command exists, cannot be this command's reply: the rest of a reply
-  // cut short by "HVB" in its text, or a blank after the prompt. Read as a
-  // reply it would shift every later reply by one. Only what has already
-  // arrived is dropped, and at most kMaxStaleBytes of a CLI that keeps
-  // writing.
-  size_t dropped = static_cast<size_t>(fifoRecv.buffered());
-  fifoRecv.discard_buffer();
-  while (dropped < kMaxStaleBytes) {
-    struct pollfd entry = {fifoRecv.get_handle(), POLLIN, 0};
-    if (poll(&entry, 1, 0) != 1 || (entry.revents & POLLIN) == 0) return;
-    // End of file or an error is left for the reply's read to report.
-    const int count = fifoRecv.fill();
-    fifoRecv.discard_buffer();
-    if (count <= 0) return;
-    dropped += static_cast<size_t>(count);
-  }
 }
 
 bool ZUBAdaptor::discardLateReply() {

@@ -23,10 +23,10 @@ namespace ZUB_DEVICE_MEDIATION {
 //
 // Every wait is bounded: each pipe open and each login prompt by the connect
 // time-out, each reply by the reply time-out. A reply that timed out is
-// discarded up to its prompt before the next command is written, and so is
-// output that arrived after a prompt (it cannot answer a command not yet
-// written); a reply that exceeded the size cap leaves the mediator refusing
-// commands until it is reconnected. No state changes on a failed read or
+// discarded up to its prompt before the next command is written; a reply
+// that exceeded the size cap leaves the mediator refusing commands until it
+// is reconnected. Bytes after the "#" that ends a prompt stay buffered and
+// begin the next reply. No state changes on a failed read or
 // write otherwise: the mediator never restarts the CLI by itself.
 //
 // Not thread-safe: the caller serialises use (commands pass through the
@@ -100,7 +100,6 @@ class ZUBAdaptor {
                         Clock::time_point deadline);
   ReadOutcome waitReadable(Clock::time_point deadline);
   bool discardLateReply();
-  void dropStaleOutput();
 
   bool connected;
   bool loggedIn;
