@@ -11,9 +11,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 #include <thread>
 
 #include "common/CliLogHelper.h"
+#include "common/LargeBuffer.h"
 #include "fifo/SigpipeShield.h"
 #include "mediator/PromptMatcher.h"
 
@@ -37,7 +39,6 @@ const char kLineEnd[] = "\n\r";
 const char kPromptStart[] = "HVB";
 const char kPromptEnd[] = "#";
 const char kRootCommand[] = "end";
-const size_t kReplyReserve = 8192;
 // How long a CLI gets to end after SIGTERM before it is killed.
 const int kTerminateGraceMs = 300;
 // Longest pause between attempts to open the write pipe.
@@ -70,7 +71,9 @@ ZUBAdaptor::ZUBAdaptor()
       replyTimeout_(DEFAULT_REPLY_TIMEOUT),
       replyState_(ReplyState::InSync),
       lateTag_(kPromptStart),
-      readTimedOut_(false) {
+      readTimedOut_(false),
+      readsNonBlocking_(false),
+      lastReadFull_(false) {
   cliIndex = swmGetFreeCliUserIndex(cliUsers);
   if (cliIndex == -1) {
     CliLogHelper(3, kLogFile, __func__, __LINE__).message("No free cli index");
@@ -138,6 +141,10 @@ bool ZUBAdaptor::openPipes() {
     CliLogHelper(3, kLogFile, "connect", __LINE__).message("Can't open fifo");
     return false;
   }
+  // Reads never block (every wait is a bounded poll), so a read can be tried
+  // before waiting where bytes are likely to be there already.
+  readsNonBlocking_ = fifoRecv.enable(O_NONBLOCK) == 0;
+  lastReadFull_ = false;
   return true;
 }
 
@@ -184,7 +191,7 @@ int ZUBAdaptor::login(const char* user, const char* password) {
 int ZUBAdaptor::swmExpect(std::string& text, const char* first,
                           const char* second) {
   const Clock::time_point deadline = Clock::now() + connectTimeout_;
-  ReadOutcome outcome = readUntil(first, nullptr, 0, deadline);
+  ReadOutcome outcome = skipUntil(first, deadline);
   if (outcome == ReadOutcome::Matched) {
     text.append(first);
     if (second == nullptr || *second == '\0') return 0;
@@ -255,15 +262,59 @@ ZUBAdaptor::ReadOutcome ZUBAdaptor::waitReadable(Clock::time_point deadline) {
   }
 }
 
-ZUBAdaptor::ReadOutcome ZUBAdaptor::readUntil(const char* tag, std::string* sink,
+ZUBAdaptor::ReadOutcome ZUBAdaptor::refill(Clock::time_point deadline) {
+  // While a long reply streams in (the last read filled the whole buffer),
+  // the next bytes are almost always waiting: read at once and wait only
+  // when there are none. Otherwise wait first, as a reply to a command just
+  // written is not there yet.
+  bool waited = false;
+  if (!readsNonBlocking_ || !lastReadFull_) {
+    const ReadOutcome ready = waitReadable(deadline);
+    if (ready != ReadOutcome::Matched) return ready;
+    waited = true;
+  }
+  for (;;) {
+    const int got = fifoRecv.fill();
+    if (got > 0) {
+      lastReadFull_ = got == QorFIFO_Recv::BUFFER_SIZE;
+      return ReadOutcome::Matched;
+    }
+    lastReadFull_ = false;
+    // Nothing there yet (or, after a wakeup, already gone): wait again.
+    if (got < 0 && errno == EAGAIN && readsNonBlocking_) {
+      const ReadOutcome ready = waitReadable(deadline);
+      if (ready != ReadOutcome::Matched) return ready;
+      if (waited && millisecondsUntil(deadline) == 0) return ReadOutcome::TimedOut;
+      waited = true;
+      continue;
+    }
+    return ReadOutcome::Failed;
+  }
+}
+
+namespace {
+
+// Appending the bytes read to a caller's text or to the reply buffer.
+void appendTo(std::string& text, const char* bytes, size_t count) {
+  QOR::reserveForAppend(text, count);
+  text.append(bytes, count);
+}
+
+void appendTo(ReplyBuffer& buffer, const char* bytes, size_t count) {
+  buffer.append(bytes, count);
+}
+
+}  // namespace
+
+template <typename Sink>
+ZUBAdaptor::ReadOutcome ZUBAdaptor::readUntil(const char* tag, Sink* sink,
                                               size_t limit,
                                               Clock::time_point deadline) {
   PromptMatcher matcher(tag);
   for (;;) {
     if (fifoRecv.buffered() == 0) {
-      const ReadOutcome ready = waitReadable(deadline);
-      if (ready != ReadOutcome::Matched) return ready;
-      if (fifoRecv.fill() <= 0) return ReadOutcome::Failed;
+      const ReadOutcome filled = refill(deadline);
+      if (filled != ReadOutcome::Matched) return filled;
     }
     size_t available = static_cast<size_t>(fifoRecv.buffered());
     if (sink != nullptr) {
@@ -271,15 +322,20 @@ ZUBAdaptor::ReadOutcome ZUBAdaptor::readUntil(const char* tag, std::string* sink
       available = std::min(available, limit - sink->size());
     }
     const size_t used = matcher.feed(fifoRecv.buffered_data(), available);
-    if (sink != nullptr) sink->append(fifoRecv.buffered_data(), used);
+    if (sink != nullptr) appendTo(*sink, fifoRecv.buffered_data(), used);
     fifoRecv.consume(static_cast<int>(used));
     if (matcher.matched()) return ReadOutcome::Matched;
   }
 }
 
+ZUBAdaptor::ReadOutcome ZUBAdaptor::skipUntil(const char* tag,
+                                              Clock::time_point deadline) {
+  return readUntil<std::string>(tag, nullptr, 0, deadline);
+}
+
 bool ZUBAdaptor::send(const std::string& command, CLIResponse& response) {
   // One shield for the whole exchange instead of one per write.
-  SigpipeShield shield;
+  SigpipeShield shield(SigpipeShield::NOTED_WRITES);
   if (!loggedIn || !discardLateReply() || !isReadyForCommand()) {
     CliLogHelper(3, kLogFile, __func__, __LINE__).message("Can't send command");
     return false;
@@ -304,27 +360,31 @@ bool ZUBAdaptor::discardLateReply() {
   if (replyState_ != ReplyState::TimedOut) return true;
   const Clock::time_point deadline = Clock::now() + replyTimeout_;
   if (lateTag_ == kPromptStart) {
-    if (readUntil(kPromptStart, nullptr, 0, deadline) != ReadOutcome::Matched)
-      return false;
+    if (skipUntil(kPromptStart, deadline) != ReadOutcome::Matched) return false;
     lateTag_ = kPromptEnd;
   }
-  if (readUntil(kPromptEnd, nullptr, 0, deadline) != ReadOutcome::Matched)
-    return false;
+  if (skipUntil(kPromptEnd, deadline) != ReadOutcome::Matched) return false;
   replyState_ = ReplyState::InSync;
   return true;
 }
 
 bool ZUBAdaptor::findTagEnd(std::string& reply, bool& full, const char* tag) {
+  return readReplyUntil(&reply, full, tag);
+}
+
+template <typename Sink>
+bool ZUBAdaptor::readReplyUntil(Sink* reply, bool& full, const char* tag) {
   full = false;
   const ReadOutcome outcome =
-      readUntil(tag, &reply, MAX_REPLY_SIZE, replyDeadline_);
+      readUntil(tag, reply, MAX_REPLY_SIZE, replyDeadline_);
   if (outcome == ReadOutcome::Full) {
     full = true;
     return true;
   }
   if (outcome != ReadOutcome::Matched) {
     readTimedOut_ = outcome == ReadOutcome::TimedOut;
-    CliLogHelper(3, kLogFile, __func__, __LINE__).message("read from fifo failed!");
+    CliLogHelper(3, kLogFile, "findTagEnd", __LINE__)
+        .message("read from fifo failed!");
     return false;
   }
   return true;
@@ -333,13 +393,16 @@ bool ZUBAdaptor::findTagEnd(std::string& reply, bool& full, const char* tag) {
 bool ZUBAdaptor::parseResult(CLIResponse& response) {
   replyDeadline_ = Clock::now() + replyTimeout_;
   readTimedOut_ = false;
-  std::string reply;
-  reply.reserve(kReplyReserve);
+  // The reply is read into the mediator's buffer; only what the response
+  // keeps is copied out of it.
+  ReplyBuffer& reply = replyBuffer_;
+  reply.clear();
+  size_t prompt = 0;
   for (const char* tag : {kPromptStart, kPromptEnd}) {
     bool ok = true;
     bool full = true;
     while (ok && full && reply.size() < MAX_REPLY_SIZE) {
-      ok = findTagEnd(reply, full, tag);
+      ok = readReplyUntil(&reply, full, tag);
     }
     if (!ok) {
       if (readTimedOut_) {
@@ -349,6 +412,7 @@ bool ZUBAdaptor::parseResult(CLIResponse& response) {
         replyState_ = ReplyState::TimedOut;
         lateTag_ = tag;
       }
+      reply.clear();
       CliLogHelper(3, kLogFile, __func__, __LINE__)
           .message("Error reading CLI output");
       return false;
@@ -356,49 +420,72 @@ bool ZUBAdaptor::parseResult(CLIResponse& response) {
     if (reply.size() >= MAX_REPLY_SIZE) {
       // A runaway CLI: no prompt to resynchronise on can be trusted.
       replyState_ = ReplyState::Broken;
+      reply.clear();
       CliLogHelper(3, kLogFile, __func__, __LINE__)
           .message("CLI response length exceeds the string object's maximum length");
       return false;
     }
+    // The first "HVB" of the reply ends where its search stopped (its first
+    // character occurs nowhere else in it, so the scan misses none).
+    if (tag == kPromptStart) prompt = reply.size() - (sizeof(kPromptStart) - 1);
   }
-  storeReply(reply, response);
+  storeReply(std::string_view(reply.data(), reply.size()), prompt, response);
+  reply.clear();
   return true;
 }
 
-void ZUBAdaptor::storeReply(std::string& reply, CLIResponse& response) {
-  const size_t prompt = reply.find(kPromptStart);
-  const bool tagged = reply.find('<') != std::string::npos;
+namespace {
+
+// A string holding `text`; a large one is advised to be backed by huge pages
+// before it is filled.
+std::string copyOut(std::string_view text) {
+  std::string copy;
+  QOR::reserveForAppend(copy, text.size());
+  copy.append(text.data(), text.size());
+  return copy;
+}
+
+// The text from the first "Error:" up to the first "HVB" (or the end).
+std::string_view errorIn(std::string_view text) {
+  const size_t start = text.find("Error:");
+  if (start == std::string_view::npos) return std::string_view();
+  size_t end = text.find(kPromptStart);
+  if (end == std::string_view::npos || end < start) end = text.size();
+  return text.substr(start, end - start);
+}
+
+}  // namespace
+
+void ZUBAdaptor::storeReply(std::string_view reply, size_t prompt,
+                            CLIResponse& response) {
+  const bool tagged = reply.find('<') != std::string_view::npos;
   if (tagged && prompt == 0) {
-    response.setRspContext(reply);
+    response.setRspContext(std::string(reply));
     return;
   }
-  response.setRspContext(reply.substr(prompt));
-  std::string error;
+  response.setRspContext(std::string(reply.substr(prompt)));
+  std::string_view output = reply.substr(0, prompt);
+  std::string_view error;
   if (tagged) {
-    reply.resize(prompt);
-    error = checkError(reply);
+    error = errorIn(output);
     if (error.empty()) {
       // Only the tagged output is kept; an echoed command before it is not.
-      const size_t start = reply.find('<');
-      reply.erase(0, start == std::string::npos ? reply.size() : start);
+      const size_t start = output.find('<');
+      output.remove_prefix(start == std::string_view::npos ? output.size()
+                                                           : start);
     }
   } else {
-    error = checkError(reply);
-    reply.resize(prompt);
+    error = errorIn(reply);
   }
   if (error.empty()) {
-    response.addElement(std::move(reply));
+    response.addElement(copyOut(output));
   } else {
-    response.addError(error);
+    response.addError(std::string(error));
   }
 }
 
 std::string ZUBAdaptor::checkError(const std::string& text) {
-  const size_t start = text.find("Error:");
-  if (start == std::string::npos) return std::string();
-  size_t end = text.find(kPromptStart);
-  if (end == std::string::npos || end < start) end = text.size();
-  return text.substr(start, end - start);
+  return std::string(errorIn(text));
 }
 
 bool ZUBAdaptor::setDeviceRootContext(CLIResponse& response) {
