@@ -73,7 +73,9 @@ ZUBAdaptor::ZUBAdaptor()
       lateTag_(kPromptStart),
       readTimedOut_(false),
       readsNonBlocking_(false),
-      lastReadFull_(false) {
+      lastReadFull_(false),
+      earlyReplies_(0),
+      waitsSinceTry_(0) {
   cliIndex = swmGetFreeCliUserIndex(cliUsers);
   if (cliIndex == -1) {
     CliLogHelper(3, kLogFile, __func__, __LINE__).message("No free cli index");
@@ -145,6 +147,8 @@ bool ZUBAdaptor::openPipes() {
   // before waiting where bytes are likely to be there already.
   readsNonBlocking_ = fifoRecv.enable(O_NONBLOCK) == 0;
   lastReadFull_ = false;
+  earlyReplies_ = 0;
+  waitsSinceTry_ = 0;
   return true;
 }
 
@@ -263,29 +267,43 @@ ZUBAdaptor::ReadOutcome ZUBAdaptor::waitReadable(Clock::time_point deadline) {
 }
 
 ZUBAdaptor::ReadOutcome ZUBAdaptor::refill(Clock::time_point deadline) {
-  // While a long reply streams in (the last read filled the whole buffer),
-  // the next bytes are almost always waiting: read at once and wait only
-  // when there are none. Otherwise wait first, as a reply to a command just
-  // written is not there yet.
-  bool waited = false;
-  if (!readsNonBlocking_ || !lastReadFull_) {
-    const ReadOutcome ready = waitReadable(deadline);
-    if (ready != ReadOutcome::Matched) return ready;
-    waited = true;
+  // A read before the wait saves the wait's system call whenever the bytes
+  // are there already, and costs one when they are not. They are there while
+  // a long reply streams in (the last read filled the buffer), and they often
+  // are for a new reply when the CLI runs on the same CPU and answered while
+  // the command was being written. Whether the latter pays is learnt from
+  // the recent replies, with an occasional try to notice a change.
+  const bool streaming = lastReadFull_;
+  bool readFirst = readsNonBlocking_ && streaming;
+  if (readsNonBlocking_ && !streaming) {
+    readFirst = earlyReplies_ > 0 || ++waitsSinceTry_ >= kTryReadFirstEvery;
+    if (readFirst) waitsSinceTry_ = 0;
+  }
+  lastReadFull_ = false;
+  if (readFirst) {
+    const int got = fifoRecv.fill();
+    const bool early = got > 0;
+    if (!streaming) {
+      earlyReplies_ = early ? std::min(earlyReplies_ + 2, kEarlyRepliesMax)
+                            : std::max(earlyReplies_ - 1, -kEarlyRepliesMax);
+    }
+    if (early) {
+      lastReadFull_ = got == QorFIFO_Recv::BUFFER_SIZE;
+      return ReadOutcome::Matched;
+    }
+    if (got == 0 || errno != EAGAIN) return ReadOutcome::Failed;
   }
   for (;;) {
+    const ReadOutcome ready = waitReadable(deadline);
+    if (ready != ReadOutcome::Matched) return ready;
     const int got = fifoRecv.fill();
     if (got > 0) {
       lastReadFull_ = got == QorFIFO_Recv::BUFFER_SIZE;
       return ReadOutcome::Matched;
     }
-    lastReadFull_ = false;
-    // Nothing there yet (or, after a wakeup, already gone): wait again.
+    // Readable, yet nothing to read: wait again, but not past the deadline.
     if (got < 0 && errno == EAGAIN && readsNonBlocking_) {
-      const ReadOutcome ready = waitReadable(deadline);
-      if (ready != ReadOutcome::Matched) return ready;
-      if (waited && millisecondsUntil(deadline) == 0) return ReadOutcome::TimedOut;
-      waited = true;
+      if (millisecondsUntil(deadline) == 0) return ReadOutcome::TimedOut;
       continue;
     }
     return ReadOutcome::Failed;

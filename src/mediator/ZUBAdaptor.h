@@ -138,6 +138,14 @@ class ZUBAdaptor {
   bool readsNonBlocking_;
   // The last read filled the receive buffer: more bytes are probably waiting.
   bool lastReadFull_;
+  // Whether replies recently were there before the reader waited for them:
+  // raised by 2 when a read before the wait found bytes, lowered by 1 when it
+  // found none, kept within +-kEarlyRepliesMax; above 0 such reads are made.
+  int earlyReplies_;
+  static const int kEarlyRepliesMax = 8;
+  // Otherwise every kTryReadFirstEvery-th wait is preceded by a read.
+  int waitsSinceTry_;
+  static const int kTryReadFirstEvery = 8;
 };
 
 // Starts "cli -n <index>" found along PATH; returns its process id, or -1
