@@ -178,13 +178,15 @@ def one_round(r, quick):
         sweep = [KIB, 64 * KIB, MIB]
     n = str(r.commands)
 
-    # Per forwarded command.
+    # Per forwarded command: the floor right before the library, so that
+    # the two meet the same conditions, then the rest.
+    for ctx_key, context in (("noctx", ""), ("ctx", CONTEXT)):
+        res["cmd.%s.floor" % ctx_key] = r.floor_latency(context, COMMAND)
     lib = r.library("^forward/", ["--commands=" + n, "--command=" + COMMAND,
                                   "--context=" + CONTEXT])
     for ctx_key, context in (("noctx", ""), ("ctx", CONTEXT)):
         name = "forward/context" if context else "forward/no_context"
         res["cmd.%s.library" % ctx_key] = lib[name]
-        res["cmd.%s.floor" % ctx_key] = r.floor_latency(context, COMMAND)
         res["cmd.%s.floor1w" % ctx_key] = r.floor_latency(
             context, COMMAND, one_write=True)
         for style in ("default", "tuned"):
@@ -196,12 +198,13 @@ def one_round(r, quick):
                 "pexpect %s %s" % (style, ctx_key))
 
     # The same with a small XML reply, parsed by the library (information).
+    for ctx_key, context in (("noctx", ""), ("ctx", CONTEXT)):
+        res["xcmd.%s.floor" % ctx_key] = r.floor_latency(context, SMALL_SHOW)
     lib = r.library("^forward/", ["--commands=" + n, "--command=" + SMALL_SHOW,
                                   "--context=" + CONTEXT])
     for ctx_key, context in (("noctx", ""), ("ctx", CONTEXT)):
         name = "forward/context" if context else "forward/no_context"
         res["xcmd.%s.library" % ctx_key] = lib[name]
-        res["xcmd.%s.floor" % ctx_key] = r.floor_latency(context, SMALL_SHOW)
 
     # Large show output, end to end. Each figure in a process of its own, so
     # that the peak resident set is that of the one command size.
