@@ -145,7 +145,7 @@ class ZUBAdaptor {
   static const int kEarlyRepliesMax = 8;
   // Otherwise every kTryReadFirstEvery-th wait is preceded by a read.
   int waitsSinceTry_;
-  static const int kTryReadFirstEvery = 8;
+  static const int kTryReadFirstEvery = 32;
 };
 
 // Starts "cli -n <index>" found along PATH; returns its process id, or -1
