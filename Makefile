@@ -1,7 +1,8 @@
 # The two set-up commands: `make demo` (the main job against the bundled CLI
 # simulator) and `make check` (build and run every test, under the
 # sanitizers too, lint, and a short fuzzing pass). `make soak` and `make fuzz`
-# run the long versions.
+# run the long versions; `make bench` runs the benchmarks (never part of
+# `make check`).
 
 BUILD ?= build
 ASAN_BUILD ?= build-asan
@@ -16,13 +17,16 @@ TSAN_TARGETS := $(sort $(foreach f,$(shell grep -lE 'Concurrency, [A-Z]' tests/*
 # Runs per fuzz target in `make check`, and seconds per target in `make fuzz`.
 FUZZ_CHECK_RUNS ?= 2000
 FUZZ_SECONDS ?= 60
+BENCH_BUILD ?= build-bench
+BENCH_FLAGS ?=
 
 # Test suites share the machine's CLI user table and /tmp/clPipe* names, so
 # two test runs must never overlap, whatever -j make is given.
 .NOTPARALLEL:
 
 .PHONY: all deps configure build check test lint demo clean \
-	check-asan check-tsan check-fuzz fuzz-build fuzz soak memcheck
+	check-asan check-tsan check-fuzz fuzz-build fuzz soak memcheck \
+	bench-build bench bench-smoke
 
 all: build
 
@@ -83,5 +87,22 @@ memcheck: build
 demo: build
 	bash scripts/demo.sh $(BUILD)
 
+# Benchmarks: an optimised build of their own (library, simulator, floor
+# program, Google Benchmark driver), then bench/run_bench.py, which also runs
+# Tcl Expect and Python pexpect and prints one table. Uses the machine's CLI
+# user table and /tmp/clPipe*: do not run it while the test suite runs.
+bench-build:
+	ZUBDM_BENCH_DEPS=1 bash scripts/install-deps.sh
+	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release \
+	  -DZUBDM_BUILD_BENCHMARKS=ON -DZUBDM_BUILD_TESTS=OFF $(CMAKE_FLAGS)
+	cmake --build $(BENCH_BUILD) -j$(JOBS) --target bench_library bench_floor cli
+
+bench: bench-build
+	python3 bench/run_bench.py --build $(BENCH_BUILD) $(BENCH_FLAGS)
+
+# One short round: checks that every benchmark still runs.
+bench-smoke: bench-build
+	python3 bench/run_bench.py --build $(BENCH_BUILD) --quick $(BENCH_FLAGS)
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(BENCH_BUILD)

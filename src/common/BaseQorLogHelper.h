@@ -22,6 +22,11 @@ class BaseQorLogHelper {
   // Where the host sends this log point's messages.
   virtual const char* channel() const = 0;
 
+  // How many messages log points have handed to the host on the calling
+  // thread so far (it tells code that shields a stretch of work whether the
+  // host's log sink ran meanwhile).
+  static unsigned long messagesOnThisThread();
+
  protected:
   // Log points are never destroyed through a base pointer.
   ~BaseQorLogHelper() = default;

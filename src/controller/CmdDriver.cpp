@@ -1,5 +1,7 @@
 #include "controller/CmdDriver.h"
 
+#include <utility>
+
 #include "common/CliLogHelper.h"
 #include "common/QOR_error.h"
 #include "common/QorToString.h"
@@ -20,7 +22,7 @@ bool CmdDriver::sendCliCommand(const std::string& contextCmd,
                                const std::string& cliCmd, CLIResult& result,
                                unsigned long number) {
   // One SIGPIPE shield for every write of the command.
-  SigpipeShield shield;
+  SigpipeShield shield(SigpipeShield::NOTED_WRITES);
   CLIResponse response;
   if (!resetToRoot(response, result)) return false;
   if (!contextCmd.empty() && !enterContext(contextCmd, response, result)) {
@@ -32,7 +34,7 @@ bool CmdDriver::sendCliCommand(const std::string& contextCmd,
 bool CmdDriver::sendCliCommand(const std::vector<std::string>& contextCmds,
                                const std::string& cliCmd, CLIResult& result,
                                unsigned long number) {
-  SigpipeShield shield;
+  SigpipeShield shield(SigpipeShield::NOTED_WRITES);
   CLIResponse response;
   if (!resetToRoot(response, result)) return false;
   auto first = contextCmds.rbegin();
@@ -93,10 +95,18 @@ bool CmdDriver::runCommand(const std::string& cliCmd, CLIResponse& response,
     return false;
   }
   if (response.isRspListEmpty()) return true;
-  result.addXMLResult(response.getResponseList());
-  result.appendMessageList(response.getResponseList());
+  // The response is dropped after this, so its output is moved into the
+  // message list, not copied; a single piece (the usual case) is parsed
+  // where it lies instead of being copied into the reader first.
+  std::vector<std::string> output = response.takeResponseList();
   QOR_error parseError;
-  result.getXMLResult().parse_cli(parseError);
+  if (output.size() == 1) {
+    result.getXMLResult().parse_cli(output.front(), parseError);
+  } else {
+    result.addXMLResult(output);
+    result.getXMLResult().parse_cli(parseError);
+  }
+  result.appendMessageList(std::move(output));
   if (parseError.is_set()) {
     result.setState(OpStatusEnum::Failed);
     return false;

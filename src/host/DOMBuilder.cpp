@@ -2,7 +2,11 @@
 
 #include <expat.h>
 
+#include <algorithm>
 #include <climits>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -11,6 +15,7 @@
 
 #include "host/CXMLException.h"
 #include "host/DOMDocument.h"
+#include "host/HugePageMemory.h"
 
 namespace TAV {
 namespace XML {
@@ -44,6 +49,59 @@ struct ParseState {
 };
 
 constexpr char kOutOfMemory[] = "out of memory";
+
+// Memory for expat. Its document buffer is as large as the document; from a
+// huge page on, a block is mapped on its own with huge pages (see
+// host/HugePageMemory.h), since faulting in a large buffer page by page costs
+// more than the parse. Every block carries its size in front of it.
+struct BlockHeader {
+  std::size_t size;
+  std::size_t mapped;
+};
+static_assert(sizeof(BlockHeader) % alignof(std::max_align_t) == 0,
+              "blocks keep malloc's alignment");
+
+void* expatMalloc(std::size_t size) {
+  if (size > SIZE_MAX - HUGE_PAGE_SIZE - sizeof(BlockHeader)) return nullptr;
+  const std::size_t total = size + sizeof(BlockHeader);
+  const bool mapped = total >= HUGE_PAGE_SIZE;
+  void* block = mapped ? mapHugePages(total) : std::malloc(total);
+  if (block == nullptr) return nullptr;
+  auto* header = static_cast<BlockHeader*>(block);
+  header->size = size;
+  header->mapped = mapped ? 1 : 0;
+  return header + 1;
+}
+
+void expatFree(void* data) {
+  if (data == nullptr) return;
+  auto* header = static_cast<BlockHeader*>(data) - 1;
+  if (header->mapped != 0) {
+    unmapHugePages(header, header->size + sizeof(BlockHeader));
+  } else {
+    std::free(header);
+  }
+}
+
+void* expatRealloc(void* data, std::size_t size) {
+  if (data == nullptr) return expatMalloc(size);
+  auto* header = static_cast<BlockHeader*>(data) - 1;
+  if (header->mapped == 0 && size + sizeof(BlockHeader) < HUGE_PAGE_SIZE) {
+    void* block = std::realloc(header, size + sizeof(BlockHeader));
+    if (block == nullptr) return nullptr;
+    header = static_cast<BlockHeader*>(block);
+    header->size = size;
+    return header + 1;
+  }
+  void* moved = expatMalloc(size);
+  if (moved == nullptr) return nullptr;
+  std::memcpy(moved, data, std::min(size, header->size));
+  expatFree(data);
+  return moved;
+}
+
+const XML_Memory_Handling_Suite kExpatMemory = {expatMalloc, expatRealloc,
+                                                expatFree};
 
 void stop(ParseState& state, const char* why) {
   if (state.failure == nullptr) state.failure = why;
@@ -182,7 +240,7 @@ XML_Status parseStream(XML_Parser parser, std::istream& in) {
 
 Node* parseDocument(std::istream& in) {
   std::unique_ptr<XML_ParserStruct, ParserFree> parser(
-      XML_ParserCreate(nullptr));
+      XML_ParserCreate_MM(nullptr, &kExpatMemory, nullptr));
   if (!parser) throw std::bad_alloc();
   std::unique_ptr<DOMDocument, Releaser> document(DOMDocument::create());
 

@@ -1,7 +1,5 @@
 #include "host/DOMDocument.h"
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <climits>
 #include <cstdint>
@@ -9,6 +7,8 @@
 #include <cstring>
 #include <new>
 #include <type_traits>
+
+#include "host/HugePageMemory.h"
 
 namespace TAV {
 namespace XML {
@@ -19,10 +19,6 @@ namespace {
 constexpr std::size_t kAlign = alignof(void*);
 constexpr std::size_t kFirstBlock = std::size_t{16} * 1024;
 constexpr std::size_t kLargestBlock = std::size_t{4} * 1024 * 1024;
-// Blocks of this size and more are mapped on their own and, where the
-// system allows, backed by huge pages: a large document then takes one page
-// fault per 2 MiB instead of one per 4 KiB.
-constexpr std::size_t kHugePage = std::size_t{2} * 1024 * 1024;
 
 std::size_t roundUp(std::size_t size, std::size_t unit) {
   return (size + unit - 1) / unit * unit;
@@ -40,7 +36,7 @@ DOMDocument::DOMDocument() = default;
 DOMDocument::~DOMDocument() {
   for (const Block& block : blocks_) {
     if (block.mapped) {
-      munmap(block.start, block.size);
+      unmapHugePages(block.start, block.size);
     } else {
       std::free(block.start);
     }
@@ -48,35 +44,14 @@ DOMDocument::~DOMDocument() {
 }
 
 void* DOMDocument::allocateBlock(std::size_t size) {
-  Block block{nullptr, size, size >= kHugePage};
-  if (block.mapped) {
-    // Map one huge page more than needed and cut the ends so that the
-    // block starts on a huge-page boundary.
-    const std::size_t span = size + kHugePage;
-    void* area = mmap(nullptr, span, PROT_READ | PROT_WRITE,
-                      MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (area == MAP_FAILED) throw std::bad_alloc();
-    char* base = static_cast<char*>(area);
-    // Moved within the mapping rather than made from an integer, so the
-    // pointer keeps its provenance.
-    const auto address = reinterpret_cast<std::uintptr_t>(base);
-    char* start = base + (roundUp(address, kHugePage) - address);
-    if (start != base) munmap(base, start - base);
-    if (start + size != base + span) {
-      munmap(start + size, base + span - (start + size));
-    }
-    // Advice only: without huge pages the block works the same, slower.
-    madvise(start, size, MADV_HUGEPAGE);
-    block.start = start;
-  } else {
-    block.start = std::malloc(size);
-    if (block.start == nullptr) throw std::bad_alloc();
-  }
+  Block block{nullptr, size, size >= HUGE_PAGE_SIZE};
+  block.start = block.mapped ? mapHugePages(size) : std::malloc(size);
+  if (block.start == nullptr) throw std::bad_alloc();
   try {
     blocks_.push_back(block);
   } catch (...) {
     if (block.mapped) {
-      munmap(block.start, size);
+      unmapHugePages(block.start, size);
     } else {
       std::free(block.start);
     }
@@ -92,10 +67,13 @@ void* DOMDocument::allocate(std::size_t size) {
     const std::size_t growth =
         std::min(kLargestBlock,
                  kFirstBlock << std::min<std::size_t>(blocks_.size(), 16));
-    // An oversized request gets a block of its own size. Mapped blocks are
-    // whole huge pages, so that both their ends can be unmapped.
+    // An oversized request gets a block of its own size. Blocks of a huge
+    // page and more are mapped on their own, in whole huge pages: a large
+    // document then takes one page fault per 2 MiB instead of one per 4 KiB.
     std::size_t blockSize = std::max(growth, size);
-    if (blockSize >= kHugePage) blockSize = roundUp(blockSize, kHugePage);
+    if (blockSize >= HUGE_PAGE_SIZE) {
+      blockSize = hugePageMappingSize(blockSize);
+    }
     next_ = static_cast<char*>(allocateBlock(blockSize));
     left_ = blockSize;
   }

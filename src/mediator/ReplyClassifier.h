@@ -2,6 +2,7 @@
 #define ZUBDM_MEDIATOR_REPLYCLASSIFIER_H
 
 #include <string>
+#include <string_view>
 
 #include "result/CLIResponse.h"
 
@@ -19,13 +20,17 @@ class ReplyClassifier {
   // text holds no "Error:".
   static std::string checkError(const std::string& text);
 
-  // Stores `reply` (every byte of one reply, ending with its prompt) in
-  // `response`: the prompt, or the whole reply when it begins with one and
-  // holds a "<", as the context; then the output text before the prompt as
-  // one element (tagged output from its first "<" on), or instead the error
-  // text when the output carries an "Error:". `reply` is used up. A reply
-  // without "HVB" (never read as one) counts as output with an empty prompt.
-  static void store(std::string& reply, CLIResponse& response);
+  // Stores `reply` (every byte of one reply, ending with its prompt, whose
+  // first "HVB" begins at `prompt`) in `response`: the prompt, or the whole
+  // reply when it begins with one and holds a "<", as the context; then the
+  // output text before the prompt as one element (tagged output from its
+  // first "<" on), or instead the error text when the output carries an
+  // "Error:". Only what the response keeps is copied.
+  static void store(std::string_view reply, size_t prompt, CLIResponse& response);
+
+  // The same, finding the prompt itself; a reply without "HVB" (never read
+  // as one) counts as output with an empty prompt.
+  static void store(std::string_view reply, CLIResponse& response);
 };
 
 }  // namespace ZUB_DEVICE_MEDIATION

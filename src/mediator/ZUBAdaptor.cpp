@@ -11,9 +11,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 #include <thread>
 
 #include "common/CliLogHelper.h"
+#include "common/LargeBuffer.h"
 #include "fifo/SigpipeShield.h"
 #include "mediator/PromptMatcher.h"
 #include "mediator/ReplyClassifier.h"
@@ -38,7 +40,6 @@ const char kLineEnd[] = "\n\r";
 const char kPromptStart[] = "HVB";
 const char kPromptEnd[] = "#";
 const char kRootCommand[] = "end";
-const size_t kReplyReserve = 8192;
 // How long a CLI gets to end after SIGTERM before it is killed.
 const int kTerminateGraceMs = 300;
 // Longest pause between attempts to open the write pipe.
@@ -71,7 +72,11 @@ ZUBAdaptor::ZUBAdaptor()
       replyTimeout_(DEFAULT_REPLY_TIMEOUT),
       replyState_(ReplyState::InSync),
       lateTag_(kPromptStart),
-      readTimedOut_(false) {
+      readTimedOut_(false),
+      readsNonBlocking_(false),
+      lastReadFull_(false),
+      earlyReplies_(0),
+      waitsSinceTry_(0) {
   cliIndex = swmGetFreeCliUserIndex(cliUsers);
   if (cliIndex == -1) {
     CliLogHelper(3, kLogFile, __func__, __LINE__).message("No free cli index");
@@ -139,6 +144,12 @@ bool ZUBAdaptor::openPipes() {
     CliLogHelper(3, kLogFile, "connect", __LINE__).message("Can't open fifo");
     return false;
   }
+  // Reads never block (every wait is a bounded poll), so a read can be tried
+  // before waiting where bytes are likely to be there already.
+  readsNonBlocking_ = fifoRecv.enable(O_NONBLOCK) == 0;
+  lastReadFull_ = false;
+  earlyReplies_ = 0;
+  waitsSinceTry_ = 0;
   return true;
 }
 
@@ -185,7 +196,7 @@ int ZUBAdaptor::login(const char* user, const char* password) {
 int ZUBAdaptor::swmExpect(std::string& text, const char* first,
                           const char* second) {
   const Clock::time_point deadline = Clock::now() + connectTimeout_;
-  ReadOutcome outcome = readUntil(first, nullptr, 0, deadline);
+  ReadOutcome outcome = skipUntil(first, deadline);
   if (outcome == ReadOutcome::Matched) {
     text.append(first);
     if (second == nullptr || *second == '\0') return 0;
@@ -256,15 +267,73 @@ ZUBAdaptor::ReadOutcome ZUBAdaptor::waitReadable(Clock::time_point deadline) {
   }
 }
 
-ZUBAdaptor::ReadOutcome ZUBAdaptor::readUntil(const char* tag, std::string* sink,
+ZUBAdaptor::ReadOutcome ZUBAdaptor::refill(Clock::time_point deadline) {
+  // A read before the wait saves the wait's system call whenever the bytes
+  // are there already, and costs one when they are not. They are there while
+  // a long reply streams in (the last read filled the buffer), and they often
+  // are for a new reply when the CLI runs on the same CPU and answered while
+  // the command was being written. Whether the latter pays is learnt from
+  // the recent replies, with an occasional try to notice a change.
+  const bool streaming = lastReadFull_;
+  bool readFirst = readsNonBlocking_ && streaming;
+  if (readsNonBlocking_ && !streaming) {
+    readFirst = earlyReplies_ > 0 || ++waitsSinceTry_ >= kTryReadFirstEvery;
+    if (readFirst) waitsSinceTry_ = 0;
+  }
+  lastReadFull_ = false;
+  if (readFirst) {
+    const int got = fifoRecv.fill();
+    const bool early = got > 0;
+    if (!streaming) {
+      earlyReplies_ = early ? std::min(earlyReplies_ + 2, kEarlyRepliesMax)
+                            : std::max(earlyReplies_ - 1, -kEarlyRepliesMax);
+    }
+    if (early) {
+      lastReadFull_ = got == QorFIFO_Recv::BUFFER_SIZE;
+      return ReadOutcome::Matched;
+    }
+    if (got == 0 || errno != EAGAIN) return ReadOutcome::Failed;
+  }
+  for (;;) {
+    const ReadOutcome ready = waitReadable(deadline);
+    if (ready != ReadOutcome::Matched) return ready;
+    const int got = fifoRecv.fill();
+    if (got > 0) {
+      lastReadFull_ = got == QorFIFO_Recv::BUFFER_SIZE;
+      return ReadOutcome::Matched;
+    }
+    // Readable, yet nothing to read: wait again, but not past the deadline.
+    if (got < 0 && errno == EAGAIN && readsNonBlocking_) {
+      if (millisecondsUntil(deadline) == 0) return ReadOutcome::TimedOut;
+      continue;
+    }
+    return ReadOutcome::Failed;
+  }
+}
+
+namespace {
+
+// Appending the bytes read to a caller's text or to the reply buffer.
+void appendTo(std::string& text, const char* bytes, size_t count) {
+  QOR::reserveForAppend(text, count);
+  text.append(bytes, count);
+}
+
+void appendTo(ReplyBuffer& buffer, const char* bytes, size_t count) {
+  buffer.append(bytes, count);
+}
+
+}  // namespace
+
+template <typename Sink>
+ZUBAdaptor::ReadOutcome ZUBAdaptor::readUntil(const char* tag, Sink* sink,
                                               size_t limit,
                                               Clock::time_point deadline) {
   PromptMatcher matcher(tag);
   for (;;) {
     if (fifoRecv.buffered() == 0) {
-      const ReadOutcome ready = waitReadable(deadline);
-      if (ready != ReadOutcome::Matched) return ready;
-      if (fifoRecv.fill() <= 0) return ReadOutcome::Failed;
+      const ReadOutcome filled = refill(deadline);
+      if (filled != ReadOutcome::Matched) return filled;
     }
     size_t available = static_cast<size_t>(fifoRecv.buffered());
     if (sink != nullptr) {
@@ -272,15 +341,20 @@ ZUBAdaptor::ReadOutcome ZUBAdaptor::readUntil(const char* tag, std::string* sink
       available = std::min(available, limit - sink->size());
     }
     const size_t used = matcher.feed(fifoRecv.buffered_data(), available);
-    if (sink != nullptr) sink->append(fifoRecv.buffered_data(), used);
+    if (sink != nullptr) appendTo(*sink, fifoRecv.buffered_data(), used);
     fifoRecv.consume(static_cast<int>(used));
     if (matcher.matched()) return ReadOutcome::Matched;
   }
 }
 
+ZUBAdaptor::ReadOutcome ZUBAdaptor::skipUntil(const char* tag,
+                                              Clock::time_point deadline) {
+  return readUntil<std::string>(tag, nullptr, 0, deadline);
+}
+
 bool ZUBAdaptor::send(const std::string& command, CLIResponse& response) {
   // One shield for the whole exchange instead of one per write.
-  SigpipeShield shield;
+  SigpipeShield shield(SigpipeShield::NOTED_WRITES);
   if (!loggedIn || !discardLateReply() || !isReadyForCommand()) {
     CliLogHelper(3, kLogFile, __func__, __LINE__).message("Can't send command");
     return false;
@@ -305,27 +379,31 @@ bool ZUBAdaptor::discardLateReply() {
   if (replyState_ != ReplyState::TimedOut) return true;
   const Clock::time_point deadline = Clock::now() + replyTimeout_;
   if (lateTag_ == kPromptStart) {
-    if (readUntil(kPromptStart, nullptr, 0, deadline) != ReadOutcome::Matched)
-      return false;
+    if (skipUntil(kPromptStart, deadline) != ReadOutcome::Matched) return false;
     lateTag_ = kPromptEnd;
   }
-  if (readUntil(kPromptEnd, nullptr, 0, deadline) != ReadOutcome::Matched)
-    return false;
+  if (skipUntil(kPromptEnd, deadline) != ReadOutcome::Matched) return false;
   replyState_ = ReplyState::InSync;
   return true;
 }
 
 bool ZUBAdaptor::findTagEnd(std::string& reply, bool& full, const char* tag) {
+  return readReplyUntil(&reply, full, tag);
+}
+
+template <typename Sink>
+bool ZUBAdaptor::readReplyUntil(Sink* reply, bool& full, const char* tag) {
   full = false;
   const ReadOutcome outcome =
-      readUntil(tag, &reply, MAX_REPLY_SIZE, replyDeadline_);
+      readUntil(tag, reply, MAX_REPLY_SIZE, replyDeadline_);
   if (outcome == ReadOutcome::Full) {
     full = true;
     return true;
   }
   if (outcome != ReadOutcome::Matched) {
     readTimedOut_ = outcome == ReadOutcome::TimedOut;
-    CliLogHelper(3, kLogFile, __func__, __LINE__).message("read from fifo failed!");
+    CliLogHelper(3, kLogFile, "findTagEnd", __LINE__)
+        .message("read from fifo failed!");
     return false;
   }
   return true;
@@ -334,13 +412,16 @@ bool ZUBAdaptor::findTagEnd(std::string& reply, bool& full, const char* tag) {
 bool ZUBAdaptor::parseResult(CLIResponse& response) {
   replyDeadline_ = Clock::now() + replyTimeout_;
   readTimedOut_ = false;
-  std::string reply;
-  reply.reserve(kReplyReserve);
+  // The reply is read into the mediator's buffer; only what the response
+  // keeps is copied out of it.
+  ReplyBuffer& reply = replyBuffer_;
+  reply.clear();
+  size_t prompt = 0;
   for (const char* tag : {kPromptStart, kPromptEnd}) {
     bool ok = true;
     bool full = true;
     while (ok && full && reply.size() < MAX_REPLY_SIZE) {
-      ok = findTagEnd(reply, full, tag);
+      ok = readReplyUntil(&reply, full, tag);
     }
     if (!ok) {
       if (readTimedOut_) {
@@ -350,6 +431,7 @@ bool ZUBAdaptor::parseResult(CLIResponse& response) {
         replyState_ = ReplyState::TimedOut;
         lateTag_ = tag;
       }
+      reply.clear();
       CliLogHelper(3, kLogFile, __func__, __LINE__)
           .message("Error reading CLI output");
       return false;
@@ -357,12 +439,18 @@ bool ZUBAdaptor::parseResult(CLIResponse& response) {
     if (reply.size() >= MAX_REPLY_SIZE) {
       // A runaway CLI: no prompt to resynchronise on can be trusted.
       replyState_ = ReplyState::Broken;
+      reply.clear();
       CliLogHelper(3, kLogFile, __func__, __LINE__)
           .message("CLI response length exceeds the string object's maximum length");
       return false;
     }
+    // The first "HVB" of the reply ends where its search stopped (its first
+    // character occurs nowhere else in it, so the scan misses none).
+    if (tag == kPromptStart) prompt = reply.size() - (sizeof(kPromptStart) - 1);
   }
-  ReplyClassifier::store(reply, response);
+  ReplyClassifier::store(std::string_view(reply.data(), reply.size()), prompt,
+                         response);
+  reply.clear();
   return true;
 }
 

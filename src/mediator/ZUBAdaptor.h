@@ -3,10 +3,12 @@
 
 #include <chrono>
 #include <string>
+#include <string_view>
 
 #include "fifo/QorFIFO_Recv.h"
 #include "fifo/QorFIFO_Send.h"
 #include "mediator/CliChild.h"
+#include "mediator/ReplyBuffer.h"
 #include "registry/CliUserInfo.h"
 #include "result/CLIResponse.h"
 
@@ -96,9 +98,20 @@ class ZUBAdaptor {
   bool openWritePipe(Clock::time_point deadline);
   bool endCli();
   bool sendLine(const char* text, size_t length);
-  ReadOutcome readUntil(const char* tag, std::string* sink, size_t limit,
+  // Reads up to and including `tag`, appending the bytes to `sink` (when
+  // not null) as long as it holds less than `limit`.
+  template <typename Sink>
+  ReadOutcome readUntil(const char* tag, Sink* sink, size_t limit,
                         Clock::time_point deadline);
+  // Reads up to and including `tag`, dropping the bytes.
+  ReadOutcome skipUntil(const char* tag, Clock::time_point deadline);
+  // findTagEnd for any sink.
+  template <typename Sink>
+  bool readReplyUntil(Sink* reply, bool& full, const char* tag);
   ReadOutcome waitReadable(Clock::time_point deadline);
+  // Reads the next bytes into the empty receive buffer, waiting for them at
+  // most until `deadline`.
+  ReadOutcome refill(Clock::time_point deadline);
   bool discardLateReply();
 
   bool connected;
@@ -118,6 +131,20 @@ class ZUBAdaptor {
   // Set by a read that ran out of time; parseResult marks the response.
   bool readTimedOut_;
   Clock::time_point replyDeadline_;
+  // Where replies are read; memory kept between small replies.
+  ReplyBuffer replyBuffer_;
+  // The receive descriptor does not block, so a read may come before a wait.
+  bool readsNonBlocking_;
+  // The last read filled the receive buffer: more bytes are probably waiting.
+  bool lastReadFull_;
+  // Whether replies recently were there before the reader waited for them:
+  // raised by 2 when a read before the wait found bytes, lowered by 1 when it
+  // found none, kept within +-kEarlyRepliesMax; above 0 such reads are made.
+  int earlyReplies_;
+  static const int kEarlyRepliesMax = 8;
+  // Otherwise every kTryReadFirstEvery-th wait is preceded by a read.
+  int waitsSinceTry_;
+  static const int kTryReadFirstEvery = 32;
 };
 
 // Starts "cli -n <index>" found along PATH; returns its process id, or -1

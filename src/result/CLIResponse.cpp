@@ -37,6 +37,12 @@ const std::vector<std::string>& CLIResponse::getResponseList() const {
   return responseList_;
 }
 
+std::vector<std::string> CLIResponse::takeResponseList() {
+  std::vector<std::string> list;
+  list.swap(responseList_);
+  return list;
+}
+
 bool CLIResponse::isRspListEmpty() const { return responseList_.empty(); }
 
 void CLIResponse::setTimeout() { timeout_ = true; }

@@ -30,6 +30,8 @@ class CLIResponse {
   // Appends `element`, taking over its contents.
   void addElement(std::string&& element);
   const std::vector<std::string>& getResponseList() const;
+  // Hands the response list over to the caller, leaving it empty.
+  std::vector<std::string> takeResponseList();
   bool isRspListEmpty() const;
 
   void setTimeout();

@@ -4,8 +4,10 @@
 #include <streambuf>
 #include <string_view>
 
+#include "common/LargeBuffer.h"
 #include "common/QorErrHelper.h"
 #include "common/QorLogHelper.h"
+#include "host/HugePageMemory.h"
 
 using TAV::XML::Node;
 
@@ -16,8 +18,8 @@ const char kShowEnd[] = "</SHOW>";
 const char kBlanks[] = " \t\n\r";
 
 // Lets the parser read the show document in place, where it lies in the
-// collected output, so that a large output is copied once (into the parser)
-// rather than twice.
+// output, so that a large output is copied once (into the parser) rather
+// than twice.
 class OutputReader : public std::streambuf {
  public:
   OutputReader(char* begin, char* end) { setg(begin, begin, end); }
@@ -50,35 +52,60 @@ CliDomTree::~CliDomTree() {
   if (document_ != nullptr) document_->release();
 }
 
-void CliDomTree::add_cli_output(const std::string& text) { text_ += text; }
+void CliDomTree::add_cli_output(const std::string& text) {
+  QOR::reserveForAppend(text_, text.size());
+  text_ += text;
+}
 
 void CliDomTree::parse_cli(QOR_error& error) {
-  // The document runs from the first "<SHOW" (or the start) to the end of
-  // the first "</SHOW>" after it (or the end). The output is emptied below,
-  // so the document is not cut out but read where it lies.
-  std::string::size_type start = text_.find(kShowStart);
-  if (start == std::string::npos) start = 0;
-  std::string::size_type end = text_.find(kShowEnd, start);
-  end = end == std::string::npos ? text_.size() : end + sizeof(kShowEnd) - 1;
-  const std::string_view document(text_.data() + start, end - start);
-
-  if (document.find_first_not_of(kBlanks) != std::string_view::npos) {
-    OutputReader reader(&text_[start], &text_[0] + end);
-    std::istream stream(&reader);
-    TAV::XML::CInputSource source(&stream);
-    TAV::XML::DOMBuilder builder(nullptr);
-    if (document_ != nullptr) {
-      document_->release();
-      document_ = nullptr;
-    }
-    try {
-      document_ = builder.parseDOMInputSource(&source);
-    } catch (const TAV::XML::CXMLException& e) {
-      QorErrHelper(QOR_XML_PARSE_ERROR, error, "CliDomTree", __func__, __LINE__)
-          .message("%s", e.GetMsg().c_str());
-    }
+  parseOutput(text_.data(), text_.data() + text_.size(), error);
+  // A large buffer is given back rather than kept for the next command.
+  if (text_.capacity() >= HUGE_PAGE_SIZE) {
+    std::string().swap(text_);
+  } else {
+    text_.clear();
   }
-  text_.clear();
+}
+
+void CliDomTree::parse_cli(const std::string& text, QOR_error& error) {
+  if (!text_.empty()) {
+    add_cli_output(text);
+    parse_cli(error);
+    return;
+  }
+  parseOutput(text.data(), text.data() + text.size(), error);
+}
+
+void CliDomTree::parseOutput(const char* begin, const char* end,
+                             QOR_error& error) {
+  // The document runs from the first "<SHOW" (or the start) to the end of
+  // the first "</SHOW>" after it (or the end). It is not cut out but read
+  // where it lies.
+  const std::string_view output(begin, static_cast<size_t>(end - begin));
+  std::string_view::size_type start = output.find(kShowStart);
+  if (start == std::string_view::npos) start = 0;
+  std::string_view::size_type stop = output.find(kShowEnd, start);
+  stop = stop == std::string_view::npos ? output.size()
+                                        : stop + sizeof(kShowEnd) - 1;
+  const std::string_view document = output.substr(start, stop - start);
+  if (document.find_first_not_of(kBlanks) == std::string_view::npos) return;
+
+  // The reader only ever reads; the stream interface wants non-const bytes.
+  char* first = const_cast<char*>(document.data());
+  OutputReader reader(first, first + document.size());
+  std::istream stream(&reader);
+  TAV::XML::CInputSource source(&stream);
+  TAV::XML::DOMBuilder builder(nullptr);
+  if (document_ != nullptr) {
+    document_->release();
+    document_ = nullptr;
+  }
+  try {
+    document_ = builder.parseDOMInputSource(&source);
+  } catch (const TAV::XML::CXMLException& e) {
+    QorErrHelper(QOR_XML_PARSE_ERROR, error, "CliDomTree", "parse_cli", __LINE__)
+        .message("%s", e.GetMsg().c_str());
+  }
 }
 
 int CliDomTree::find_value(const char* objectId, const char* itemName,

@@ -29,6 +29,10 @@ class CliDomTree {
   // and appends one entry with code 23 and the parser's message to `error`.
   // The collected output is emptied on every call.
   void parse_cli(QOR_error& error);
+  // The same as add_cli_output(text) followed by parse_cli(error), without
+  // copying `text` when no output is collected (a large show output is then
+  // parsed where it lies).
+  void parse_cli(const std::string& text, QOR_error& error);
 
   // 1 and the value in `value` when the object with id `objectId` has an item
   // element named `itemName` carrying the attribute `attributeName`;
@@ -50,6 +54,9 @@ class CliDomTree {
   const std::string& pending_output() const { return text_; }
 
  private:
+  // Cuts [begin, end) to its show document and parses it (parse_cli).
+  void parseOutput(const char* begin, const char* end, QOR_error& error);
+
   TAV::XML::Node* document_;
   std::string text_;
 };

@@ -164,8 +164,11 @@ bool ShowDocument::bulk(std::uint64_t bytes, const Sink& sink) {
   if (!sink(kHeader, std::strlen(kHeader))) return false;
   // One buffer of whole objects is reused: only the ids change.
   static const BulkTemplate object;
-  const std::size_t perPiece = kPieceBytes / kBulkObjectBytes;
+  // No larger than the reply needs: a small reply costs no 1 MiB buffer.
+  const std::size_t perPiece = static_cast<std::size_t>(
+      std::min<std::uint64_t>(kPieceBytes / kBulkObjectBytes, count));
   std::string piece;
+  piece.reserve(perPiece * kBulkObjectBytes);
   for (std::size_t i = 0; i < perPiece; ++i) piece += object.text;
   std::uint64_t next = 1;
   while (next <= count) {

@@ -1,0 +1,317 @@
+/*
+ * The floor: the least a program can do to run the library's exchanges with
+ * the CLI simulator, with nothing around them.
+ *
+ * It creates its two pipes in a private directory, starts `cli -n 0` from
+ * PATH with ZUBDM_CLI_PIPE_DIR pointing there, logs in, and then does what
+ * the library does per exchange: the line's bytes in one write, "\n\r" in a
+ * second (or both in one write with --one-write), then read(2) calls of 1024
+ * bytes until the prompt ("HVB", then the first "#" after it) has been seen,
+ * using the same first-character restart matching on the bytes in place.
+ *
+ *   bench_floor latency COUNT CONTEXT COMMAND [--one-write]
+ *       COUNT commands: "end", CONTEXT (left out when empty), "N COMMAND".
+ *   bench_floor show SIZE COUNT [--parse]
+ *       COUNT times "N show bulk SIZE", the reply kept in memory and, with
+ *       --parse, its document handed to libexpat (no handlers) in one call.
+ *
+ * Prints one JSON object: per-command times in nanoseconds (median, p99,
+ * mean, min), the reply size and the process's peak resident set in KiB.
+ */
+#define _GNU_SOURCE
+#include <errno.h>
+#include <expat.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+extern char** environ;
+
+enum { READ_SIZE = 1024 };
+
+static char dir[64];
+static char pathW[128];
+static char pathR[128];
+static pid_t child = -1;
+static int fdW = -1;
+static int fdR = -1;
+static int oneWrite = 0;
+
+static char inbuf[READ_SIZE];
+static size_t inPos, inLen;
+
+/* The reply of the current exchange, when it is to be kept. */
+static char* reply;
+static size_t replyLen, replyCap;
+/* Where the prompt begins in the kept reply. */
+static size_t promptAt;
+
+static void fail(const char* what) {
+  fprintf(stderr, "bench_floor: %s: %s\n", what, strerror(errno));
+  exit(1);
+}
+
+static void cleanup(void) {
+  if (fdW >= 0) close(fdW);
+  if (fdR >= 0) close(fdR);
+  if (child > 0) {
+    int status;
+    /* End of input ends the simulator; SIGTERM if it lingers. */
+    for (int i = 0; i < 100 && waitpid(child, &status, WNOHANG) == 0; ++i) {
+      struct timespec pause = {0, 10000000};
+      nanosleep(&pause, NULL);
+    }
+    if (waitpid(child, &status, WNOHANG) == 0) {
+      kill(child, SIGTERM);
+      waitpid(child, &status, 0);
+    }
+  }
+  if (pathW[0]) unlink(pathW);
+  if (pathR[0]) unlink(pathR);
+  if (dir[0]) rmdir(dir);
+}
+
+static uint64_t now_ns(void) {
+  struct timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return (uint64_t)t.tv_sec * 1000000000u + (uint64_t)t.tv_nsec;
+}
+
+static void keep(const char* data, size_t n) {
+  if (replyLen + n > replyCap) {
+    size_t cap = replyCap ? replyCap : 8192;
+    while (cap < replyLen + n) cap *= 2;
+    reply = realloc(reply, cap);
+    if (!reply) fail("realloc");
+    replyCap = cap;
+  }
+  memcpy(reply + replyLen, data, n);
+  replyLen += n;
+}
+
+/* Reads up to and including `pattern`; the bytes go to the reply when
+ * `store` is set. First-character restart matching, as the library. */
+static void read_until(const char* pattern, int store) {
+  const size_t length = strlen(pattern);
+  size_t progress = 0;
+  for (;;) {
+    if (inPos == inLen) {
+      ssize_t got;
+      do {
+        got = read(fdR, inbuf, READ_SIZE);
+      } while (got < 0 && errno == EINTR);
+      if (got <= 0) {
+        if (got == 0) errno = EPIPE;
+        fail("read");
+      }
+      inPos = 0;
+      inLen = (size_t)got;
+    }
+    const char* data = inbuf + inPos;
+    const size_t available = inLen - inPos;
+    size_t i = 0;
+    while (i < available && progress < length) {
+      if (progress == 0) {
+        const char* start = memchr(data + i, pattern[0], available - i);
+        if (!start) {
+          i = available;
+          break;
+        }
+        i = (size_t)(start - data) + 1;
+        progress = 1;
+      } else {
+        const char byte = data[i++];
+        if (byte == pattern[progress]) {
+          ++progress;
+        } else {
+          progress = byte == pattern[0] ? 1 : 0;
+        }
+      }
+    }
+    if (store) keep(data, i);
+    inPos += i;
+    if (progress == length) return;
+  }
+}
+
+static void write_all(const char* data, size_t n) {
+  if (write(fdW, data, n) != (ssize_t)n) fail("write");
+}
+
+static void send_line(const char* line) {
+  const size_t n = strlen(line);
+  if (oneWrite) {
+    char joined[512];
+    if (n + 2 > sizeof joined) {
+      errno = E2BIG;
+      fail("line");
+    }
+    memcpy(joined, line, n);
+    memcpy(joined + n, "\n\r", 2);
+    write_all(joined, n + 2);
+  } else {
+    write_all(line, n);
+    write_all("\n\r", 2);
+  }
+}
+
+static void exchange(const char* line, int store) {
+  send_line(line);
+  replyLen = 0;
+  read_until("HVB", store);
+  promptAt = replyLen - 3;
+  read_until("#", store);
+}
+
+static void start(void) {
+  strcpy(dir, "/tmp/zubdm-floor.XXXXXX");
+  if (!mkdtemp(dir)) fail("mkdtemp");
+  snprintf(pathW, sizeof pathW, "%s/clPipeW0", dir);
+  snprintf(pathR, sizeof pathR, "%s/clPipeR0", dir);
+  if (mkfifo(pathW, 0600) != 0 || mkfifo(pathR, 0600) != 0) fail("mkfifo");
+  if (setenv("ZUBDM_CLI_PIPE_DIR", dir, 1) != 0) fail("setenv");
+  char* argv[] = {"cli", "-n", "0", NULL};
+  const int error = posix_spawnp(&child, "cli", NULL, NULL, argv, environ);
+  if (error != 0) {
+    errno = error;
+    fail("spawn cli");
+  }
+  /* The simulator opens clPipeW for reading first, then clPipeR. */
+  fdW = open(pathW, O_WRONLY | O_CLOEXEC);
+  if (fdW < 0) fail("open write pipe");
+  fdR = open(pathR, O_RDONLY | O_CLOEXEC);
+  if (fdR < 0) fail("open read pipe");
+  read_until("Login:", 0);
+  write_all("root\r\n", 6);
+  read_until("Password:", 0);
+  write_all("tquvz\r\n", 7);
+  read_until("HVB", 0);
+  read_until("#", 0);
+}
+
+static int compare(const void* a, const void* b) {
+  const uint64_t x = *(const uint64_t*)a;
+  const uint64_t y = *(const uint64_t*)b;
+  return x < y ? -1 : x > y;
+}
+
+static long peak_rss_kib(void) {
+  FILE* status = fopen("/proc/self/status", "re");
+  char line[256];
+  long kib = -1;
+  while (status && fgets(line, sizeof line, status)) {
+    if (strncmp(line, "VmHWM:", 6) == 0) kib = strtol(line + 6, NULL, 10);
+  }
+  if (status) fclose(status);
+  return kib;
+}
+
+static void report(uint64_t* times, size_t count, size_t bytes) {
+  qsort(times, count, sizeof *times, compare);
+  uint64_t sum = 0;
+  for (size_t i = 0; i < count; ++i) sum += times[i];
+  size_t p99 = (count * 99 + 99) / 100;
+  if (p99 > 0) --p99;
+  printf(
+      "{\"count\": %zu, \"median_ns\": %llu, \"p99_ns\": %llu, "
+      "\"mean_ns\": %llu, \"min_ns\": %llu, \"bytes\": %zu, "
+      "\"peak_rss_kib\": %ld}\n",
+      count, (unsigned long long)times[count / 2],
+      (unsigned long long)times[p99], (unsigned long long)(sum / count),
+      (unsigned long long)times[0], bytes, peak_rss_kib());
+}
+
+/* Parses the document of the kept reply (everything before the prompt)
+ * with a parser that has no handlers, in one call. */
+static void parse_reply(void) {
+  XML_Parser parser = XML_ParserCreate(NULL);
+  if (!parser) fail("XML_ParserCreate");
+  if (XML_Parse(parser, reply, (int)promptAt, XML_TRUE) != XML_STATUS_OK) {
+    fprintf(stderr, "bench_floor: parse: %s\n",
+            XML_ErrorString(XML_GetErrorCode(parser)));
+    exit(1);
+  }
+  XML_ParserFree(parser);
+}
+
+static size_t parse_size(const char* text) {
+  char* end;
+  unsigned long long n = strtoull(text, &end, 10);
+  if (*end == 'K') n <<= 10;
+  if (*end == 'M') n <<= 20;
+  return (size_t)n;
+}
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    fprintf(stderr,
+            "usage: bench_floor latency COUNT CONTEXT COMMAND [--one-write]\n"
+            "       bench_floor show SIZE COUNT [--parse]\n");
+    return 2;
+  }
+  signal(SIGPIPE, SIG_IGN);
+  atexit(cleanup);
+  char line[512];
+  unsigned long number = 0;
+
+  if (strcmp(argv[1], "latency") == 0 && argc >= 5) {
+    const size_t count = strtoul(argv[2], NULL, 10);
+    const char* context = argv[3];
+    const char* command = argv[4];
+    oneWrite = argc > 5 && strcmp(argv[5], "--one-write") == 0;
+    uint64_t* times = calloc(count, sizeof *times);
+    if (!times || count == 0) fail("calloc");
+    start();
+    /* Warm-up, not timed. */
+    for (int i = 0; i < 200; ++i) {
+      exchange("end", 0);
+      if (*context) exchange(context, 0);
+      snprintf(line, sizeof line, "%lu %s", ++number, command);
+      exchange(line, 0);
+    }
+    for (size_t i = 0; i < count; ++i) {
+      snprintf(line, sizeof line, "%lu %s", ++number, command);
+      const uint64_t begin = now_ns();
+      exchange("end", 0);
+      if (*context) exchange(context, 0);
+      exchange(line, 0);
+      times[i] = now_ns() - begin;
+    }
+    report(times, count, 0);
+    return 0;
+  }
+
+  if (strcmp(argv[1], "show") == 0 && argc >= 4) {
+    const char* size = argv[2];
+    const size_t count = strtoul(argv[3], NULL, 10);
+    const int parse = argc > 4 && strcmp(argv[4], "--parse") == 0;
+    uint64_t* times = calloc(count, sizeof *times);
+    if (!times || count == 0) fail("calloc");
+    start();
+    size_t bytes = 0;
+    for (size_t i = 0; i < count; ++i) {
+      snprintf(line, sizeof line, "%lu show bulk %s", ++number, size);
+      const uint64_t begin = now_ns();
+      exchange(line, 1);
+      if (parse) parse_reply();
+      times[i] = now_ns() - begin;
+      bytes = replyLen;
+    }
+    if (bytes < parse_size(size)) {
+      fprintf(stderr, "bench_floor: short reply\n");
+      return 1;
+    }
+    report(times, count, bytes);
+    return 0;
+  }
+  fprintf(stderr, "bench_floor: bad arguments\n");
+  return 2;
+}
