@@ -14,9 +14,9 @@
 // serialises use. Destruction closes the descriptor and removes the path.
 class QorFIFO {
  public:
-  static const int NAME_SIZE = 31;
+  static constexpr int NAME_SIZE = 31;
   // enable()/disable() value that selects the close-on-exec flag.
-  static const int CLOSE_ON_EXEC = -3;
+  static constexpr int CLOSE_ON_EXEC = -3;
 
   QorFIFO();
   // Constructs and calls create(); a failure is logged and leaves the object

@@ -12,7 +12,7 @@
 // remove(), the pipe's directory entry.
 class QorFIFO_Recv : public QorFIFO {
  public:
-  static const int BUFFER_SIZE = 1024;
+  static constexpr int BUFFER_SIZE = 1024;
 
   QorFIFO_Recv();
   QorFIFO_Recv(char const* name, int perms);

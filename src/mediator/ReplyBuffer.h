@@ -29,7 +29,7 @@ class ReplyBuffer {
   void clear();
 
   // Capacity kept from one reply to the next.
-  static const size_t KEPT_CAPACITY = size_t{1} << 20;
+  static constexpr size_t KEPT_CAPACITY = size_t{1} << 20;
 
  private:
   void reserve(size_t needed);

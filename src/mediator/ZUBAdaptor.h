@@ -37,7 +37,7 @@ namespace ZUB_DEVICE_MEDIATION {
 class ZUBAdaptor {
  public:
   // Largest reply accepted; anything longer is a runaway CLI.
-  static const size_t MAX_REPLY_SIZE = 256u << 20;
+  static constexpr size_t MAX_REPLY_SIZE = 256u << 20;
   static constexpr std::chrono::milliseconds DEFAULT_CONNECT_TIMEOUT{10000};
   static constexpr std::chrono::milliseconds DEFAULT_REPLY_TIMEOUT{60000};
 
@@ -141,10 +141,10 @@ class ZUBAdaptor {
   // raised by 2 when a read before the wait found bytes, lowered by 1 when it
   // found none, kept within +-kEarlyRepliesMax; above 0 such reads are made.
   int earlyReplies_;
-  static const int kEarlyRepliesMax = 8;
+  static constexpr int kEarlyRepliesMax = 8;
   // Otherwise every kTryReadFirstEvery-th wait is preceded by a read.
   int waitsSinceTry_;
-  static const int kTryReadFirstEvery = 32;
+  static constexpr int kTryReadFirstEvery = 32;
 };
 
 // Starts "cli -n <index>" found along PATH; returns its process id, or -1

@@ -14,20 +14,20 @@ namespace ZUB_DEVICE_MEDIATION {
 // one process is (see swmGetFreeCliUserIndex).
 class CliUserInfo {
  public:
-  static const int MAX_ENTRIES = 15;
-  static const int ENTRY_SIZE = CliUsers_ptr::ENTRY_SIZE;
+  static constexpr int MAX_ENTRIES = 15;
+  static constexpr int ENTRY_SIZE = CliUsers_ptr::ENTRY_SIZE;
   // Byte offsets within one entry.
-  static const int INDEX_OFFSET = 0;
-  static const int IN_USE_OFFSET = 4;
-  static const int USER_TYPE_OFFSET = 5;
-  static const int USER_NAME_OFFSET = 32;
-  static const int USER_NAME_SIZE = 32;
-  static const int PID_OFFSET = 72;
-  static const int MARK_OFFSET = 108;
+  static constexpr int INDEX_OFFSET = 0;
+  static constexpr int IN_USE_OFFSET = 4;
+  static constexpr int USER_TYPE_OFFSET = 5;
+  static constexpr int USER_NAME_OFFSET = 32;
+  static constexpr int USER_NAME_SIZE = 32;
+  static constexpr int PID_OFFSET = 72;
+  static constexpr int MARK_OFFSET = 108;
   // Field values.
-  static const unsigned char IN_USE = 1;
-  static const unsigned char OWN_USER_TYPE = 2;
-  static const int MARK_VALUE = 15;
+  static constexpr unsigned char IN_USE = 1;
+  static constexpr unsigned char OWN_USER_TYPE = 2;
+  static constexpr int MARK_VALUE = 15;
 
   CliUserInfo();
   CliUserInfo(char const* name, int size);

@@ -19,7 +19,7 @@ namespace ZUB_DEVICE_MEDIATION {
 class CliUsers_ptr {
  public:
   // Size in bytes of one slot.
-  static const int ENTRY_SIZE = 116;
+  static constexpr int ENTRY_SIZE = 116;
 
   CliUsers_ptr();
   // Maps `size` bytes of the object `name`; without a mapping when the object
