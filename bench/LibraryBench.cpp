@@ -304,7 +304,8 @@ void parseOptions(int& argc, char** argv) {
     }
   }
   argc = kept;
-  if (options.sizes.empty()) options.sizes = {size_t{1} << 20, size_t{16} << 20};
+  if (options.sizes.empty())
+    options.sizes = {size_t{1} << 20, size_t{16} << 20};
 }
 
 }  // namespace

@@ -166,6 +166,41 @@ def wait_for_global_suites():
         time.sleep(2)
 
 
+def busy_cpus(seconds=1.0):
+    """CPUs kept busy by other processes over `seconds` (we sleep)."""
+    def sample():
+        with open("/proc/stat") as f:
+            fields = [int(x) for x in f.readline().split()[1:]]
+        idle = fields[3] + (fields[4] if len(fields) > 4 else 0)
+        return sum(fields), idle
+    total0, idle0 = sample()
+    time.sleep(seconds)
+    total1, idle1 = sample()
+    elapsed = max(1, total1 - total0)
+    return (os.cpu_count() or 1) * (1.0 - (idle1 - idle0) / elapsed)
+
+
+def wait_for_quiet(limit):
+    """Waits (at most `limit` seconds) until other processes leave the CPUs
+    idle: the figures compare times of a few microseconds. Returns False
+    when the machine stayed busy."""
+    deadline = time.time() + limit
+    told = False
+    while True:
+        busy = busy_cpus()
+        if busy < 0.25:
+            return True
+        if time.time() > deadline:
+            print("run_bench: the machine stays busy (%.1f CPUs); measuring "
+                  "anyway" % busy, file=sys.stderr, flush=True)
+            return False
+        if not told:
+            print("run_bench: other processes keep %.1f CPUs busy; waiting "
+                  "for a quiet machine" % busy, file=sys.stderr, flush=True)
+            told = True
+        time.sleep(5)
+
+
 # --- one round -------------------------------------------------------------
 
 def one_round(r, quick):
@@ -452,10 +487,13 @@ def main():
     parser.add_argument("--quick", action="store_true",
                         help="one short round: checks that everything runs")
     parser.add_argument("--json", help="also write the raw results here")
+    parser.add_argument("--wait", type=int, default=600,
+                        help="seconds to wait for a quiet machine before "
+                             "each round (0: do not wait)")
     parser.add_argument("-v", "--verbose", action="store_true")
     args = parser.parse_args()
     if args.quick:
-        args.rounds, args.commands = 1, 300
+        args.rounds, args.commands, args.wait = 1, 300, 0
     for tool in ("expect",):
         if shutil.which(tool) is None:
             sys.exit("run_bench: %s is not installed (make bench installs it)"
@@ -464,8 +502,11 @@ def main():
     started = time.time()
     runner = Runner(args.build, args.commands, args.verbose)
     rounds = []
+    disturbed = 0
     try:
         for i in range(args.rounds):
+            if args.wait > 0 and not wait_for_quiet(args.wait):
+                disturbed += 1
             print("run_bench: round %d of %d" % (i + 1, args.rounds),
                   file=sys.stderr, flush=True)
             res, big_sizes, sweep = one_round(runner, args.quick)
@@ -487,6 +528,10 @@ def main():
         "x floor = time / floor time; Exp, Exp-t, pex, pex-t = tool time / "
         "library time (Expect and pexpect, defaults and tuned)"
         % (len(rounds), machine()))
+    if disturbed:
+        header += ("\nNOTE: %d of %d rounds started while other processes "
+                   "kept the CPUs busy; their figures are disturbed" %
+                   (disturbed, len(rounds)))
     print_table(table, header)
     print("\nmake bench took %.0f s of measuring" % (time.time() - started))
 

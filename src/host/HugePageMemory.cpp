@@ -27,8 +27,6 @@ void* mapHugePages(std::size_t size) {
                     MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (area == MAP_FAILED) return nullptr;
   char* base = static_cast<char*>(area);
-  // Moved within the mapping rather than made from an integer, so the
-  // pointer keeps its provenance.
   const auto address = reinterpret_cast<std::uintptr_t>(base);
   char* start = base + (roundUp(address, HUGE_PAGE_SIZE) - address);
   if (start != base) munmap(base, static_cast<std::size_t>(start - base));
@@ -54,7 +52,8 @@ void adviseHugePages(void* data, std::size_t size) {
   const std::uintptr_t first = roundUp(start, page);
   const std::uintptr_t last = (start + size) / page * page;
   if (last > first) {
-    madvise(static_cast<char*>(data) + (first - start), last - first, MADV_HUGEPAGE);
+    madvise(static_cast<char*>(data) + (first - start), last - first,
+            MADV_HUGEPAGE);
   }
 #else
   (void)data;

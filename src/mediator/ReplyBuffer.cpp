@@ -22,6 +22,7 @@ ReplyBuffer::ReplyBuffer()
 ReplyBuffer::~ReplyBuffer() { release(); }
 
 void ReplyBuffer::append(const char* bytes, size_t count) {
+  if (count == 0) return;
   if (count > capacity_ - size_) reserve(size_ + count);
   std::memcpy(data_ + size_, bytes, count);
   size_ += count;
@@ -70,7 +71,8 @@ void ReplyBuffer::reserve(size_t needed) {
       unmapHugePages(data_, capacity_);
     }
   } else {
-    std::memcpy(grown, data_, size_);
+    // memcpy must not see the null pointer of a buffer never grown.
+    if (size_ > 0) std::memcpy(grown, data_, size_);
     std::free(data_);
   }
   data_ = static_cast<char*>(grown);

@@ -1,7 +1,5 @@
-#include "fifo/SigpipeShield.h"
-
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -10,6 +8,7 @@
 
 #include "common/CliLogHelper.h"
 #include "fifo/QorFIFO_Send.h"
+#include "fifo/SigpipeShield.h"
 #include "host/HostLog.h"
 
 namespace {
@@ -50,7 +49,9 @@ TEST(SigpipeShield, SigpipeRaisedInScopeNeverReachesTheThread) {
       {"noted write", SigpipeShield::NOTED_WRITES,
        [&] { EXPECT_EQ(send.send("x", 1), -1); }},
       {"log sink writing to a closed pipe", SigpipeShield::NOTED_WRITES,
-       [&] { CliLogHelper(5, "SigpipeShieldTest", "work", __LINE__).message("m"); }},
+       [&] {
+         CliLogHelper(5, "SigpipeShieldTest", "work", __LINE__).message("m");
+       }},
       {"nothing fails", SigpipeShield::NOTED_WRITES, [] {}},
   };
   // A sink that writes where nobody reads, as a host's sink might.

@@ -1,16 +1,18 @@
-#include "mediator/ReplyBuffer.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
+
+#include "mediator/ReplyBuffer.h"
 
 using ZUB_DEVICE_MEDIATION::ReplyBuffer;
 
 namespace {
 
 // Byte `i` of a reply: a pattern that a lost, doubled or shifted page shows.
-char patternByte(size_t i) { return static_cast<char>((i * 131 + i / 4096) & 0xff); }
+char patternByte(size_t i) {
+  return static_cast<char>((i * 131 + i / 4096) & 0xff);
+}
 
 }  // namespace
 
@@ -21,8 +23,8 @@ TEST(ReplyBuffer, GrowthKeepsEveryByteThroughSmallAndMappedSizes) {
     std::vector<size_t> pieces;
   } cases[] = {
       {"1024-byte reads past 4 MiB", std::vector<size_t>(4 * 1024 + 3, 1024)},
-      {"odd pieces across every doubling", {1, 8191, 2, 1 * kMiB - 5, 3, kMiB + 7,
-                                            2 * kMiB, 5 * kMiB + 1, 1}},
+      {"odd pieces across every doubling",
+       {1, 8191, 2, 1 * kMiB - 5, 3, kMiB + 7, 2 * kMiB, 5 * kMiB + 1, 1}},
       {"one piece larger than a huge page", {9 * kMiB + 123}},
       {"small only", {5, 100, 4000}},
   };
