@@ -3,12 +3,12 @@
 
 Every figure is measured in each of ROUNDS rounds; a round runs, one after
 another, the floor program, the library, Tcl Expect and Python pexpect
-against the same CLI simulator. The table gives the median over the rounds
-of each figure's per-round median (and p99), and ratios computed within each
-round and then taken as the median over the rounds.
+against the same CLI simulator (the floor and the library twice each,
+alternately). A figure is the median over all its runs of each run's median
+(p99 likewise); ratios are between such figures.
 
 Usage: run_bench.py --build DIR [--rounds N] [--commands N] [--quick]
-                    [--json FILE]
+                    [--wait SECONDS] [--json FILE] [-v]
 """
 import argparse
 import json
@@ -204,69 +204,81 @@ def wait_for_quiet(limit):
 # --- one round -------------------------------------------------------------
 
 def one_round(r, quick):
-    """Returns {figure key: {"median_ns", "p99_ns", ...}} for one round."""
+    """Returns {figure key: [result of each run]} for one round; a result
+    holds "median_ns", "p99_ns" and, for show output, "peak_rss_kib"."""
     res = {}
+
+    def add(key, result):
+        res.setdefault(key, []).append(result)
+
     big_sizes = [MIB, 16 * MIB]
     sweep = [KIB, 4 * KIB, 16 * KIB, 64 * KIB, 256 * KIB, MIB, 4 * MIB,
              16 * MIB]
     if quick:
         sweep = [KIB, 64 * KIB, MIB]
     n = str(r.commands)
+    # The floor and the library are run twice each, alternately: where the
+    # scheduler places a process and the simulator it talks to changes its
+    # times by a quarter from one start to the next.
+    alternations = 1 if quick else 2
 
-    # Per forwarded command: the floor right before the library, so that
-    # the two meet the same conditions, then the rest.
+    # Per forwarded command.
+    for _ in range(alternations):
+        for ctx_key, context in (("noctx", ""), ("ctx", CONTEXT)):
+            add("cmd.%s.floor" % ctx_key, r.floor_latency(context, COMMAND))
+        lib = r.library("^forward/", ["--commands=" + n, "--command=" +
+                                      COMMAND, "--context=" + CONTEXT])
+        for ctx_key, context in (("noctx", ""), ("ctx", CONTEXT)):
+            name = "forward/context" if context else "forward/no_context"
+            add("cmd.%s.library" % ctx_key, lib[name])
     for ctx_key, context in (("noctx", ""), ("ctx", CONTEXT)):
-        res["cmd.%s.floor" % ctx_key] = r.floor_latency(context, COMMAND)
-    lib = r.library("^forward/", ["--commands=" + n, "--command=" + COMMAND,
-                                  "--context=" + CONTEXT])
-    for ctx_key, context in (("noctx", ""), ("ctx", CONTEXT)):
-        name = "forward/context" if context else "forward/no_context"
-        res["cmd.%s.library" % ctx_key] = lib[name]
-        res["cmd.%s.floor1w" % ctx_key] = r.floor_latency(
-            context, COMMAND, one_write=True)
+        add("cmd.%s.floor1w" % ctx_key,
+            r.floor_latency(context, COMMAND, one_write=True))
         for style in ("default", "tuned"):
-            res["cmd.%s.expect_%s" % (ctx_key, style)] = r.expect(
+            add("cmd.%s.expect_%s" % (ctx_key, style), r.expect(
                 ["latency", n, context, COMMAND, style],
-                "expect %s %s" % (style, ctx_key))
-            res["cmd.%s.pexpect_%s" % (ctx_key, style)] = r.pexpect(
+                "expect %s %s" % (style, ctx_key)))
+            add("cmd.%s.pexpect_%s" % (ctx_key, style), r.pexpect(
                 ["latency", n, context, COMMAND, style],
-                "pexpect %s %s" % (style, ctx_key))
+                "pexpect %s %s" % (style, ctx_key)))
 
     # The same with a small XML reply, parsed by the library (information).
     for ctx_key, context in (("noctx", ""), ("ctx", CONTEXT)):
-        res["xcmd.%s.floor" % ctx_key] = r.floor_latency(context, SMALL_SHOW)
+        add("xcmd.%s.floor" % ctx_key, r.floor_latency(context, SMALL_SHOW))
     lib = r.library("^forward/", ["--commands=" + n, "--command=" + SMALL_SHOW,
                                   "--context=" + CONTEXT])
     for ctx_key, context in (("noctx", ""), ("ctx", CONTEXT)):
         name = "forward/context" if context else "forward/no_context"
-        res["xcmd.%s.library" % ctx_key] = lib[name]
+        add("xcmd.%s.library" % ctx_key, lib[name])
 
     # Large show output, end to end. Each figure in a process of its own, so
     # that the peak resident set is that of the one command size.
     for size in big_sizes:
         count = 5 if size >= 16 * MIB else 20
         key = "show.%d" % size
-        res[key + ".floor"] = r.floor_show(size, count, parse=True)
-        lib = r.library("^show/%d/" % size, ["--sizes=%d" % size])
-        res[key + ".library"] = lib["show/%d" % size]
-        res[key + ".expect_tuned"] = r.expect(
-            ["show", str(count), size_arg(size), "tuned"], "expect show")
-        res[key + ".pexpect_tuned"] = r.pexpect(
-            ["show", str(count), size_arg(size), "tuned"], "pexpect show")
+        for _ in range(alternations):
+            add(key + ".floor", r.floor_show(size, count, parse=True))
+            lib = r.library("^show/%d/" % size, ["--sizes=%d" % size])
+            add(key + ".library", lib["show/%d" % size])
+        add(key + ".expect_tuned", r.expect(
+            ["show", str(count), size_arg(size), "tuned"], "expect show"))
+        add(key + ".pexpect_tuned", r.pexpect(
+            ["show", str(count), size_arg(size), "tuned"], "pexpect show"))
 
-    # XML alone.
+    # XML alone: both parsers in one process.
     for size in big_sizes:
-        for kind in ("parse_cli", "expat"):
-            lib = r.library("^%s/%d/" % (kind, size), ["--sizes=%d" % size])
-            res["xml.%d.%s" % (size, kind)] = lib["%s/%d" % (kind, size)]
+        entry = r.library("^xml/%d/" % size, ["--sizes=%d" % size])[
+            "xml/%d" % size]
+        add("xml.%d.parse_cli" % size, entry)
+        add("xml.%d.expat" % size, {"median_ns": entry["expat_median_ns"]})
 
     # The sweep: one exchange (write, read to the prompt, classify) per size.
     lib = r.library("^exchange/", ["--sizes=" + ",".join(
         str(s) for s in sweep)])
     for size in sweep:
-        res["sweep.%d.library" % size] = lib["exchange/%d" % size]
-        res["sweep.%d.floor" % size] = r.floor_show(size, rounds_for(size),
-                                                    parse=False)
+        add("sweep.%d.library" % size, lib["exchange/%d" % size])
+        add("sweep.%d.floor" % size, r.floor_show(size, rounds_for(size),
+                                                  parse=False))
     return res, big_sizes, sweep
 
 
@@ -284,13 +296,14 @@ class Table:
         self.targets = []
 
     def value(self, key, field="median_ns"):
-        return med([r[key].get(field) for r in self.rounds if key in r])
+        """Median over every run of the figure, in every round."""
+        return med([run.get(field) for r in self.rounds
+                    for run in r.get(key, [])])
 
     def ratio(self, key, other, field="median_ns"):
-        """Median over the rounds of value(key) / value(other), each pair
-        from the same round."""
-        return med([r[key][field] / r[other][field] for r in self.rounds
-                    if key in r and other in r and r[other][field]])
+        """value(key) / value(other): both from the same runs of make bench."""
+        a, b = self.value(key, field), self.value(other, field)
+        return a / b if a is not None and b else None
 
     def section(self, title, columns):
         self.lines.append("")
@@ -362,7 +375,7 @@ def build_table(rounds, big_sizes, sweep):
                 checks = [("%s %s" % (ctx_key, c), h) for c, h in checks]
             t.row(label, cells, checks)
 
-    n = rounds[0]["cmd.noctx.library"].get("iterations", "?")
+    n = rounds[0]["cmd.noctx.library"][0].get("iterations", "?")
     columns = ["median", "p99", "x floor", "Exp", "Exp-t", "pex", "pex-t"]
     for ctx_key, title in (("noctx", "without a context command: end, N"),
                            ("ctx", "with a context command: end, %s, N" %
@@ -427,8 +440,7 @@ def build_table(rounds, big_sizes, sweep):
         floor = "sweep.%d.floor" % size
         lib = "sweep.%d.library" % size
         ratios[size] = t.ratio(lib, floor)
-        extra = med([r[lib]["median_ns"] - r[floor]["median_ns"]
-                     for r in rounds])
+        extra = t.value(lib) - t.value(floor)
         checks = []
         if size == sweep[-1]:
             # Relative overhead at the largest reply no larger than at the
@@ -518,8 +530,9 @@ def main():
             json.dump(rounds, f, indent=1)
     table = build_table(rounds, big_sizes, sweep)
     header = (
-        "zubdm benchmarks: %d rounds, medians over the rounds of each "
-        "round's median; ratios taken within each round\n"
+        "zubdm benchmarks: %d rounds; each figure is the median over its "
+        "runs (floor and library run twice a round, alternately) of each "
+        "run's median; ratios are between such figures of this run\n"
         "machine: %s\n"
         "all against the bundled CLI simulator over two named pipes; each "
         "line written in two writes (text, then \"\\n\\r\") by all\n"
