@@ -15,23 +15,7 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-class ZUBAdaptorExchange : public MediatorFixture {
- protected:
-  // Starts a logged-in mediator on `scenario`.
-  void start(const std::string& scenario) {
-    sim_->setScenario(scenario);
-    adaptor_.reset(new ZUBAdaptor);
-    ASSERT_TRUE(adaptor_->connect());
-    sim_->clearTranscript();
-    logs_->clear();
-  }
-  void TearDown() override {
-    adaptor_.reset();
-    MediatorFixture::TearDown();
-  }
-
-  std::unique_ptr<ZUBAdaptor> adaptor_;
-};
+class ZUBAdaptorExchange : public AdaptorFixture {};
 
 const Lines kReadFailure = {"read from fifo failed!", "Error reading CLI output",
                             "error while parsing response"};

@@ -13,21 +13,7 @@ using ZUB_DEVICE_MEDIATION::ZUBAdaptor;
 
 namespace {
 
-class ZUBAdaptorLargeReply : public MediatorFixture {
- protected:
-  void start(const std::string& scenario) {
-    sim_->setScenario(scenario);
-    adaptor_.reset(new ZUBAdaptor);
-    ASSERT_TRUE(adaptor_->connect());
-    logs_->clear();
-  }
-  void TearDown() override {
-    adaptor_.reset();
-    MediatorFixture::TearDown();
-  }
-
-  std::unique_ptr<ZUBAdaptor> adaptor_;
-};
+class ZUBAdaptorLargeReply : public AdaptorFixture {};
 
 }  // namespace
 

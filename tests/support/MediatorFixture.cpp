@@ -21,3 +21,16 @@ long MediatorFixture::elapsedMs(std::chrono::steady_clock::time_point start) {
                                std::chrono::steady_clock::now() - start)
                                .count());
 }
+
+void AdaptorFixture::start(const std::string& scenario) {
+  sim_->setScenario(scenario);
+  adaptor_.reset(new ZUB_DEVICE_MEDIATION::ZUBAdaptor);
+  ASSERT_TRUE(adaptor_->connect());
+  sim_->clearTranscript();
+  logs_->clear();
+}
+
+void AdaptorFixture::TearDown() {
+  adaptor_.reset();
+  MediatorFixture::TearDown();
+}

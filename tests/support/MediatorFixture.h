@@ -6,6 +6,7 @@
 #include <chrono>
 #include <memory>
 
+#include "mediator/ZUBAdaptor.h"
 #include "support/LogCapture.h"
 #include "support/ProcessState.h"
 #include "support/UserTableGuard.h"
@@ -27,6 +28,17 @@ class MediatorFixture : public ::testing::Test {
 
  private:
   int descriptorsBefore_ = 0;
+};
+
+// A MediatorFixture with a logged-in mediator, started by start().
+class AdaptorFixture : public MediatorFixture {
+ protected:
+  // Starts a logged-in mediator on `scenario`; transcript and logs are
+  // cleared afterwards.
+  void start(const std::string& scenario);
+  void TearDown() override;
+
+  std::unique_ptr<ZUB_DEVICE_MEDIATION::ZUBAdaptor> adaptor_;
 };
 
 #endif  // ZUBDM_TESTS_SUPPORT_MEDIATORFIXTURE_H

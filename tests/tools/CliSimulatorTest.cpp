@@ -19,17 +19,9 @@ using ZUB_DEVICE_MEDIATION::ZUBAdaptor;
 
 namespace {
 
-class CliSimulator : public MediatorFixture {
+class CliSimulator : public AdaptorFixture {
  protected:
-  void start(const std::string& scenario = "") {
-    sim_->setScenario(scenario);
-    adaptor_.reset(new ZUBAdaptor);
-    ASSERT_TRUE(adaptor_->connect());
-  }
-  void TearDown() override {
-    adaptor_.reset();
-    MediatorFixture::TearDown();
-  }
+  void start(const std::string& scenario = "") { AdaptorFixture::start(scenario); }
   // The reply to `line`: its prompt, output and error.
   CLIResponse send(const std::string& line) {
     CLIResponse response;
@@ -40,8 +32,6 @@ class CliSimulator : public MediatorFixture {
     const CLIResponse response = send(line);
     return response.isRspListEmpty() ? "" : response.getResponseList()[0];
   }
-
-  std::unique_ptr<ZUBAdaptor> adaptor_;
 };
 
 }  // namespace
