@@ -8,10 +8,13 @@
  * second (or both in one write with --one-write), then read(2) calls of 1024
  * bytes until the prompt ("HVB", then the first "#" after it) has been seen,
  * using the same first-character restart matching on the bytes in place.
+ * With --ring it also submits as the library does where the kernel has
+ * io_uring: both writes of a line and the first read of its reply in one
+ * io_uring submission, the read bounded by a linked time-out.
  *
- *   bench_floor latency COUNT CONTEXT COMMAND [--one-write]
+ *   bench_floor latency COUNT CONTEXT COMMAND [--one-write] [--ring]
  *       COUNT commands: "end", CONTEXT (left out when empty), "N COMMAND".
- *   bench_floor show SIZE COUNT [--parse]
+ *   bench_floor show SIZE COUNT [--parse] [--ring]
  *       COUNT times "N show bulk SIZE", the reply kept in memory and, with
  *       --parse, its document handed to libexpat (no handlers) in one call.
  *
@@ -22,6 +25,7 @@
 #include <errno.h>
 #include <expat.h>
 #include <fcntl.h>
+#include <liburing.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdint.h>
@@ -44,6 +48,8 @@ static pid_t child = -1;
 static int fdW = -1;
 static int fdR = -1;
 static int oneWrite = 0;
+static int useRing = 0;
+static struct io_uring ring;
 
 static char inbuf[READ_SIZE];
 static size_t inPos, inLen;
@@ -163,8 +169,54 @@ static void send_line(const char* line) {
   }
 }
 
+/* Both writes of the line and the first read of the reply in one
+ * submission; the read is bounded by a linked time-out (60 s). */
+static void ring_exchange(const char* line) {
+  static const char end[] = "\n\r";
+  struct io_uring_sqe* sqe = io_uring_get_sqe(&ring);
+  io_uring_prep_write(sqe, fdW, line, (unsigned)strlen(line), 0);
+  sqe->flags |= IOSQE_IO_LINK;
+  sqe = io_uring_get_sqe(&ring);
+  io_uring_prep_write(sqe, fdW, end, 2, 0);
+  sqe->flags |= IOSQE_IO_LINK;
+  sqe = io_uring_get_sqe(&ring);
+  io_uring_prep_read(sqe, fdR, inbuf, READ_SIZE, 0);
+  io_uring_sqe_set_data64(sqe, 1);
+  sqe->flags |= IOSQE_IO_LINK;
+  struct __kernel_timespec limit = {60, 0};
+  sqe = io_uring_get_sqe(&ring);
+  io_uring_prep_link_timeout(sqe, &limit, 0);
+  int wait = 3;
+  int got = -1;
+  for (;;) {
+    const int result = io_uring_submit_and_wait(&ring, (unsigned)wait);
+    if (result < 0 && result != -EINTR) {
+      errno = -result;
+      fail("io_uring_submit_and_wait");
+    }
+    struct io_uring_cqe* cqe;
+    while (io_uring_peek_cqe(&ring, &cqe) == 0) {
+      if (io_uring_cqe_get_data64(cqe) == 1) got = cqe->res;
+      else if (cqe->res < 0 && cqe->res != -ECANCELED) got = cqe->res;
+      io_uring_cqe_seen(&ring, cqe);
+    }
+    if (got != -1) break;
+    wait = 1;
+  }
+  if (got <= 0) {
+    errno = got == 0 ? EPIPE : -got;
+    fail("ring read");
+  }
+  inPos = 0;
+  inLen = (size_t)got;
+}
+
 static void exchange(const char* line, int store) {
-  send_line(line);
+  if (useRing && !oneWrite && inPos == inLen) {
+    ring_exchange(line);
+  } else {
+    send_line(line);
+  }
   replyLen = 0;
   read_until("HVB", store);
   promptAt = replyLen - 3;
@@ -259,6 +311,13 @@ int main(int argc, char** argv) {
   }
   signal(SIGPIPE, SIG_IGN);
   atexit(cleanup);
+  for (int i = 3; i < argc; ++i) {
+    if (strcmp(argv[i], "--ring") == 0) useRing = 1;
+  }
+  if (useRing && io_uring_queue_init(8, &ring, 0) != 0) {
+    fprintf(stderr, "bench_floor: no io_uring here; plain writes and reads\n");
+    useRing = 0;
+  }
   char line[512];
   unsigned long number = 0;
 
@@ -266,7 +325,9 @@ int main(int argc, char** argv) {
     const size_t count = strtoul(argv[2], NULL, 10);
     const char* context = argv[3];
     const char* command = argv[4];
-    oneWrite = argc > 5 && strcmp(argv[5], "--one-write") == 0;
+    for (int i = 5; i < argc; ++i) {
+      if (strcmp(argv[i], "--one-write") == 0) oneWrite = 1;
+    }
     uint64_t* times = calloc(count, sizeof *times);
     if (!times || count == 0) fail("calloc");
     start();
@@ -292,7 +353,10 @@ int main(int argc, char** argv) {
   if (strcmp(argv[1], "show") == 0 && argc >= 4) {
     const char* size = argv[2];
     const size_t count = strtoul(argv[3], NULL, 10);
-    const int parse = argc > 4 && strcmp(argv[4], "--parse") == 0;
+    int parse = 0;
+    for (int i = 4; i < argc; ++i) {
+      if (strcmp(argv[i], "--parse") == 0) parse = 1;
+    }
     uint64_t* times = calloc(count, sizeof *times);
     if (!times || count == 0) fail("calloc");
     start();

@@ -104,14 +104,16 @@ class Runner:
 
     # --- the four kinds of measurement -----------------------------------
 
-    def floor_latency(self, context, command, one_write=False):
+    def floor_latency(self, context, command, one_write=False, ring=True):
         argv = [self.floor, "latency", str(self.commands), context, command]
         if one_write:
             argv.append("--one-write")
+        if ring:
+            argv.append("--ring")
         return json.loads(self.run(argv, "floor latency"))
 
     def floor_show(self, size, count, parse):
-        argv = [self.floor, "show", size_arg(size), str(count)]
+        argv = [self.floor, "show", size_arg(size), str(count), "--ring"]
         if parse:
             argv.append("--parse")
         return json.loads(self.run(argv, "floor show %s" % size_label(size)))
@@ -232,8 +234,10 @@ def one_round(r, quick):
             name = "forward/context" if context else "forward/no_context"
             add("cmd.%s.library" % ctx_key, lib[name])
     for ctx_key, context in (("noctx", ""), ("ctx", CONTEXT)):
+        add("cmd.%s.floorplain" % ctx_key,
+            r.floor_latency(context, COMMAND, ring=False))
         add("cmd.%s.floor1w" % ctx_key,
-            r.floor_latency(context, COMMAND, one_write=True))
+            r.floor_latency(context, COMMAND, one_write=True, ring=False))
         for style in ("default", "tuned"):
             add("cmd.%s.expect_%s" % (ctx_key, style), r.expect(
                 ["latency", n, context, COMMAND, style],
@@ -350,8 +354,9 @@ def build_table(rounds, big_sizes, sweep):
     def cmd_rows(prefix, ctx_key, with_tools):
         base = "%s.%s." % (prefix, ctx_key)
         floor, lib = base + "floor", base + "library"
-        names = [("floor (2 writes a line)", "floor"),
-                 ("floor, 1 write a line (information)", "floor1w"),
+        names = [("floor (io_uring, as the library)", "floor"),
+                 ("floor, plain writes, reads (information)", "floorplain"),
+                 ("floor, plain, 1 write a line (information)", "floor1w"),
                  ("library forwardCliCommand", "library")]
         if with_tools:
             names += [("Expect, defaults", "expect_default"),
@@ -536,6 +541,9 @@ def main():
         "machine: %s\n"
         "all against the bundled CLI simulator over two named pipes; each "
         "line written in two writes (text, then \"\\n\\r\") by all\n"
+        "floor and library submit a line's two writes and the first read of "
+        "its reply in one io_uring submission where the kernel has it; the "
+        "plain floor makes them as separate system calls\n"
         "library host: log sink that drops every message (a host has its "
         "own logging)\n"
         "x floor = time / floor time; Exp, Exp-t, pex, pex-t = tool time / "

@@ -34,11 +34,20 @@ class QorFIFO_Recv : public QorFIFO {
   // Refills the empty buffer with one read(2): the bytes read, 0 at end of
   // file, or -1 with errno set. Precondition: buffered() is 0.
   int fill();
+  // For a read made elsewhere (one submitted along with other I/O): where it
+  // puts its bytes while the buffer is empty, and how many it put there.
+  char* fill_area() { return buffer_; }
+  void filled(int count) {
+    position_ = 0;
+    valid_ = count;
+  }
   // Drops the buffered bytes (a new peer must not see an old one's rest).
   void discard_buffer() { position_ = valid_ = 0; }
 
  private:
-  char buffer_[BUFFER_SIZE];
+  // Zeroed once: reads submitted through io_uring fill it out of sight of
+  // memory checkers, which must not take its bytes for uninitialised.
+  char buffer_[BUFFER_SIZE] = {};
   int position_;
   int valid_;
 };

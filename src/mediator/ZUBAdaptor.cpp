@@ -76,7 +76,8 @@ ZUBAdaptor::ZUBAdaptor()
       readsNonBlocking_(false),
       lastReadFull_(false),
       earlyReplies_(0),
-      waitsSinceTry_(0) {
+      waitsSinceTry_(0),
+      ringRead_(kNoRingRead) {
   cliIndex = swmGetFreeCliUserIndex(cliUsers);
   if (cliIndex == -1) {
     CliLogHelper(3, kLogFile, __func__, __LINE__).message("No free cli index");
@@ -150,6 +151,8 @@ bool ZUBAdaptor::openPipes() {
   lastReadFull_ = false;
   earlyReplies_ = 0;
   waitsSinceTry_ = 0;
+  ringRead_ = kNoRingRead;
+  ring_.open(child_.exitFd());
   return true;
 }
 
@@ -215,6 +218,7 @@ bool ZUBAdaptor::disconnect() {
         .message("Can't disconnect cli mediator");
     return false;
   }
+  ring_.close();
   fifoRecv.remove();
   fifoSend.remove();
   connected = false;
@@ -268,6 +272,20 @@ ZUBAdaptor::ReadOutcome ZUBAdaptor::waitReadable(Clock::time_point deadline) {
 }
 
 ZUBAdaptor::ReadOutcome ZUBAdaptor::refill(Clock::time_point deadline) {
+  if (ringRead_ != kNoRingRead) {
+    // The reply's first read was made along with the command's writes.
+    const int got = ringRead_;
+    ringRead_ = kNoRingRead;
+    if (got > 0) {
+      fifoRecv.filled(got);
+      lastReadFull_ = got == QorFIFO_Recv::BUFFER_SIZE;
+      return ReadOutcome::Matched;
+    }
+    if (got == -ETIME) return ReadOutcome::TimedOut;
+    // End of file, the CLI's exit, or an error; a read that was not made
+    // (or would have blocked) is made below.
+    if (got != -ECANCELED && got != -EAGAIN) return ReadOutcome::Failed;
+  }
   // A read before the wait saves the wait's system call whenever the bytes
   // are there already, and costs one when they are not. They are there while
   // a long reply streams in (the last read filled the buffer), and they often
@@ -359,20 +377,49 @@ bool ZUBAdaptor::send(const std::string& command, CLIResponse& response) {
     CliLogHelper(3, kLogFile, __func__, __LINE__).message("Can't send command");
     return false;
   }
-  if (!sendLine(command.data(), command.size())) {
-    CliLogHelper(3, kLogFile, __func__, __LINE__).message("Can't send command");
-    return false;
-  }
-  if (!sendLine(kLineEnd, 2)) {
-    CliLogHelper(3, kLogFile, __func__, __LINE__).message("Can't write to pipe");
-    return false;
-  }
+  if (!writeCommand(command)) return false;
   if (!parseResult(response)) {
     CliLogHelper(3, kLogFile, __func__, __LINE__)
         .message("error while parsing response");
     return false;
   }
   return true;
+}
+
+bool ZUBAdaptor::writeCommand(const std::string& command) {
+  int line = -ECANCELED;
+  int lineEnd = -ECANCELED;
+  if (ring_.usable() && fifoRecv.buffered() == 0) {
+    const ExchangeRing::Outcome outcome = ring_.exchange(
+        fifoSend.get_handle(), command, std::string_view(kLineEnd, 2),
+        fifoRecv.get_handle(), fifoRecv.fill_area(), QorFIFO_Recv::BUFFER_SIZE,
+        Clock::now() + replyTimeout_);
+    line = outcome.line;
+    lineEnd = outcome.lineEnd;
+    ringRead_ = outcome.read;
+  }
+  if (!finishWrite(line, command.data(), command.size())) {
+    ringRead_ = kNoRingRead;
+    CliLogHelper(3, kLogFile, "send", __LINE__).message("Can't send command");
+    return false;
+  }
+  if (!finishWrite(lineEnd, kLineEnd, 2)) {
+    ringRead_ = kNoRingRead;
+    CliLogHelper(3, kLogFile, "send", __LINE__).message("Can't write to pipe");
+    return false;
+  }
+  return true;
+}
+
+bool ZUBAdaptor::finishWrite(int written, const char* text, size_t length) {
+  if (written == static_cast<int>(length)) return true;
+  if (written < 0 && written != -ECANCELED && written != -EAGAIN) {
+    errno = -written;
+    SigpipeShield::noteWriteFailure(errno);
+    return false;
+  }
+  const size_t done = written > 0 ? static_cast<size_t>(written) : 0;
+  return sendLine(text + done, length - done);
 }
 
 bool ZUBAdaptor::discardLateReply() {

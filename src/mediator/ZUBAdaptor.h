@@ -8,6 +8,7 @@
 #include "fifo/QorFIFO_Recv.h"
 #include "fifo/QorFIFO_Send.h"
 #include "mediator/CliChild.h"
+#include "mediator/ExchangeRing.h"
 #include "mediator/ReplyBuffer.h"
 #include "registry/CliUserInfo.h"
 #include "result/CLIResponse.h"
@@ -30,6 +31,10 @@ namespace ZUB_DEVICE_MEDIATION {
 // is reconnected. Bytes after the "#" that ends a prompt stay buffered and
 // begin the next reply. No state changes on a failed read or
 // write otherwise: the mediator never restarts the CLI by itself.
+//
+// Where the kernel has io_uring, a command's two writes and the first read
+// of its reply go to the kernel in one submission (ExchangeRing); the
+// outcome, logs included, is the same as with separate system calls.
 //
 // Not thread-safe: the caller serialises use (commands pass through the
 // controller's dispatch mutex; connect, disconnect and restart must not run
@@ -98,6 +103,12 @@ class ZUBAdaptor {
   bool openWritePipe(Clock::time_point deadline);
   bool endCli();
   bool sendLine(const char* text, size_t length);
+  // Writes the command line (through the ring when it can, which also makes
+  // the reply's first read); false, logged, when a write failed.
+  bool writeCommand(const std::string& command);
+  // Writes what the ring left of `text` after it wrote `written` bytes (or
+  // failed with -errno); false when a write failed.
+  bool finishWrite(int written, const char* text, size_t length);
   // Reads up to and including `tag`, appending the bytes to `sink` (when
   // not null) as long as it holds less than `limit`.
   template <typename Sink>
@@ -145,6 +156,12 @@ class ZUBAdaptor {
   // Otherwise every kTryReadFirstEvery-th wait is preceded by a read.
   int waitsSinceTry_;
   static constexpr int kTryReadFirstEvery = 32;
+  // Submits each exchange's writes and first read at once, where it can.
+  ExchangeRing ring_;
+  // The result of that read, for the reply's first refill: bytes read into
+  // the receive buffer or -errno (kNoRingRead when none was made).
+  int ringRead_;
+  static constexpr int kNoRingRead = -1;
 };
 
 // Starts "cli -n <index>" found along PATH; returns its process id, or -1
