@@ -10,11 +10,13 @@
  * using the same first-character restart matching on the bytes in place.
  * With --ring it also submits as the library does where the kernel has
  * io_uring: both writes of a line and the first read of its reply in one
- * io_uring submission, the read bounded by a linked time-out.
+ * io_uring submission, the read bounded by a linked time-out. With
+ * --spin=US it reads without blocking for up to US microseconds before it
+ * waits (poll) for the reply, as the library does when replies come quickly.
  *
- *   bench_floor latency COUNT CONTEXT COMMAND [--one-write] [--ring]
+ *   bench_floor latency COUNT CONTEXT COMMAND [--one-write] [--ring|--spin=US]
  *       COUNT commands: "end", CONTEXT (left out when empty), "N COMMAND".
- *   bench_floor show SIZE COUNT [--parse] [--ring]
+ *   bench_floor show SIZE COUNT [--parse] [--ring|--spin=US]
  *       COUNT times "N show bulk SIZE", the reply kept in memory and, with
  *       --parse, its document handed to libexpat (no handlers) in one call.
  *
@@ -25,6 +27,7 @@
 #include <errno.h>
 #include <expat.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <liburing.h>
 #include <signal.h>
 #include <spawn.h>
@@ -49,6 +52,7 @@ static int fdW = -1;
 static int fdR = -1;
 static int oneWrite = 0;
 static int useRing = 0;
+static long spinUs = -1;
 static struct io_uring ring;
 
 static char inbuf[READ_SIZE];
@@ -91,6 +95,30 @@ static uint64_t now_ns(void) {
   return (uint64_t)t.tv_sec * 1000000000u + (uint64_t)t.tv_nsec;
 }
 
+static uint64_t now_ns(void);
+
+/* One read(2) into the input buffer: blocking, or, when spinning, without
+ * blocking for up to spinUs microseconds and then after poll(2). */
+static ssize_t read_some(void) {
+  ssize_t got;
+  if (spinUs < 0) {
+    do {
+      got = read(fdR, inbuf, READ_SIZE);
+    } while (got < 0 && errno == EINTR);
+    return got;
+  }
+  const uint64_t until = now_ns() + (uint64_t)spinUs * 1000u;
+  do {
+    got = read(fdR, inbuf, READ_SIZE);
+  } while (got < 0 && (errno == EINTR || (errno == EAGAIN && now_ns() < until)));
+  while (got < 0 && (errno == EAGAIN || errno == EINTR)) {
+    struct pollfd entry = {fdR, POLLIN, 0};
+    poll(&entry, 1, 60000);
+    got = read(fdR, inbuf, READ_SIZE);
+  }
+  return got;
+}
+
 static void keep(const char* data, size_t n) {
   if (replyLen + n > replyCap) {
     size_t cap = replyCap ? replyCap : 8192;
@@ -110,10 +138,7 @@ static void read_until(const char* pattern, int store) {
   size_t progress = 0;
   for (;;) {
     if (inPos == inLen) {
-      ssize_t got;
-      do {
-        got = read(fdR, inbuf, READ_SIZE);
-      } while (got < 0 && errno == EINTR);
+      const ssize_t got = read_some();
       if (got <= 0) {
         if (got == 0) errno = EPIPE;
         fail("read");
@@ -241,6 +266,7 @@ static void start(void) {
   if (fdW < 0) fail("open write pipe");
   fdR = open(pathR, O_RDONLY | O_CLOEXEC);
   if (fdR < 0) fail("open read pipe");
+  if (spinUs >= 0 && fcntl(fdR, F_SETFL, O_NONBLOCK) != 0) fail("fcntl");
   read_until("Login:", 0);
   write_all("root\r\n", 6);
   read_until("Password:", 0);
@@ -313,6 +339,7 @@ int main(int argc, char** argv) {
   atexit(cleanup);
   for (int i = 3; i < argc; ++i) {
     if (strcmp(argv[i], "--ring") == 0) useRing = 1;
+    if (strncmp(argv[i], "--spin=", 7) == 0) spinUs = strtol(argv[i] + 7, NULL, 10);
   }
   if (useRing && io_uring_queue_init(8, &ring, 0) != 0) {
     fprintf(stderr, "bench_floor: no io_uring here; plain writes and reads\n");

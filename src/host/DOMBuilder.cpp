@@ -1,8 +1,11 @@
 #include "host/DOMBuilder.h"
 
 #include <expat.h>
+#include <sys/random.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <climits>
 #include <cstddef>
 #include <cstdint>
@@ -238,10 +241,29 @@ XML_Status parseStream(XML_Parser parser, std::istream& in) {
                    XML_TRUE);
 }
 
+// A secret hash salt for each parser, as expat would draw itself (it keeps
+// crafted names from flooding its hash tables) but from one draw of random
+// bytes per process: expat's own draw is a system call per document.
+unsigned long nextHashSalt() {
+  static const unsigned long secret = [] {
+    unsigned long bytes = 0;
+    if (getrandom(&bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
+      bytes = static_cast<unsigned long>(
+          std::chrono::steady_clock::now().time_since_epoch().count());
+    }
+    return bytes;
+  }();
+  static std::atomic<unsigned long> drawn{0};
+  // Distinct for every parser; a multiplier that spreads the count's bits.
+  const unsigned long count = drawn.fetch_add(1, std::memory_order_relaxed) + 1;
+  return secret ^ (count * 0x9E3779B97F4A7C15UL);
+}
+
 Node* parseDocument(std::istream& in) {
   std::unique_ptr<XML_ParserStruct, ParserFree> parser(
       XML_ParserCreate_MM(nullptr, &kExpatMemory, nullptr));
   if (!parser) throw std::bad_alloc();
+  XML_SetHashSalt(parser.get(), nextHashSalt());
   std::unique_ptr<DOMDocument, Releaser> document(DOMDocument::create());
 
   ParseState state;

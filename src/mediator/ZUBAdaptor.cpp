@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
 #include <spawn.h>
 #include <syslog.h>
@@ -53,6 +54,15 @@ int millisecondsUntil(std::chrono::steady_clock::time_point deadline) {
       std::chrono::ceil<std::chrono::milliseconds>(left).count());
 }
 
+// CPUs this thread may run on: with one, the CLI cannot answer while the
+// mediator spins.
+int usableCpus() {
+  cpu_set_t cpus;
+  CPU_ZERO(&cpus);
+  if (sched_getaffinity(0, sizeof cpus, &cpus) != 0) return 1;
+  return CPU_COUNT(&cpus);
+}
+
 // What a child whose exec failed would have reported itself.
 void reportExecFailure(int error) {
   std::fprintf(stderr, "execvp() failed: %s\n", strerror(error));
@@ -77,6 +87,8 @@ ZUBAdaptor::ZUBAdaptor()
       lastReadFull_(false),
       earlyReplies_(0),
       waitsSinceTry_(0),
+      spinAllowed_(false),
+      spinForReply_(false),
       ringRead_(kNoRingRead) {
   cliIndex = swmGetFreeCliUserIndex(cliUsers);
   if (cliIndex == -1) {
@@ -151,6 +163,8 @@ bool ZUBAdaptor::openPipes() {
   lastReadFull_ = false;
   earlyReplies_ = 0;
   waitsSinceTry_ = 0;
+  spinAllowed_ = usableCpus() > 1;
+  spinForReply_ = false;
   ringRead_ = kNoRingRead;
   ring_.open(child_.exitFd());
   return true;
@@ -286,27 +300,21 @@ ZUBAdaptor::ReadOutcome ZUBAdaptor::refill(Clock::time_point deadline) {
     // (or would have blocked) is made below.
     if (got != -ECANCELED && got != -EAGAIN) return ReadOutcome::Failed;
   }
-  // A read before the wait saves the wait's system call whenever the bytes
-  // are there already, and costs one when they are not. They are there while
-  // a long reply streams in (the last read filled the buffer), and they often
-  // are for a new reply when the CLI runs on the same CPU and answered while
-  // the command was being written. Whether the latter pays is learnt from
-  // the recent replies, with an occasional try to notice a change.
+  // A read before the wait saves the wait whenever the bytes are there
+  // already: while a long reply streams in (the last read filled the
+  // buffer), and, when the reply's first bytes are being spun for, if they
+  // come within the spin.
   const bool streaming = lastReadFull_;
-  bool readFirst = readsNonBlocking_ && streaming;
-  if (readsNonBlocking_ && !streaming) {
-    readFirst = earlyReplies_ > 0 || ++waitsSinceTry_ >= kTryReadFirstEvery;
-    if (readFirst) waitsSinceTry_ = 0;
-  }
+  const bool spin = spinForReply_;
+  spinForReply_ = false;
   lastReadFull_ = false;
-  if (readFirst) {
-    const int got = fifoRecv.fill();
-    const bool early = got > 0;
-    if (!streaming) {
-      earlyReplies_ = early ? std::min(earlyReplies_ + 2, kEarlyRepliesMax)
-                            : std::max(earlyReplies_ - 1, -kEarlyRepliesMax);
+  if (readsNonBlocking_ && (streaming || spin)) {
+    const int got = spin ? spinRead(deadline) : fifoRecv.fill();
+    if (spin) {
+      earlyReplies_ = got > 0 ? std::min(earlyReplies_ + 2, kEarlyRepliesMax)
+                              : std::max(earlyReplies_ - 1, -kEarlyRepliesMax);
     }
-    if (early) {
+    if (got > 0) {
       lastReadFull_ = got == QorFIFO_Recv::BUFFER_SIZE;
       return ReadOutcome::Matched;
     }
@@ -386,10 +394,29 @@ bool ZUBAdaptor::send(const std::string& command, CLIResponse& response) {
   return true;
 }
 
+int ZUBAdaptor::spinRead(Clock::time_point deadline) {
+  const Clock::time_point until = std::min(Clock::now() + kSpinTime, deadline);
+  for (;;) {
+    const int got = fifoRecv.fill();
+    if (got != -1 || errno != EAGAIN || Clock::now() >= until) return got;
+  }
+}
+
+bool ZUBAdaptor::shouldSpinForReply() {
+  if (!spinAllowed_ || !readsNonBlocking_) return false;
+  if (earlyReplies_ > 0) return true;
+  if (++waitsSinceTry_ < kTrySpinEvery) return false;
+  waitsSinceTry_ = 0;
+  return true;
+}
+
 bool ZUBAdaptor::writeCommand(const std::string& command) {
   int line = -ECANCELED;
   int lineEnd = -ECANCELED;
-  if (ring_.usable() && fifoRecv.buffered() == 0) {
+  // A reply that comes within the spin is read at once by plain reads; one
+  // that comes later is best waited for in the ring's single submission.
+  spinForReply_ = fifoRecv.buffered() == 0 && shouldSpinForReply();
+  if (!spinForReply_ && ring_.usable() && fifoRecv.buffered() == 0) {
     const ExchangeRing::Outcome outcome = ring_.exchange(
         fifoSend.get_handle(), command, std::string_view(kLineEnd, 2),
         fifoRecv.get_handle(), fifoRecv.fill_area(), QorFIFO_Recv::BUFFER_SIZE,
@@ -400,11 +427,13 @@ bool ZUBAdaptor::writeCommand(const std::string& command) {
   }
   if (!finishWrite(line, command.data(), command.size())) {
     ringRead_ = kNoRingRead;
+    spinForReply_ = false;
     CliLogHelper(3, kLogFile, "send", __LINE__).message("Can't send command");
     return false;
   }
   if (!finishWrite(lineEnd, kLineEnd, 2)) {
     ringRead_ = kNoRingRead;
+    spinForReply_ = false;
     CliLogHelper(3, kLogFile, "send", __LINE__).message("Can't write to pipe");
     return false;
   }

@@ -109,6 +109,12 @@ class ZUBAdaptor {
   // Writes what the ring left of `text` after it wrote `written` bytes (or
   // failed with -errno); false when a write failed.
   bool finishWrite(int written, const char* text, size_t length);
+  // Whether to spin for the next reply: when spins lately found it, and now
+  // and then to see whether they would.
+  bool shouldSpinForReply();
+  // Reads until bytes come, for kSpinTime at most (never past `deadline`):
+  // the bytes read, 0 at end of file, or -1 with errno (EAGAIN: none came).
+  int spinRead(Clock::time_point deadline);
   // Reads up to and including `tag`, appending the bytes to `sink` (when
   // not null) as long as it holds less than `limit`.
   template <typename Sink>
@@ -148,14 +154,20 @@ class ZUBAdaptor {
   bool readsNonBlocking_;
   // The last read filled the receive buffer: more bytes are probably waiting.
   bool lastReadFull_;
-  // Whether replies recently were there before the reader waited for them:
-  // raised by 2 when a read before the wait found bytes, lowered by 1 when it
-  // found none, kept within +-kEarlyRepliesMax; above 0 such reads are made.
+  // Whether replies recently came while the mediator spun for them: raised
+  // by 2 when a spin found bytes, lowered by 1 when it found none, kept
+  // within +-kEarlyRepliesMax; above 0 the mediator spins for each reply.
   int earlyReplies_;
   static constexpr int kEarlyRepliesMax = 8;
-  // Otherwise every kTryReadFirstEvery-th wait is preceded by a read.
+  // Otherwise it spins for every kTrySpinEvery-th reply, to notice a change.
   int waitsSinceTry_;
-  static constexpr int kTryReadFirstEvery = 32;
+  static constexpr int kTrySpinEvery = 32;
+  // How long a spin reads before the mediator sleeps until the reply comes.
+  static constexpr std::chrono::microseconds kSpinTime{25};
+  // Spinning pays only where the CLI can run meanwhile: on another CPU.
+  bool spinAllowed_;
+  // The next reply's first bytes are spun for.
+  bool spinForReply_;
   // Submits each exchange's writes and first read at once, where it can.
   ExchangeRing ring_;
   // The result of that read, for the reply's first refill: bytes read into
