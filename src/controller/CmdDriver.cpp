@@ -1,10 +1,10 @@
 #include "controller/CmdDriver.h"
 
+#include <string>
 #include <utility>
 
 #include "common/CliLogHelper.h"
 #include "common/QOR_error.h"
-#include "common/QorToString.h"
 #include "fifo/SigpipeShield.h"
 #include "result/OpStatusEnum.h"
 
@@ -77,7 +77,12 @@ bool CmdDriver::enterContext(const std::string& contextCmd,
 
 bool CmdDriver::runCommand(const std::string& cliCmd, CLIResponse& response,
                            CLIResult& result, unsigned long number) {
-  const std::string line = QOR::to_string(number, std::dec) + " " + cliCmd;
+  // Plain decimal digits whatever the host's global locale (a stream would
+  // group them as "1,234" under some), built in one allocation.
+  std::string line = std::to_string(number);
+  line.reserve(line.size() + 1 + cliCmd.size());
+  line += ' ';
+  line += cliCmd;
   // Nothing of the root reset's or the context's replies reaches the result.
   response.clearAll();
   if (!adaptor.send(line, response)) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <locale>
 #include <memory>
 #include <new>
 #include <string>
@@ -143,6 +144,19 @@ TEST_F(CLIOpControllerTest, CommandsNumberPerControllerAndWrap) {
   CLIResult result;
   first->forwardCliCommand("", "show version", result);
   first->forwardCliCommand("", "show version", result);
+  {
+    // A host's global locale that groups digits changes nothing on the wire.
+    struct Grouping : std::numpunct<char> {
+      char do_thousands_sep() const override { return ','; }
+      std::string do_grouping() const override { return "\3"; }
+    };
+    const std::locale previous =
+        std::locale::global(std::locale(std::locale::classic(), new Grouping));
+    first->setCommandCounter(1233);
+    first->forwardCliCommand("", "show version", result);
+    std::locale::global(previous);
+    EXPECT_EQ(sim_->transcript().back(), "1234 show version");
+  }
   first->setCommandCounter(4294967295u);
   first->forwardCliCommand("", "show version", result);
   auto second = connected();
