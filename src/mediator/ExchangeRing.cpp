@@ -89,10 +89,11 @@ ExchangeRing::Outcome ExchangeRing::exchange(
     int writeFd, std::string_view line, std::string_view lineEnd, int readFd,
     char* buffer, unsigned capacity,
     std::chrono::steady_clock::time_point deadline) {
+  // Completions an earlier exchange left behind (its cancelled time-out);
+  // only an exit of the CLI among them still counts.
+  Progress stale;
+  collect(stale);
   Progress progress;
-  // Completions an earlier exchange left behind (its cancelled time-out).
-  collect(progress);
-  progress = Progress();
   // Once the CLI has exited, nothing is submitted: the caller's own reads
   // notice the exit at once.
   if (exited_ || io_uring_sq_space_left(ring_.get()) < kEntriesPerExchange) {

@@ -292,8 +292,7 @@ ZUBAdaptor::ReadOutcome ZUBAdaptor::refill(Clock::time_point deadline) {
     ringRead_ = kNoRingRead;
     if (got > 0) {
       fifoRecv.filled(got);
-      lastReadFull_ = got == QorFIFO_Recv::BUFFER_SIZE;
-      return ReadOutcome::Matched;
+      return received(got);
     }
     if (got == -ETIME) return ReadOutcome::TimedOut;
     // End of file, the CLI's exit, or an error; a read that was not made
@@ -314,20 +313,14 @@ ZUBAdaptor::ReadOutcome ZUBAdaptor::refill(Clock::time_point deadline) {
       earlyReplies_ = got > 0 ? std::min(earlyReplies_ + 2, kEarlyRepliesMax)
                               : std::max(earlyReplies_ - 1, -kEarlyRepliesMax);
     }
-    if (got > 0) {
-      lastReadFull_ = got == QorFIFO_Recv::BUFFER_SIZE;
-      return ReadOutcome::Matched;
-    }
+    if (got > 0) return received(got);
     if (got == 0 || errno != EAGAIN) return ReadOutcome::Failed;
   }
   for (;;) {
     const ReadOutcome ready = waitReadable(deadline);
     if (ready != ReadOutcome::Matched) return ready;
     const int got = fifoRecv.fill();
-    if (got > 0) {
-      lastReadFull_ = got == QorFIFO_Recv::BUFFER_SIZE;
-      return ReadOutcome::Matched;
-    }
+    if (got > 0) return received(got);
     // Readable, yet nothing to read: wait again, but not past the deadline.
     if (got < 0 && errno == EAGAIN && readsNonBlocking_) {
       if (millisecondsUntil(deadline) == 0) return ReadOutcome::TimedOut;
@@ -394,6 +387,11 @@ bool ZUBAdaptor::send(const std::string& command, CLIResponse& response) {
   return true;
 }
 
+ZUBAdaptor::ReadOutcome ZUBAdaptor::received(int count) {
+  lastReadFull_ = count == QorFIFO_Recv::BUFFER_SIZE;
+  return ReadOutcome::Matched;
+}
+
 int ZUBAdaptor::spinRead(Clock::time_point deadline) {
   const Clock::time_point until = std::min(Clock::now() + kSpinTime, deadline);
   for (;;) {
@@ -415,8 +413,9 @@ bool ZUBAdaptor::writeCommand(const std::string& command) {
   int lineEnd = -ECANCELED;
   // A reply that comes within the spin is read at once by plain reads; one
   // that comes later is best waited for in the ring's single submission.
-  spinForReply_ = fifoRecv.buffered() == 0 && shouldSpinForReply();
-  if (!spinForReply_ && ring_.usable() && fifoRecv.buffered() == 0) {
+  const bool bufferEmpty = fifoRecv.buffered() == 0;
+  spinForReply_ = bufferEmpty && shouldSpinForReply();
+  if (!spinForReply_ && bufferEmpty && ring_.usable()) {
     const ExchangeRing::Outcome outcome = ring_.exchange(
         fifoSend.get_handle(), command, std::string_view(kLineEnd, 2),
         fifoRecv.get_handle(), fifoRecv.fill_area(), QorFIFO_Recv::BUFFER_SIZE,
@@ -425,19 +424,16 @@ bool ZUBAdaptor::writeCommand(const std::string& command) {
     lineEnd = outcome.lineEnd;
     ringRead_ = outcome.read;
   }
-  if (!finishWrite(line, command.data(), command.size())) {
-    ringRead_ = kNoRingRead;
-    spinForReply_ = false;
-    CliLogHelper(3, kLogFile, "send", __LINE__).message("Can't send command");
-    return false;
-  }
-  if (!finishWrite(lineEnd, kLineEnd, 2)) {
-    ringRead_ = kNoRingRead;
-    spinForReply_ = false;
-    CliLogHelper(3, kLogFile, "send", __LINE__).message("Can't write to pipe");
-    return false;
-  }
-  return true;
+  const char* failure =
+      !finishWrite(line, command.data(), command.size()) ? "Can't send command"
+      : !finishWrite(lineEnd, kLineEnd, 2)                ? "Can't write to pipe"
+                                                          : nullptr;
+  if (failure == nullptr) return true;
+  // No reply is read for a command that did not go out whole.
+  ringRead_ = kNoRingRead;
+  spinForReply_ = false;
+  CliLogHelper(3, kLogFile, "send", __LINE__).message(std::string(failure));
+  return false;
 }
 
 bool ZUBAdaptor::finishWrite(int written, const char* text, size_t length) {

@@ -115,6 +115,8 @@ class ZUBAdaptor {
   // Reads until bytes come, for kSpinTime at most (never past `deadline`):
   // the bytes read, 0 at end of file, or -1 with errno (EAGAIN: none came).
   int spinRead(Clock::time_point deadline);
+  // Notes that `count` bytes were read into the empty receive buffer.
+  ReadOutcome received(int count);
   // Reads up to and including `tag`, appending the bytes to `sink` (when
   // not null) as long as it holds less than `limit`.
   template <typename Sink>
