@@ -1,5 +1,7 @@
 #include "Mode.h"
 
+#include "NameTable.h"
+
 std::string promptFor(Mode mode) {
   switch (mode) {
     case Mode::kConfig:
@@ -27,16 +29,11 @@ Mode parentOf(Mode mode) {
 }
 
 bool modeFromName(const std::string& name, Mode& mode) {
-  if (name == "root") {
-    mode = Mode::kRoot;
-  } else if (name == "config") {
-    mode = Mode::kConfig;
-  } else if (name == "config-if") {
-    mode = Mode::kConfigIf;
-  } else if (name == "config-controller") {
-    mode = Mode::kConfigController;
-  } else {
-    return false;
-  }
-  return true;
+  static const std::pair<const char*, Mode> kModes[] = {
+      {"root", Mode::kRoot},
+      {"config", Mode::kConfig},
+      {"config-if", Mode::kConfigIf},
+      {"config-controller", Mode::kConfigController},
+  };
+  return valueOfName(name, kModes, mode);
 }

@@ -28,23 +28,23 @@ PipeIo::~PipeIo() {
   if (out_ >= 0) close(out_);
 }
 
+namespace {
+
+// Opens `path` (waiting for its peer, as pipes do), retrying on EINTR.
+bool openPipe(const std::string& path, int flags, int& fd, std::string& error) {
+  do {
+    fd = ::open(path.c_str(), flags | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) error = "cannot open " + path + ": " + std::strerror(errno);
+  return fd >= 0;
+}
+
+}  // namespace
+
 bool PipeIo::open(const std::string& inputPath, const std::string& outputPath,
                   std::string& error) {
-  do {
-    in_ = ::open(inputPath.c_str(), O_RDONLY | O_CLOEXEC);
-  } while (in_ < 0 && errno == EINTR);
-  if (in_ < 0) {
-    error = "cannot open " + inputPath + ": " + std::strerror(errno);
-    return false;
-  }
-  do {
-    out_ = ::open(outputPath.c_str(), O_WRONLY | O_CLOEXEC);
-  } while (out_ < 0 && errno == EINTR);
-  if (out_ < 0) {
-    error = "cannot open " + outputPath + ": " + std::strerror(errno);
-    return false;
-  }
-  return true;
+  return openPipe(inputPath, O_RDONLY, in_, error) &&
+         openPipe(outputPath, O_WRONLY, out_, error);
 }
 
 PipeIo::ReadResult PipeIo::readLine(std::string& line) {

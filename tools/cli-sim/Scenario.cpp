@@ -1,5 +1,7 @@
 #include "Scenario.h"
 
+#include "NameTable.h"
+
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -51,35 +53,24 @@ bool getUnsigned(const json& value, std::uint64_t max, std::uint64_t& out) {
 }
 
 bool parseStartFault(const std::string& name, StartFault& fault) {
-  if (name == "exit_at_once") {
-    fault = StartFault::kExitAtOnce;
-  } else if (name == "exit_at_login") {
-    fault = StartFault::kExitAtLogin;
-  } else if (name == "never_prompt") {
-    fault = StartFault::kNeverPrompt;
-  } else if (name == "exit_after_login") {
-    fault = StartFault::kExitAfterLogin;
-  } else {
-    return false;
-  }
-  return true;
+  static const std::pair<const char*, StartFault> kFaults[] = {
+      {"exit_at_once", StartFault::kExitAtOnce},
+      {"exit_at_login", StartFault::kExitAtLogin},
+      {"never_prompt", StartFault::kNeverPrompt},
+      {"exit_after_login", StartFault::kExitAfterLogin},
+  };
+  return valueOfName(name, kFaults, fault);
 }
 
 bool parseReplyFault(const std::string& name, ReplyFault& fault) {
-  if (name == "die_mid_reply") {
-    fault = ReplyFault::kDieMidReply;
-  } else if (name == "close_output") {
-    fault = ReplyFault::kCloseOutput;
-  } else if (name == "hang") {
-    fault = ReplyFault::kHang;
-  } else if (name == "endless") {
-    fault = ReplyFault::kEndless;
-  } else if (name == "exit") {
-    fault = ReplyFault::kExit;
-  } else {
-    return false;
-  }
-  return true;
+  static const std::pair<const char*, ReplyFault> kFaults[] = {
+      {"die_mid_reply", ReplyFault::kDieMidReply},
+      {"close_output", ReplyFault::kCloseOutput},
+      {"hang", ReplyFault::kHang},
+      {"endless", ReplyFault::kEndless},
+      {"exit", ReplyFault::kExit},
+  };
+  return valueOfName(name, kFaults, fault);
 }
 
 bool parseReply(const json& object, ReplySpec& spec, std::string& error) {
