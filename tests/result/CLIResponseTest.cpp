@@ -24,24 +24,6 @@ TEST(CLIResponseAddError, JoinsEveryTextWithSeparatorUntilCleared) {
   EXPECT_EQ(response.getError(), "w");
 }
 
-TEST(CLIResponseClearAll, ReturnsEveryFieldToNewState) {
-  CLIResponse response;
-  std::string element = "line";
-  response.addElement(element);
-  response.addElement(std::string("moved"));
-  response.addError("bad");
-  response.setRspContext("HVB#");
-  response.setTimeout();
-  response.setResponseEnd();
-
-  response.clearAll();
-  EXPECT_TRUE(response.isRspListEmpty());
-  EXPECT_TRUE(response.getRspContext().empty());
-  EXPECT_TRUE(response.getError().empty());
-  EXPECT_FALSE(response.isTimeout());
-  EXPECT_FALSE(response.isResponseEnd());
-}
-
 TEST(CLIResponseToString, RendersFieldsInOrderAndOverwritesOut) {
   struct Case {
     const char* name;

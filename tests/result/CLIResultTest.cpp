@@ -108,13 +108,6 @@ TEST(CLIResultAppendMessageList, ListsAreSplicedVectorsCopiedInOrder) {
   }
 }
 
-TEST(CLIResultAddXMLResult, JoinsPiecesWithNothingBetween) {
-  CLIResult result;
-  result.addXMLResult(std::vector<std::string>{"<SHOW>\n", "<OBJ/>"});
-  result.addXMLResult("</SHOW>");
-  EXPECT_EQ(result.getXMLResult().pending_output(), "<SHOW>\n<OBJ/></SHOW>");
-}
-
 TEST(CLIResultClearAll, ResetsStateAndListsButKeepsTheReader) {
   CLIResult result;
   result.addXMLResult(
