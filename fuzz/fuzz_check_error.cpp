@@ -4,7 +4,7 @@
 #include "FuzzSupport.h"
 #include "mediator/ReplyClassifier.h"
 
-using ZUB_DEVICE_MEDIATION::ReplyClassifier;
+using zubdm::internal::ReplyClassifier;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);

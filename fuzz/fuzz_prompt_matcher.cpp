@@ -8,6 +8,8 @@
 #include "FuzzSupport.h"
 #include "mediator/PromptMatcher.h"
 
+using zubdm::internal::PromptMatcher;
+
 namespace {
 
 // Index just after the byte that completes `pattern`, or npos.

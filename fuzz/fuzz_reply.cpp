@@ -1,61 +1,67 @@
-// Replies read from a byte stream as the mediator reads them (up to "HVB",
-// then up to "#", in pieces of the receive buffer's size, with a size cap)
-// and classified into context, output and error. Bytes after one prompt
-// begin the next reply, so one input yields several replies.
+// The reply reader fed by a script made from the input: pieces of the CLI's
+// output with waits that time out between them, a small size cap, and the
+// classification of every reply it frames. Checks that replies are framed
+// where the prompt rule says, in the order the bytes came, that a cut-off
+// reply is never taken for the next one, and what each reply stores.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "FuzzSupport.h"
-#include "mediator/PromptMatcher.h"
 #include "mediator/ReplyClassifier.h"
+#include "mediator/ReplyReader.h"
 #include "result/CLIResponse.h"
 
+using zubdm::internal::ByteSource;
+using zubdm::internal::Clock;
+using zubdm::internal::Deadline;
+using zubdm::internal::ReplyClassifier;
+using zubdm::internal::ReplyReader;
 using ZUB_DEVICE_MEDIATION::CLIResponse;
-using ZUB_DEVICE_MEDIATION::ReplyClassifier;
 
 namespace {
 
 // Stands in for the mediator's 256 MiB cap, so that fuzz inputs reach it.
 const size_t kCap = 4096;
 
-bool startsWith(const std::string& text, const std::string& prefix) {
-  return text.compare(0, prefix.size(), prefix) == 0;
-}
+// The stream in pieces of `piece` bytes; a wait times out where the bits of
+// `timeouts` say so, and the stream ends with end of file.
+class FuzzSource final : public ByteSource {
+ public:
+  FuzzSource(const std::string& stream, size_t piece, uint64_t timeouts)
+      : stream_(stream), piece_(piece), timeouts_(timeouts), offset_(0) {}
+
+  Result read(char* buffer, size_t capacity, Deadline) override {
+    const bool timeout = (timeouts_ & 1) != 0;
+    timeouts_ >>= 1;
+    if (timeout) return {Status::TimedOut, 0};
+    if (offset_ == stream_.size()) return {Status::Closed, 0};
+    const size_t count = std::min({piece_, capacity, stream_.size() - offset_});
+    std::memcpy(buffer, stream_.data() + offset_, count);
+    offset_ += count;
+    return {Status::Data, count};
+  }
+
+  Result readNow(char*, size_t) override { return {Status::Empty, 0}; }
+
+ private:
+  const std::string& stream_;
+  size_t piece_;
+  uint64_t timeouts_;
+  size_t offset_;
+};
 
 bool endsWith(const std::string& text, const std::string& suffix) {
   return text.size() >= suffix.size() &&
          text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
-// Reads one reply from `stream` at `offset`; false at the end of the stream
-// or at the cap, as the mediator's read fails there.
-bool readReply(const std::string& stream, size_t piece, size_t& offset,
-               std::string& reply) {
-  for (const char* tag : {"HVB", "#"}) {
-    PromptMatcher matcher(tag);
-    while (!matcher.matched()) {
-      if (offset == stream.size() || reply.size() >= kCap) return false;
-      size_t available = std::min(piece, stream.size() - offset);
-      available = std::min(available, kCap - reply.size());
-      const size_t used = matcher.feed(stream.data() + offset, available);
-      reply.append(stream, offset, used);
-      offset += used;
-    }
-  }
-  return true;
-}
-
-void checkStored(const std::string& reply, const CLIResponse& response) {
+void checkStored(const std::string& reply, size_t prompt,
+                 const CLIResponse& response) {
   const std::string& context = response.getRspContext();
-  const size_t prompt = reply.find("HVB");
-  fuzzCheck(prompt != std::string::npos && endsWith(reply, "#"),
-            "a reply holds a prompt and ends with its \"#\"");
-  fuzzCheck(startsWith(context, "HVB") && endsWith(context, "#"),
-            "the context is a prompt");
-  fuzzCheck(endsWith(reply, context), "the context ends the reply");
   const bool tagged = reply.find('<') != std::string::npos;
-  const std::string output = reply.substr(0, prompt);
   const auto& elements = response.getResponseList();
   const std::string& error = response.getError();
   if (tagged && prompt == 0) {
@@ -63,21 +69,16 @@ void checkStored(const std::string& reply, const CLIResponse& response) {
               "a reply that starts with its prompt is all context");
     return;
   }
-  fuzzCheck(context == reply.substr(prompt),
-            "the context starts at the prompt");
+  fuzzCheck(context == reply.substr(prompt), "the context starts at the prompt");
   fuzzCheck(elements.size() + (error.empty() ? 0 : 1) == 1,
             "one reply stores either one element or one error");
+  const std::string output = reply.substr(0, prompt);
   if (!error.empty()) {
-    // Tagged output is examined alone; plain output together with its
-    // prompt, where "Error:" may follow a false "HVB" in the text.
     const std::string& examined = tagged ? output : reply;
     const size_t start = examined.find("Error:");
     fuzzCheck(start != std::string::npos &&
                   examined.compare(start, error.size(), error) == 0,
               "the error is the examined text's, from its first \"Error:\"");
-    const size_t end = start < prompt && !tagged ? prompt : examined.size();
-    fuzzCheck(start + error.size() == end,
-              "the error runs to the prompt or the end");
     return;
   }
   const std::string& element = elements.front();
@@ -85,9 +86,8 @@ void checkStored(const std::string& reply, const CLIResponse& response) {
     fuzzCheck(element == output, "plain output is kept whole");
   } else {
     const size_t first = output.find('<');
-    fuzzCheck(
-        element == (first == std::string::npos ? "" : output.substr(first)),
-        "tagged output is kept from its first \"<\"");
+    fuzzCheck(element == (first == std::string::npos ? "" : output.substr(first)),
+              "tagged output is kept from its first \"<\"");
   }
 }
 
@@ -96,26 +96,47 @@ void checkStored(const std::string& reply, const CLIResponse& response) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider input(data, size);
   const size_t piece = input.ConsumeIntegralInRange<size_t>(1, 1024);
+  const uint64_t timeouts = input.ConsumeIntegral<uint64_t>();
   const std::string stream = input.ConsumeRemainingBytesAsString();
 
-  CLIResponse all;  // every reply of the stream, as send() accumulates them
-  size_t offset = 0;
-  size_t errors = 0;
-  for (;;) {
-    std::string reply;
-    if (!readReply(stream, piece, offset, reply)) break;
+  FuzzSource source(stream, piece, timeouts);
+  ReplyReader reader(source);
+  reader.setMaxReplySize(kCap);
+  const Deadline deadline = Clock::now();
+  // Where in the stream the next reply may begin at the earliest.
+  size_t position = 0;
+  for (int calls = 0; calls < 10000; ++calls) {
+    if (reader.owesReply()) {
+      const ReplyReader::Outcome dropped = reader.dropOwedReply(deadline);
+      if (dropped == ReplyReader::Outcome::TimedOut) continue;
+      if (dropped != ReplyReader::Outcome::Complete) break;
+      continue;
+    }
+    const ReplyReader::Outcome outcome = reader.readReply(deadline);
+    if (outcome == ReplyReader::Outcome::TimedOut) {
+      fuzzCheck(reader.owesReply(), "a timed-out reply is owed");
+      continue;
+    }
+    if (outcome == ReplyReader::Outcome::TooLarge) {
+      fuzzCheck(reader.broken(), "a reply over the cap breaks the reader");
+      fuzzCheck(reader.readReply(deadline) == ReplyReader::Outcome::TooLarge,
+                "a broken reader frames nothing more");
+      break;
+    }
+    if (outcome != ReplyReader::Outcome::Complete) break;
+    std::string reply = reader.reply();
+    const size_t prompt = reader.promptStart();
+    fuzzCheck(reply.size() <= kCap, "a reply is within the cap");
+    fuzzCheck(endsWith(reply, "#"), "a reply ends with the prompt's \"#\"");
+    fuzzCheck(reply.compare(prompt, 3, "HVB") == 0, "the prompt starts with HVB");
+    fuzzCheck(reply.find("HVB") == prompt, "the prompt is the first HVB");
+    const size_t at = stream.find(reply, position);
+    fuzzCheck(at != std::string::npos, "replies come in the stream's order");
+    position = at + reply.size();
+    CLIResponse response;
     const std::string original = reply;
-    CLIResponse one;
-    std::string copy = reply;
-    ReplyClassifier::store(copy, one);
-    checkStored(original, one);
-    if (!one.getError().empty()) ++errors;
-    ReplyClassifier::store(reply, all);
-    fuzzCheck(all.getRspContext() == one.getRspContext(),
-              "the latest reply's context replaces earlier ones");
+    ReplyClassifier::store(std::move(reply), prompt, response);
+    checkStored(original, prompt, response);
   }
-  fuzzCheck(
-      errors == 0 || all.getError().size() >= errors * 6 + (errors - 1) * 3,
-      "errors are joined, none dropped");
   return 0;
 }

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake make g++ pkg-config
-  libboost-dev libexpat1-dev liburing-dev nlohmann-json3-dev libedit-dev
+  libboost-dev libexpat1-dev nlohmann-json3-dev libedit-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang clang-tidy clang-format libclang-rt-14-dev llvm
   valgrind python3

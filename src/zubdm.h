@@ -3,6 +3,7 @@
 
 // Umbrella header: everything a host needs to drive an element's CLI.
 
+#include "ZubdmExport.h"
 #include "common/BaseQorErrHelper.h"
 #include "common/BaseQorLogHelper.h"
 #include "common/CliLogHelper.h"
@@ -21,7 +22,6 @@
 #include "fifo/QorFIFO.h"
 #include "fifo/QorFIFO_Recv.h"
 #include "fifo/QorFIFO_Send.h"
-#include "fifo/SigpipeShield.h"
 #include "host/HostLog.h"
 #include "host/MutexData.h"
 #include "host/StringTokenizer.h"

@@ -2,7 +2,7 @@
 
 #include <cstdarg>
 
-#include "host/HostLog.h"
+#include "host/HostLogWriter.h"
 
 BaseQorErrHelper::BaseQorErrHelper(QOR_error_code code, QOR_error& error,
                                    const char* file, const char* function,
@@ -13,7 +13,7 @@ BaseQorErrHelper::BaseQorErrHelper(QOR_error_code code, QOR_error& error,
 void BaseQorErrHelper::message(const char* format, ...) const {
   va_list args;
   va_start(args, format);
-  std::string text = hostFormat(format, args);
+  std::string text = zubdm::internal::hostFormat(format, args);
   va_end(args);
   error_.entries.push_back(error_entry{code_, std::move(text)});
 }

@@ -1,12 +1,14 @@
 #ifndef ZUBDM_COMMON_BASEQORERRHELPER_H
 #define ZUBDM_COMMON_BASEQORERRHELPER_H
 
+#include "ZubdmExport.h"
+
 #include "common/QOR_error.h"
 
 // An error point: a short-lived local object that reports one error, with its
 // code, into a caller's QOR_error. Built with the code, the record, the source
 // file's name, the function's name and the line, followed by one message().
-class BaseQorErrHelper {
+class ZUBDM_EXPORT BaseQorErrHelper {
  public:
   BaseQorErrHelper(QOR_error_code code, QOR_error& error, const char* file,
                    const char* function, int line);

@@ -1,13 +1,15 @@
 #ifndef ZUBDM_COMMON_BASEQORLOGHELPER_H
 #define ZUBDM_COMMON_BASEQORLOGHELPER_H
 
+#include "ZubdmExport.h"
+
 #include <string>
 
 // A log point: a short-lived local object that carries a severity (syslog
 // numbering: 3 error, 4 warning, 5 notice), the source file's name, the
 // function's name and the line, followed by exactly one message() call.
 // File and function are pointers to literals; nothing is copied or owned.
-class BaseQorLogHelper {
+class ZUBDM_EXPORT BaseQorLogHelper {
  public:
   BaseQorLogHelper(unsigned int severity, const char* file,
                    const char* function, int line);
@@ -21,11 +23,6 @@ class BaseQorLogHelper {
 
   // Where the host sends this log point's messages.
   virtual const char* channel() const = 0;
-
-  // How many messages log points have handed to the host on the calling
-  // thread so far (it tells code that shields a stretch of work whether the
-  // host's log sink ran meanwhile).
-  static unsigned long messagesOnThisThread();
 
  protected:
   // Log points are never destroyed through a base pointer.

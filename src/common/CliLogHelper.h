@@ -1,11 +1,13 @@
 #ifndef ZUBDM_COMMON_CLILOGHELPER_H
 #define ZUBDM_COMMON_CLILOGHELPER_H
 
+#include "ZubdmExport.h"
+
 #include "common/BaseQorLogHelper.h"
 
 // Log point of the command path: controller, driver, mediator, contexts and
 // command results.
-class CliLogHelper final : public BaseQorLogHelper {
+class ZUBDM_EXPORT CliLogHelper final : public BaseQorLogHelper {
  public:
   CliLogHelper(unsigned int severity, const char* file, const char* function,
                int line)

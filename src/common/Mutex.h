@@ -1,12 +1,14 @@
 #ifndef ZUBDM_COMMON_MUTEX_H
 #define ZUBDM_COMMON_MUTEX_H
 
+#include "ZubdmExport.h"
+
 #include "common/MutexBase.h"
 
 namespace OSWrap {
 
 // A ready-to-use, non-recursive, process-private mutex.
-class Mutex : public MutexBase {
+class ZUBDM_EXPORT Mutex : public MutexBase {
  public:
   Mutex() { create(false, false); }
   int unlock() { return MutexBase::unlock(); }

@@ -1,12 +1,14 @@
 #ifndef ZUBDM_COMMON_MUTEXBASE_H
 #define ZUBDM_COMMON_MUTEXBASE_H
 
+#include "ZubdmExport.h"
+
 #include "host/MutexData.h"
 
 namespace OSWrap {
 
 // Forwards creation and unlocking to the POSIX mutex record.
-class MutexBase : public MutexData {
+class ZUBDM_EXPORT MutexBase : public MutexData {
  public:
   MutexBase() = default;
   int create(bool recursive, bool shared) {

@@ -1,6 +1,8 @@
 #ifndef ZUBDM_COMMON_QOR_ERROR_H
 #define ZUBDM_COMMON_QOR_ERROR_H
 
+#include "ZubdmExport.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -12,14 +14,14 @@ enum QOR_error_code : int32_t {
 };
 
 // One reported error: the error point's code and its formatted text.
-struct error_entry {
+struct ZUBDM_EXPORT error_entry {
   QOR_error_code code;
   std::string text;
 };
 
 // An error record that a caller owns, passes by reference to an operation and
 // inspects afterwards. Error points append to `entries`.
-class QOR_error {
+class ZUBDM_EXPORT QOR_error {
  public:
   // True once at least one error was reported into the record.
   bool is_set() const { return !entries.empty(); }

@@ -1,10 +1,12 @@
 #ifndef ZUBDM_COMMON_QORERRHELPER_H
 #define ZUBDM_COMMON_QORERRHELPER_H
 
+#include "ZubdmExport.h"
+
 #include "common/BaseQorErrHelper.h"
 
 // The error point the show-output reader reports parse failures through.
-class QorErrHelper final : public BaseQorErrHelper {
+class ZUBDM_EXPORT QorErrHelper final : public BaseQorErrHelper {
  public:
   QorErrHelper(QOR_error_code code, QOR_error& error, const char* file,
                const char* function, int line)

@@ -1,10 +1,12 @@
 #ifndef ZUBDM_COMMON_QORLOGHELPER_H
 #define ZUBDM_COMMON_QORLOGHELPER_H
 
+#include "ZubdmExport.h"
+
 #include "common/BaseQorLogHelper.h"
 
 // Log point of the infrastructure: status values, show-output reader, pipes.
-class QorLogHelper final : public BaseQorLogHelper {
+class ZUBDM_EXPORT QorLogHelper final : public BaseQorLogHelper {
  public:
   QorLogHelper(unsigned int severity, const char* file, const char* function,
                int line)

@@ -1,12 +1,14 @@
 #ifndef ZUBDM_COMMON_QORMUTEX_H
 #define ZUBDM_COMMON_QORMUTEX_H
 
+#include "ZubdmExport.h"
+
 #include "common/Mutex.h"
 
 // The mutex type the library locks, through OSWrap::Lock<QorMutex>.
 // Non-recursive and not copyable; lock() blocks until the calling thread owns
 // it. Locking it twice on one thread deadlocks.
-class QorMutex {
+class ZUBDM_EXPORT QorMutex {
  public:
   QorMutex() = default;
   virtual ~QorMutex();

@@ -1,6 +1,6 @@
 #include "common/QorToString.h"
 
 namespace QOR {
-template std::string to_string<unsigned long>(unsigned long,
+template ZUBDM_EXPORT std::string to_string<unsigned long>(unsigned long,
                                               std::ios_base& (*)(std::ios_base&));
 }  // namespace QOR

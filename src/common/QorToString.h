@@ -6,6 +6,8 @@
 #include <sstream>
 #include <string>
 
+#include "ZubdmExport.h"
+
 namespace QOR {
 
 // Formats `value` through an output stream after applying `manipulator`
@@ -20,7 +22,7 @@ std::string to_string(T value, std::ios_base& (*manipulator)(std::ios_base&)) {
   return stream.str();
 }
 
-extern template std::string to_string<unsigned long>(
+extern template ZUBDM_EXPORT std::string to_string<unsigned long>(
     unsigned long, std::ios_base& (*)(std::ios_base&));
 
 }  // namespace QOR

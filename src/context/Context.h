@@ -1,6 +1,8 @@
 #ifndef ZUBDM_CONTEXT_CONTEXT_H
 #define ZUBDM_CONTEXT_CONTEXT_H
 
+#include "ZubdmExport.h"
+
 #include <string>
 #include <vector>
 
@@ -10,7 +12,7 @@
 // attached; nothing in the library reads them back.
 //
 // A plain value, copied freely; owns all its fields.
-class Context {
+class ZUBDM_EXPORT Context {
  public:
   Context();
   Context(std::string topContext, std::string nextContext,

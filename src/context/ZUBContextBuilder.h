@@ -1,6 +1,8 @@
 #ifndef ZUBDM_CONTEXT_ZUBCONTEXTBUILDER_H
 #define ZUBDM_CONTEXT_ZUBCONTEXTBUILDER_H
 
+#include "ZubdmExport.h"
+
 #include <map>
 #include <string>
 #include <vector>
@@ -14,7 +16,7 @@ namespace ZUB_DEVICE_MEDIATION {
 //
 // The table is built by the constructor and only read afterwards, so calls
 // with distinct output lists may run concurrently without a lock.
-class ZUBContextBuilder {
+class ZUBDM_EXPORT ZUBContextBuilder {
  public:
   // Command texts published for callers; the library itself reads END_CLI
   // and ROOT_CONTEXT. Built before every other static object of the library.

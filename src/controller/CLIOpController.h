@@ -1,6 +1,8 @@
 #ifndef ZUBDM_CONTROLLER_CLIOPCONTROLLER_H
 #define ZUBDM_CONTROLLER_CLIOPCONTROLLER_H
 
+#include "ZubdmExport.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -22,7 +24,7 @@
 // `adaptor` up or down while a command runs on this controller (or must
 // hold gCliCmdDispatchMutex while it does), and must not destroy a
 // controller while a call on it is in progress.
-class CLIOpController {
+class ZUBDM_EXPORT CLIOpController {
  public:
   // Serialises every init() and forwardCliCommand() of the process.
   static QorMutex gCliCmdDispatchMutex;

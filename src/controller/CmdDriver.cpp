@@ -5,7 +5,6 @@
 
 #include "common/CliLogHelper.h"
 #include "common/QOR_error.h"
-#include "fifo/SigpipeShield.h"
 #include "result/OpStatusEnum.h"
 
 namespace ZUB_DEVICE_MEDIATION {
@@ -21,8 +20,6 @@ CmdDriver::CmdDriver(ZUBAdaptor& mediator, ZUBContextBuilder& contexts)
 bool CmdDriver::sendCliCommand(const std::string& contextCmd,
                                const std::string& cliCmd, CLIResult& result,
                                unsigned long number) {
-  // One SIGPIPE shield for every write of the command.
-  SigpipeShield shield(SigpipeShield::NOTED_WRITES);
   CLIResponse response;
   if (!resetToRoot(response, result)) return false;
   if (!contextCmd.empty() && !enterContext(contextCmd, response, result)) {
@@ -34,7 +31,6 @@ bool CmdDriver::sendCliCommand(const std::string& contextCmd,
 bool CmdDriver::sendCliCommand(const std::vector<std::string>& contextCmds,
                                const std::string& cliCmd, CLIResult& result,
                                unsigned long number) {
-  SigpipeShield shield(SigpipeShield::NOTED_WRITES);
   CLIResponse response;
   if (!resetToRoot(response, result)) return false;
   auto first = contextCmds.rbegin();

@@ -1,6 +1,8 @@
 #ifndef ZUBDM_CONTROLLER_CMDDRIVER_H
 #define ZUBDM_CONTROLLER_CMDDRIVER_H
 
+#include "ZubdmExport.h"
+
 #include <string>
 #include <vector>
 
@@ -18,7 +20,7 @@ namespace ZUB_DEVICE_MEDIATION {
 //
 // Holds no state between calls and owns neither the mediator nor the context
 // table. Called with the controller's dispatch mutex held; not thread-safe.
-class CmdDriver {
+class ZUBDM_EXPORT CmdDriver {
  public:
   CmdDriver(ZUBAdaptor& adaptor, ZUBContextBuilder& contextBuilder);
   ~CmdDriver() = default;

@@ -1,6 +1,8 @@
 #ifndef ZUBDM_FIFO_QORFIFO_H
 #define ZUBDM_FIFO_QORFIFO_H
 
+#include "ZubdmExport.h"
+
 // One end of a named pipe: owns a descriptor and the pipe's path (at most 30
 // characters; a longer path is cut).
 //
@@ -12,7 +14,7 @@
 //
 // Every descriptor is opened close-on-exec. Not thread-safe: the owner
 // serialises use. Destruction closes the descriptor and removes the path.
-class QorFIFO {
+class ZUBDM_EXPORT QorFIFO {
  public:
   static constexpr int NAME_SIZE = 31;
   // enable()/disable() value that selects the close-on-exec flag.

@@ -17,18 +17,16 @@ int QorFIFO_Recv::open(char const* name, int flags, int perms) {
   return get_handle() == -1 ? -1 : 0;
 }
 
-int QorFIFO_Recv::fill() {
-  position_ = 0;
-  ssize_t result;
-  do {
-    result = read(get_handle(), buffer_, BUFFER_SIZE);
-  } while (result < 0 && errno == EINTR);
-  valid_ = static_cast<int>(result);
-  return valid_;
-}
-
 int QorFIFO_Recv::recv(void* buffer, unsigned int count) {
-  if (position_ >= valid_ && fill() < 0) return -1;
+  if (position_ >= valid_) {
+    position_ = 0;
+    ssize_t result;
+    do {
+      result = read(get_handle(), buffer_, BUFFER_SIZE);
+    } while (result < 0 && errno == EINTR);
+    valid_ = static_cast<int>(result);
+    if (valid_ < 0) return -1;
+  }
   const int available = valid_ - position_;
   const int take =
       count < static_cast<unsigned int>(available) ? static_cast<int>(count)

@@ -1,16 +1,15 @@
 #ifndef ZUBDM_FIFO_QORFIFO_RECV_H
 #define ZUBDM_FIFO_QORFIFO_RECV_H
 
+#include "ZubdmExport.h"
 #include "fifo/QorFIFO.h"
 
 // Receiving end of a named pipe, with a 1024-byte read-ahead buffer so that
-// byte-at-a-time readers cost a copy, not a system call. Readers that scan
-// for a pattern can work on the buffered bytes in place (buffered_data(),
-// consume(), fill()).
+// byte-at-a-time readers cost a copy, not a system call.
 //
 // Not thread-safe: its owner serialises use. Owns its descriptor and, through
 // remove(), the pipe's directory entry.
-class QorFIFO_Recv : public QorFIFO {
+class ZUBDM_EXPORT QorFIFO_Recv : public QorFIFO {
  public:
   static constexpr int BUFFER_SIZE = 1024;
 
@@ -26,28 +25,11 @@ class QorFIFO_Recv : public QorFIFO {
   // with errno set by read(2). Reads again after end of file or an error.
   int recv(void* buffer, unsigned int count);
 
-  // Unread bytes held in the buffer, and where they start.
+  // Unread bytes held in the buffer.
   int buffered() const { return valid_ > position_ ? valid_ - position_ : 0; }
-  const char* buffered_data() const { return buffer_ + position_; }
-  // Marks `count` buffered bytes (at most buffered()) as read.
-  void consume(int count) { position_ += count; }
-  // Refills the empty buffer with one read(2): the bytes read, 0 at end of
-  // file, or -1 with errno set. Precondition: buffered() is 0.
-  int fill();
-  // For a read made elsewhere (one submitted along with other I/O): where it
-  // puts its bytes while the buffer is empty, and how many it put there.
-  char* fill_area() { return buffer_; }
-  void filled(int count) {
-    position_ = 0;
-    valid_ = count;
-  }
-  // Drops the buffered bytes (a new peer must not see an old one's rest).
-  void discard_buffer() { position_ = valid_ = 0; }
 
  private:
-  // Zeroed once: reads submitted through io_uring fill it out of sight of
-  // memory checkers, which must not take its bytes for uninitialised.
-  char buffer_[BUFFER_SIZE] = {};
+  char buffer_[BUFFER_SIZE];
   int position_;
   int valid_;
 };

@@ -12,11 +12,11 @@ int QorFIFO_Send::open(char const* name, int flags, int perms) {
 }
 
 int QorFIFO_Send::send(void const* buffer, unsigned int count) {
-  SigpipeShield shield(SigpipeShield::NOTED_WRITES);
+  zubdm::internal::SigpipeShield shield;
   ssize_t result;
   do {
     result = write(get_handle(), buffer, count);
   } while (result < 0 && errno == EINTR);
-  if (result < 0) SigpipeShield::noteWriteFailure(errno);
+  if (result < 0) shield.noteWriteFailure(errno);
   return static_cast<int>(result);
 }

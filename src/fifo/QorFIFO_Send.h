@@ -1,13 +1,15 @@
 #ifndef ZUBDM_FIFO_QORFIFO_SEND_H
 #define ZUBDM_FIFO_QORFIFO_SEND_H
 
+#include "ZubdmExport.h"
+
 #include "fifo/QorFIFO.h"
 
 // Writing end of a named pipe.
 //
 // send() never lets SIGPIPE reach the process: a write to a pipe whose reader
-// has gone returns -1 with errno EPIPE (see SigpipeShield). Not thread-safe.
-class QorFIFO_Send : public QorFIFO {
+// has gone returns -1 with errno EPIPE (SIGPIPE is blocked on the calling thread for the write and consumed). Not thread-safe.
+class ZUBDM_EXPORT QorFIFO_Send : public QorFIFO {
  public:
   QorFIFO_Send() = default;
   QorFIFO_Send(char const* name, int perms) : QorFIFO(name, perms) {}

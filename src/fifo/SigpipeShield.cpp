@@ -1,17 +1,15 @@
 #include "fifo/SigpipeShield.h"
 
 #include <pthread.h>
+#include <signal.h>
 
 #include <cerrno>
 #include <ctime>
 
-#include "common/BaseQorLogHelper.h"
+namespace zubdm {
+namespace internal {
 
 namespace {
-
-thread_local int shieldDepth = 0;
-// A noted write under the current shield failed with EPIPE.
-thread_local bool brokenPipeNoted = false;
 
 sigset_t sigpipeSet() {
   sigset_t set;
@@ -22,20 +20,9 @@ sigset_t sigpipeSet() {
 
 }  // namespace
 
-void SigpipeShield::noteWriteFailure(int error) {
-  if (error == EPIPE && shieldDepth > 0) brokenPipeNoted = true;
-}
-
-SigpipeShield::SigpipeShield(Writes writes)
-    : outermost_(shieldDepth++ == 0),
-      anyWrites_(writes == ANY_WRITES),
-      wasBlocked_(false),
-      wasPending_(false),
-      messagesBefore_(0) {
-  if (!outermost_) return;
+SigpipeShield::SigpipeShield()
+    : wasBlocked_(false), wasPending_(false), raised_(false) {
   const int savedErrno = errno;
-  brokenPipeNoted = false;
-  messagesBefore_ = BaseQorLogHelper::messagesOnThisThread();
   const sigset_t set = sigpipeSet();
   sigset_t old;
   pthread_sigmask(SIG_BLOCK, &set, &old);
@@ -48,24 +35,22 @@ SigpipeShield::SigpipeShield(Writes writes)
   errno = savedErrno;
 }
 
+void SigpipeShield::noteWriteFailure(int error) {
+  if (error == EPIPE) raised_ = true;
+}
+
 SigpipeShield::~SigpipeShield() {
-  --shieldDepth;
-  if (!outermost_) return;
   // errno of the shielded write must reach the caller unchanged.
   const int savedErrno = errno;
   const sigset_t set = sigpipeSet();
-  // A SIGPIPE can be pending only if a write in scope raised one: with
-  // noted writes, only after a noted EPIPE or when the host's log sink (which
-  // may write anywhere) ran.
-  const bool mayBePending =
-      anyWrites_ || brokenPipeNoted ||
-      BaseQorLogHelper::messagesOnThisThread() != messagesBefore_;
-  if (!wasPending_ && mayBePending) {
+  if (raised_ && !wasPending_) {
     const struct timespec now = {0, 0};
     while (sigtimedwait(&set, nullptr, &now) == SIGPIPE) {
     }
   }
-  brokenPipeNoted = false;
   if (!wasBlocked_) pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
   errno = savedErrno;
 }
+
+}  // namespace internal
+}  // namespace zubdm

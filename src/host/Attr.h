@@ -1,6 +1,8 @@
 #ifndef ZUBDM_HOST_ATTR_H
 #define ZUBDM_HOST_ATTR_H
 
+#include "ZubdmExport.h"
+
 #include <string>
 
 #include "host/Node.h"
@@ -9,7 +11,7 @@ namespace TAV {
 namespace XML {
 
 // An attribute of an element, as reached through its attribute map.
-class Attr : public Node {
+class ZUBDM_EXPORT Attr : public Node {
  public:
   virtual std::string getName() const = 0;
   // The value with character and entity references already replaced.

@@ -1,6 +1,8 @@
 #ifndef ZUBDM_HOST_CXMLEXCEPTION_H
 #define ZUBDM_HOST_CXMLEXCEPTION_H
 
+#include "ZubdmExport.h"
+
 #include <exception>
 #include <string>
 
@@ -9,7 +11,7 @@ namespace XML {
 
 // Thrown by DOMBuilder when its input is not a well-formed, acceptable
 // document or cannot be read.
-class CXMLException : public std::exception {
+class ZUBDM_EXPORT CXMLException : public std::exception {
  public:
   explicit CXMLException(std::string message);
 

@@ -1,16 +1,11 @@
 #include "host/DOMBuilder.h"
 
 #include <expat.h>
-#include <sys/random.h>
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
-#include <climits>
 #include <cstddef>
-#include <cstdint>
-#include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <new>
 #include <string>
@@ -18,7 +13,6 @@
 
 #include "host/CXMLException.h"
 #include "host/DOMDocument.h"
-#include "host/HugePageMemory.h"
 
 namespace TAV {
 namespace XML {
@@ -52,59 +46,6 @@ struct ParseState {
 };
 
 constexpr char kOutOfMemory[] = "out of memory";
-
-// Memory for expat. Its document buffer is as large as the document; from a
-// huge page on, a block is mapped on its own with huge pages (see
-// host/HugePageMemory.h), since faulting in a large buffer page by page costs
-// more than the parse. Every block carries its size in front of it.
-struct BlockHeader {
-  std::size_t size;
-  std::size_t mapped;
-};
-static_assert(sizeof(BlockHeader) % alignof(std::max_align_t) == 0,
-              "blocks keep malloc's alignment");
-
-void* expatMalloc(std::size_t size) {
-  if (size > SIZE_MAX - HUGE_PAGE_SIZE - sizeof(BlockHeader)) return nullptr;
-  const std::size_t total = size + sizeof(BlockHeader);
-  const bool mapped = total >= HUGE_PAGE_SIZE;
-  void* block = mapped ? mapHugePages(total) : std::malloc(total);
-  if (block == nullptr) return nullptr;
-  auto* header = static_cast<BlockHeader*>(block);
-  header->size = size;
-  header->mapped = mapped ? 1 : 0;
-  return header + 1;
-}
-
-void expatFree(void* data) {
-  if (data == nullptr) return;
-  auto* header = static_cast<BlockHeader*>(data) - 1;
-  if (header->mapped != 0) {
-    unmapHugePages(header, header->size + sizeof(BlockHeader));
-  } else {
-    std::free(header);
-  }
-}
-
-void* expatRealloc(void* data, std::size_t size) {
-  if (data == nullptr) return expatMalloc(size);
-  auto* header = static_cast<BlockHeader*>(data) - 1;
-  if (header->mapped == 0 && size + sizeof(BlockHeader) < HUGE_PAGE_SIZE) {
-    void* block = std::realloc(header, size + sizeof(BlockHeader));
-    if (block == nullptr) return nullptr;
-    header = static_cast<BlockHeader*>(block);
-    header->size = size;
-    return header + 1;
-  }
-  void* moved = expatMalloc(size);
-  if (moved == nullptr) return nullptr;
-  std::memcpy(moved, data, std::min(size, header->size));
-  expatFree(data);
-  return moved;
-}
-
-const XML_Memory_Handling_Suite kExpatMemory = {expatMalloc, expatRealloc,
-                                                expatFree};
 
 void stop(ParseState& state, const char* why) {
   if (state.failure == nullptr) state.failure = why;
@@ -204,66 +145,28 @@ void XMLCALL onEntityDecl(void* data, const XML_Char* /*name*/,
   stop(*static_cast<ParseState*>(data), "entity declaration not accepted");
 }
 
-// Feeds the whole stream to expat in one call: expat rescans a token that
-// spans several pieces from its start for every piece, which is quadratic
-// on large tokens.
-XML_Status parseStream(XML_Parser parser, std::istream& in) {
-  std::streambuf* buffer = in.rdbuf();
-  const std::streamoff here =
-      buffer->pubseekoff(0, std::ios_base::cur, std::ios_base::in);
-  const std::streamoff end =
-      here < 0 ? -1
-               : std::streamoff(buffer->pubseekoff(0, std::ios_base::end,
-                                                   std::ios_base::in));
-  if (here >= 0 && end >= here &&
-      buffer->pubseekpos(here, std::ios_base::in) == here) {
-    // Seekable (string streams, files): read straight into expat's buffer,
-    // the only copy made.
-    const std::streamoff size = end - here;
-    if (size > INT_MAX) throw CXMLException("document too large");
-    if (size == 0) return XML_Parse(parser, "", 0, XML_TRUE);
-    void* target = XML_GetBuffer(parser, static_cast<int>(size));
-    if (target == nullptr) throw std::bad_alloc();
-    const std::streamsize got = buffer->sgetn(static_cast<char*>(target), size);
-    return XML_ParseBuffer(parser, static_cast<int>(got), XML_TRUE);
-  }
-  std::string text;
-  constexpr std::size_t kPiece = 65536;
+// The document goes to expat in pieces: expat copies what it is given into
+// a buffer of its own, so one call would hold the document twice. Pieces
+// grow with what was fed, so that a token spanning several pieces, which
+// expat rescans from its start for each one, costs linear time overall.
+XML_Status parseAll(XML_Parser parser, const char* data, std::size_t size) {
+  constexpr std::size_t kFirstPiece = std::size_t{256} << 10;
+  constexpr std::size_t kLargestPiece = std::size_t{1} << 30;
+  std::size_t fed = 0;
   for (;;) {
-    const std::size_t used = text.size();
-    text.resize(used + kPiece);
-    const std::streamsize got = buffer->sgetn(&text[used], kPiece);
-    text.resize(used + static_cast<std::size_t>(got > 0 ? got : 0));
-    if (text.size() > INT_MAX) throw CXMLException("document too large");
-    if (got < static_cast<std::streamsize>(kPiece)) break;
+    const std::size_t piece =
+        std::min({size - fed, std::max(kFirstPiece, fed / 8), kLargestPiece});
+    const bool last = fed + piece == size;
+    const XML_Status status =
+        XML_Parse(parser, data + fed, static_cast<int>(piece), last);
+    fed += piece;
+    if (status != XML_STATUS_OK || last) return status;
   }
-  return XML_Parse(parser, text.data(), static_cast<int>(text.size()),
-                   XML_TRUE);
 }
 
-// A secret hash salt for each parser, as expat would draw itself (it keeps
-// crafted names from flooding its hash tables) but from one draw of random
-// bytes per process: expat's own draw is a system call per document.
-unsigned long nextHashSalt() {
-  static const unsigned long secret = [] {
-    unsigned long bytes = 0;
-    if (getrandom(&bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
-      bytes = static_cast<unsigned long>(
-          std::chrono::steady_clock::now().time_since_epoch().count());
-    }
-    return bytes;
-  }();
-  static std::atomic<unsigned long> drawn{0};
-  // Distinct for every parser; a multiplier that spreads the count's bits.
-  const unsigned long count = drawn.fetch_add(1, std::memory_order_relaxed) + 1;
-  return secret ^ (count * 0x9E3779B97F4A7C15UL);
-}
-
-Node* parseDocument(std::istream& in) {
-  std::unique_ptr<XML_ParserStruct, ParserFree> parser(
-      XML_ParserCreate_MM(nullptr, &kExpatMemory, nullptr));
+Node* parseDocument(const char* data, std::size_t size) {
+  std::unique_ptr<XML_ParserStruct, ParserFree> parser(XML_ParserCreate(nullptr));
   if (!parser) throw std::bad_alloc();
-  XML_SetHashSalt(parser.get(), nextHashSalt());
   std::unique_ptr<DOMDocument, Releaser> document(DOMDocument::create());
 
   ParseState state;
@@ -279,7 +182,7 @@ Node* parseDocument(std::istream& in) {
   XML_SetEntityDeclHandler(parser.get(), onEntityDecl);
   XML_SetParamEntityParsing(parser.get(), XML_PARAM_ENTITY_PARSING_NEVER);
 
-  const XML_Status status = parseStream(parser.get(), in);
+  const XML_Status status = parseAll(parser.get(), data, size);
   if (state.failure == kOutOfMemory) throw std::bad_alloc();
   if (status != XML_STATUS_OK || state.failure != nullptr) {
     const char* reason = state.failure != nullptr
@@ -301,12 +204,17 @@ Node* parseDocument(std::istream& in) {
 DOMBuilder::DOMBuilder(XMLNamePool* /*namePool*/) {}
 
 Node* DOMBuilder::parseDOMInputSource(CInputSource* source) {
-  std::istream* in = source != nullptr ? source->getStream() : nullptr;
-  if (in == nullptr || in->rdbuf() == nullptr) {
-    throw CXMLException("no input stream");
-  }
+  if (source == nullptr) throw CXMLException("no input stream");
   try {
-    return parseDocument(*in);
+    if (source->getData() != nullptr) {
+      return parseDocument(source->getData(), source->getSize());
+    }
+    std::istream* in = source->getStream();
+    if (in == nullptr || in->rdbuf() == nullptr) {
+      throw CXMLException("no input stream");
+    }
+    const std::string text(std::istreambuf_iterator<char>(*in), {});
+    return parseDocument(text.data(), text.size());
   } catch (const std::bad_alloc&) {
     throw CXMLException(kOutOfMemory);
   }

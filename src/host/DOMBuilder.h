@@ -1,6 +1,8 @@
 #ifndef ZUBDM_HOST_DOMBUILDER_H
 #define ZUBDM_HOST_DOMBUILDER_H
 
+#include "ZubdmExport.h"
+
 #include "host/CInputSource.h"
 #include "host/Node.h"
 
@@ -17,7 +19,7 @@ class XMLNamePool;
 // deep nesting is handled without recursion. Text made only of blanks, tabs
 // and line ends is not kept. Holds no state between parses;
 // one builder may be used by one thread at a time.
-class DOMBuilder {
+class ZUBDM_EXPORT DOMBuilder {
  public:
   // `namePool` is accepted for interface compatibility and ignored.
   explicit DOMBuilder(XMLNamePool* namePool = nullptr);
@@ -25,11 +27,12 @@ class DOMBuilder {
   DOMBuilder(const DOMBuilder&) = delete;
   DOMBuilder& operator=(const DOMBuilder&) = delete;
 
-  // Reads the source's stream to its end and returns the document node
+  // Reads the source (its bytes in memory, or else its stream to the end)
+  // and returns the document node
   // (type DOCUMENT_NODE) of a new tree, with one reference for the caller.
   // Throws CXMLException when the stream is missing, the text is not
-  // well-formed, carries a document type declaration, is larger than 2 GiB
-  // or memory runs out; nothing is returned or leaked then.
+  // well-formed, carries a document type declaration, or memory runs out;
+  // nothing is returned or leaked then.
   Node* parseDOMInputSource(CInputSource* source);
 };
 

@@ -8,7 +8,6 @@
 #include <new>
 #include <type_traits>
 
-#include "host/HugePageMemory.h"
 
 namespace TAV {
 namespace XML {
@@ -34,30 +33,19 @@ static_assert(alignof(DOMDocument::ChildNode) <= kAlign,
 DOMDocument::DOMDocument() = default;
 
 DOMDocument::~DOMDocument() {
-  for (const Block& block : blocks_) {
-    if (block.mapped) {
-      unmapHugePages(block.start, block.size);
-    } else {
-      std::free(block.start);
-    }
-  }
+  for (void* block : blocks_) std::free(block);
 }
 
 void* DOMDocument::allocateBlock(std::size_t size) {
-  Block block{nullptr, size, size >= HUGE_PAGE_SIZE};
-  block.start = block.mapped ? mapHugePages(size) : std::malloc(size);
-  if (block.start == nullptr) throw std::bad_alloc();
+  void* block = std::malloc(size);
+  if (block == nullptr) throw std::bad_alloc();
   try {
     blocks_.push_back(block);
   } catch (...) {
-    if (block.mapped) {
-      unmapHugePages(block.start, size);
-    } else {
-      std::free(block.start);
-    }
+    std::free(block);
     throw;
   }
-  return block.start;
+  return block;
 }
 
 void* DOMDocument::allocate(std::size_t size) {
@@ -67,13 +55,8 @@ void* DOMDocument::allocate(std::size_t size) {
     const std::size_t growth =
         std::min(kLargestBlock,
                  kFirstBlock << std::min<std::size_t>(blocks_.size(), 16));
-    // An oversized request gets a block of its own size. Blocks of a huge
-    // page and more are mapped on their own, in whole huge pages: a large
-    // document then takes one page fault per 2 MiB instead of one per 4 KiB.
-    std::size_t blockSize = std::max(growth, size);
-    if (blockSize >= HUGE_PAGE_SIZE) {
-      blockSize = hugePageMappingSize(blockSize);
-    }
+    // An oversized request gets a block of its own size.
+    const std::size_t blockSize = std::max(growth, size);
     next_ = static_cast<char*>(allocateBlock(blockSize));
     left_ = blockSize;
   }
@@ -120,19 +103,18 @@ DOMDocument::ChildNode* DOMDocument::createElement(const char* name,
 
   AttributeList* list = nullptr;
   if (count != 0) {
-    // The list, its records and the values share one run of the block.
-    std::size_t size = sizeof(AttributeList) + count * sizeof(AttributeRecord);
+    // The list, its names and its values share one run of the block.
+    std::size_t size = sizeof(AttributeList) + count * sizeof(const char*);
     for (std::size_t i = 0; i < count; ++i) {
       size += std::strlen(attributes[2 * i + 1]) + 1;
     }
     list = static_cast<AttributeList*>(allocate(size));
     list->document = this;
     list->count = count;
-    auto* records = reinterpret_cast<AttributeRecord*>(list + 1);
-    char* values = reinterpret_cast<char*>(records + count);
+    auto* names = reinterpret_cast<const char**>(list + 1);
+    char* values = reinterpret_cast<char*>(names + count);
     for (std::size_t i = 0; i < count; ++i) {
-      records[i].name = storeName(attributes[2 * i]);
-      records[i].value = values;
+      names[i] = storeName(attributes[2 * i]);
       values = stpcpy(values, attributes[2 * i + 1]) + 1;
     }
   }
@@ -173,9 +155,12 @@ DOMDocument::AttributeMap* DOMDocument::AttributeMap::create(
   auto* map = new (memory)
       AttributeMap(list != nullptr ? list->document : nullptr, count);
   Item* items = map->items();
+  const char* value = count != 0 ? list->values() : nullptr;
   for (unsigned int i = 0; i < count; ++i) {
     new (&items[i]) Item();
-    items[i].record_ = &list->records()[i];
+    items[i].name_ = list->names()[i];
+    items[i].value_ = value;
+    value += std::strlen(value) + 1;
   }
   return map;
 }

@@ -49,17 +49,19 @@ class DOMDocument final : public Node {
                                  std::size_t length);
 
  private:
-  // The attributes of one element, followed in memory by `count` records.
-  // Names and values are NUL-terminated: XML text never contains NUL.
-  struct AttributeRecord {
-    const char* name;
-    const char* value;
-  };
+  // The attributes of one element, followed in memory by the `count` names
+  // and then the `count` values, one after another. Values are found by
+  // walking them rather than through pointers, which halves the size of an
+  // attribute on large documents of small elements. Names and values are
+  // NUL-terminated: XML text never contains NUL.
   struct AttributeList {
     DOMDocument* document;
     std::size_t count;
-    const AttributeRecord* records() const {
-      return reinterpret_cast<const AttributeRecord*>(this + 1);
+    const char* const* names() const {
+      return reinterpret_cast<const char* const*>(this + 1);
+    }
+    const char* values() const {
+      return reinterpret_cast<const char*>(names() + count);
     }
   };
 
@@ -76,12 +78,7 @@ class DOMDocument final : public Node {
   ChildNode* firstChild_ = nullptr;
   // Blocks grow from small (small documents stay small) to large (few
   // allocations and page faults for large ones).
-  struct Block {
-    void* start;
-    std::size_t size;
-    bool mapped;
-  };
-  std::vector<Block> blocks_;
+  std::vector<void*> blocks_;
   char* next_ = nullptr;
   std::size_t left_ = 0;
   // Recently stored names, found by a hash of the name. Names repeat (each
@@ -143,16 +140,17 @@ class DOMDocument::AttributeMap final : public NamedNodeMap {
     unsigned short getNodeType() const override { return ATTRIBUTE_NODE; }
     Node* getFirstChild() const override { return nullptr; }
     Node* getNextSibling() const override { return nullptr; }
-    std::string getNodeName() const override { return record_->name; }
-    std::string getNodeValue() const override { return record_->value; }
+    std::string getNodeName() const override { return name_; }
+    std::string getNodeValue() const override { return value_; }
     NamedNodeMap* getAttributes() override { return nullptr; }
-    std::string getName() const override { return record_->name; }
-    std::string getValue() const override { return record_->value; }
+    std::string getName() const override { return name_; }
+    std::string getValue() const override { return value_; }
 
    private:
     friend class AttributeMap;
     void dispose() override {}
-    const AttributeRecord* record_ = nullptr;
+    const char* name_ = nullptr;
+    const char* value_ = nullptr;
   };
 
   AttributeMap(DOMDocument* document, unsigned int count);

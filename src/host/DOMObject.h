@@ -1,6 +1,8 @@
 #ifndef ZUBDM_HOST_DOMOBJECT_H
 #define ZUBDM_HOST_DOMOBJECT_H
 
+#include "ZubdmExport.h"
+
 #include <cstdint>
 
 namespace TAV {
@@ -9,7 +11,7 @@ namespace XML {
 // Base of every object the DOM layer hands out: a reference count that starts
 // at one for whoever created the object. The count is not atomic; an object
 // is used by one thread at a time.
-class DOMObject {
+class ZUBDM_EXPORT DOMObject {
  public:
   DOMObject(const DOMObject&) = delete;
   DOMObject& operator=(const DOMObject&) = delete;

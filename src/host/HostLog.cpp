@@ -1,4 +1,5 @@
 #include "host/HostLog.h"
+#include "host/HostLogWriter.h"
 
 #include <syslog.h>
 
@@ -38,6 +39,9 @@ void setHostLogSink(std::function<void(const HostLogRecord&)> sink) {
   currentSink().swap(replacement);
 }
 
+namespace zubdm {
+namespace internal {
+
 void hostLogWrite(unsigned severity, const char* file, const char* function,
                   int line, std::string text) {
   HostLogRecord record{severity, file ? file : "", function ? function : "",
@@ -72,3 +76,6 @@ void hostLogFormat(unsigned severity, const char* file, const char* function,
                    int line, const char* format, va_list args) {
   hostLogWrite(severity, file, function, line, hostFormat(format, args));
 }
+
+}  // namespace internal
+}  // namespace zubdm

@@ -1,6 +1,8 @@
 #ifndef ZUBDM_HOST_MUTEXDATA_H
 #define ZUBDM_HOST_MUTEXDATA_H
 
+#include "ZubdmExport.h"
+
 #include <pthread.h>
 
 #include <boost/noncopyable.hpp>
@@ -9,7 +11,7 @@ namespace OSWrap {
 
 // The POSIX mutex object itself, at the start of the record, so that get()
 // returns the record's own address. Not copyable.
-class MutexData : private boost::noncopyable {
+class ZUBDM_EXPORT MutexData : private boost::noncopyable {
  public:
   MutexData();
   // Does no work: the owner of the whole stack destroys the POSIX mutex.

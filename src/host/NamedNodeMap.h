@@ -1,6 +1,8 @@
 #ifndef ZUBDM_HOST_NAMEDNODEMAP_H
 #define ZUBDM_HOST_NAMEDNODEMAP_H
 
+#include "ZubdmExport.h"
+
 #include "host/DOMObject.h"
 
 namespace TAV {
@@ -10,7 +12,7 @@ class Attr;
 
 // The attributes of one element in document order. Handed out with one
 // reference that the caller releases.
-class NamedNodeMap : public DOMObject {
+class ZUBDM_EXPORT NamedNodeMap : public DOMObject {
  public:
   virtual unsigned int getLength() const = 0;
   // The attribute at `index`, or null when `index` is not below getLength().

@@ -1,6 +1,8 @@
 #ifndef ZUBDM_HOST_NODE_H
 #define ZUBDM_HOST_NODE_H
 
+#include "ZubdmExport.h"
+
 #include <string>
 
 #include "host/DOMObject.h"
@@ -14,7 +16,7 @@ class NamedNodeMap;
 // comment or an attribute. Nodes reached through child, sibling and attribute
 // links belong to their document, stay valid while the document is held and
 // are not released by the caller.
-class Node : public DOMObject {
+class ZUBDM_EXPORT Node : public DOMObject {
  public:
   // Node type codes, numbered as in the W3C DOM.
   enum NodeType : unsigned short {

@@ -1,11 +1,13 @@
 #ifndef ZUBDM_HOST_STRINGTOKENIZER_H
 #define ZUBDM_HOST_STRINGTOKENIZER_H
 
+#include "ZubdmExport.h"
+
 #include <string>
 
 // Splits a text into tokens separated by any of a set of delimiter characters.
 // Runs of delimiters (and leading or trailing ones) yield no empty tokens.
-class StringTokenizer {
+class ZUBDM_EXPORT StringTokenizer {
  public:
   StringTokenizer(const std::string& text, const std::string& delimiters);
   ~StringTokenizer() = default;

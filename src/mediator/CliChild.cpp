@@ -6,15 +6,32 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <spawn.h>
+#include <syslog.h>
+
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <thread>
 
-namespace ZUB_DEVICE_MEDIATION {
+#include "common/CliLogHelper.h"
+
+extern char** environ;
+
+namespace zubdm {
+namespace internal {
 
 namespace {
 
 const int kDefaultGraceMs = 300;
+
+// What a child whose exec failed would have reported itself.
+void reportExecFailure(int error) {
+  std::fprintf(stderr, "execvp() failed: %s\n", strerror(error));
+  syslog(LOG_ERR, "execvp() failed");
+  syslog(LOG_ERR, "%s", strerror(error));
+}
 
 int openProcessFd(pid_t pid) {
 #ifdef SYS_pidfd_open
@@ -28,6 +45,39 @@ int openProcessFd(pid_t pid) {
 }
 
 }  // namespace
+
+pid_t CliChild::spawn(const std::string& program, int index) {
+  // Everything is prepared before the child exists; posix_spawnp reports a
+  // failed exec as its result, so the caller learns it at once.
+  std::string name = program;
+  char option[] = "-n";
+  char digits[16] = {};
+  std::snprintf(digits, sizeof digits, "%d", index);
+  char* arguments[] = {&name[0], option, digits, nullptr};
+
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  // The CLI starts with no blocked signals and default SIGPIPE and SIGTERM
+  // handling, whatever the calling thread had.
+  sigset_t signals;
+  sigemptyset(&signals);
+  posix_spawnattr_setsigmask(&attributes, &signals);
+  sigaddset(&signals, SIGPIPE);
+  sigaddset(&signals, SIGTERM);
+  posix_spawnattr_setsigdefault(&attributes, &signals);
+  posix_spawnattr_setflags(&attributes,
+                           POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  pid_t pid = -1;
+  const int error =
+      posix_spawnp(&pid, name.c_str(), nullptr, &attributes, arguments, environ);
+  posix_spawnattr_destroy(&attributes);
+  if (error == 0) return pid;
+
+  CliLogHelper(3, "ZUBAdaptor", "swmSpawnCli", __LINE__)
+      .message("ERROR:CLI Spawn:idx=%d,errno=%d", index, error);
+  if (error != EAGAIN && error != ENOMEM) reportExecFailure(error);
+  return -1;
+}
 
 CliChild::CliChild() : pid_(-1), pidfd_(-1) {}
 
@@ -111,4 +161,5 @@ void CliChild::release() {
   pid_ = -1;
 }
 
-}  // namespace ZUB_DEVICE_MEDIATION
+}  // namespace internal
+}  // namespace zubdm

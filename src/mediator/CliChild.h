@@ -3,7 +3,10 @@
 
 #include <sys/types.h>
 
-namespace ZUB_DEVICE_MEDIATION {
+#include <string>
+
+namespace zubdm {
+namespace internal {
 
 // Owns one spawned CLI child process until it has been ended and reaped.
 //
@@ -18,6 +21,11 @@ class CliChild {
   ~CliChild();
   CliChild(const CliChild&) = delete;
   CliChild& operator=(const CliChild&) = delete;
+
+  // Starts `program` (along PATH unless it holds a "/") with the arguments
+  // "-n" and `index`; returns its process id, or -1 (logged, and a failed
+  // exec reported on standard error and to syslog as "execvp() failed").
+  static pid_t spawn(const std::string& program, int index);
 
   // Takes ownership of the child `pid` (ending any child held before).
   void adopt(pid_t pid);
@@ -44,6 +52,7 @@ class CliChild {
   int pidfd_;
 };
 
-}  // namespace ZUB_DEVICE_MEDIATION
+}  // namespace internal
+}  // namespace zubdm
 
 #endif  // ZUBDM_MEDIATOR_CLICHILD_H

@@ -3,6 +3,9 @@
 #include <cassert>
 #include <cstring>
 
+namespace zubdm {
+namespace internal {
+
 PromptMatcher::PromptMatcher(const char* pattern)
     : pattern_(pattern),
       patternLength_(std::strlen(pattern)),
@@ -31,3 +34,6 @@ size_t PromptMatcher::feed(const char* data, size_t length) {
   }
   return i;
 }
+
+}  // namespace internal
+}  // namespace zubdm

@@ -3,11 +3,14 @@
 
 #include <cstddef>
 
-// Finds a pattern in a byte stream that arrives in pieces, with
+namespace zubdm {
+namespace internal {
+
+// Finds a literal text in a byte stream that arrives in pieces, with
 // first-character restart matching: after a mismatch the scan starts again
-// at the mismatching byte when it equals the pattern's first character,
+// at the mismatching byte when it equals the text's first character,
 // otherwise after it. An occurrence that starts inside a failed partial match
-// is not seen; for patterns whose first character occurs only at their start
+// is not seen; for texts whose first character occurs only at their start
 // ("Login:", "Password:", "HVB", "#") nothing is missed.
 //
 // Works on the caller's buffer in place: memchr finds candidate starts, and
@@ -18,10 +21,15 @@ class PromptMatcher {
   explicit PromptMatcher(const char* pattern);
 
   // Scans `data[0, length)` and returns the bytes consumed: up to and
-  // including the byte that completes the pattern (matched() is then true),
+  // including the byte that completes the text (matched() is then true),
   // or all of them. State carries over to the next piece.
   size_t feed(const char* data, size_t length);
   bool matched() const { return matched_; }
+  // Starts a new search.
+  void reset() {
+    progress_ = 0;
+    matched_ = false;
+  }
 
  private:
   const char* pattern_;
@@ -29,5 +37,8 @@ class PromptMatcher {
   size_t progress_;  // pattern bytes matched so far
   bool matched_;
 };
+
+}  // namespace internal
+}  // namespace zubdm
 
 #endif  // ZUBDM_MEDIATOR_PROMPTMATCHER_H

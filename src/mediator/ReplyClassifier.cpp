@@ -1,8 +1,9 @@
 #include "mediator/ReplyClassifier.h"
 
-#include "common/LargeBuffer.h"
+#include <utility>
 
-namespace ZUB_DEVICE_MEDIATION {
+namespace zubdm {
+namespace internal {
 
 namespace {
 
@@ -17,51 +18,43 @@ std::string_view errorIn(std::string_view text) {
   return text.substr(start, end - start);
 }
 
-// A string holding `text`; a large one is advised to be backed by huge pages
-// before it is filled.
-std::string copyOut(std::string_view text) {
-  std::string copy;
-  QOR::reserveForAppend(copy, text.size());
-  copy.append(text.data(), text.size());
-  return copy;
-}
-
 }  // namespace
 
-std::string ReplyClassifier::checkError(const std::string& text) {
+std::string ReplyClassifier::checkError(std::string_view text) {
   return std::string(errorIn(text));
 }
 
-void ReplyClassifier::store(std::string_view reply, CLIResponse& response) {
-  const size_t prompt = reply.find(kPromptStart);
-  store(reply, prompt == std::string_view::npos ? reply.size() : prompt, response);
-}
-
-void ReplyClassifier::store(std::string_view reply, size_t prompt,
-                            CLIResponse& response) {
-  const bool tagged = reply.find('<') != std::string_view::npos;
+void ReplyClassifier::store(std::string&& reply, size_t prompt,
+                            ZUB_DEVICE_MEDIATION::CLIResponse& response) {
+  const std::string_view whole(reply);
+  const bool tagged = whole.find('<') != std::string_view::npos;
   if (tagged && prompt == 0) {
-    response.setRspContext(std::string(reply));
+    response.setRspContext(reply);
     return;
   }
-  response.setRspContext(std::string(reply.substr(prompt)));
-  std::string_view output = reply.substr(0, prompt);
+  response.setRspContext(std::string(whole.substr(prompt)));
+  std::string_view output = whole.substr(0, prompt);
+  size_t outputStart = 0;
   std::string_view error;
   if (tagged) {
     error = errorIn(output);
     if (error.empty()) {
       // Only the tagged output is kept; an echoed command before it is not.
       const size_t start = output.find('<');
-      output.remove_prefix(start == std::string_view::npos ? output.size() : start);
+      outputStart = start == std::string_view::npos ? output.size() : start;
     }
   } else {
-    error = errorIn(reply);
+    error = errorIn(whole);
   }
-  if (error.empty()) {
-    response.addElement(copyOut(output));
-  } else {
+  if (!error.empty()) {
     response.addError(std::string(error));
+    return;
   }
+  // The output is cut out of the reply where it lies.
+  reply.resize(prompt);
+  reply.erase(0, outputStart);
+  response.addElement(std::move(reply));
 }
 
-}  // namespace ZUB_DEVICE_MEDIATION
+}  // namespace internal
+}  // namespace zubdm

@@ -2,14 +2,13 @@
 #define ZUBDM_MEDIATOR_ZUBADAPTOR_H
 
 #include <chrono>
+#include <cstddef>
+#include <memory>
 #include <string>
-#include <string_view>
 
+#include "ZubdmExport.h"
 #include "fifo/QorFIFO_Recv.h"
 #include "fifo/QorFIFO_Send.h"
-#include "mediator/CliChild.h"
-#include "mediator/ExchangeRing.h"
-#include "mediator/ReplyBuffer.h"
 #include "registry/CliUserInfo.h"
 #include "result/CLIResponse.h"
 
@@ -24,25 +23,24 @@ namespace ZUB_DEVICE_MEDIATION {
 // prompt ("HVB" ... "#"). disconnect() ends the CLI (reaping it) and removes
 // the pipes; destruction also frees the slot.
 //
-// Every wait is bounded: each pipe open and each login prompt by the connect
-// time-out, each reply by the reply time-out. A reply that timed out is
-// discarded up to its prompt before the next command is written; a reply
-// that exceeded the size cap leaves the mediator refusing commands until it
-// is reconnected. Bytes after the "#" that ends a prompt stay buffered and
-// begin the next reply. No state changes on a failed read or
-// write otherwise: the mediator never restarts the CLI by itself.
+// Every wait is bounded and is a poll on the pipe, the CLI's exit and a wake
+// descriptor: each pipe open and each login prompt by the connect time-out;
+// writing a command, and then its reply, each by the reply time-out. A CLI
+// that exits is noticed at once; cancel() ends the wait in progress. A reply
+// that timed out (or was cancelled) is discarded up to its prompt before the
+// next command is written; a reply that exceeded the size cap, or a command
+// line that could not be written whole, leaves the mediator refusing
+// commands until it is reconnected. Bytes after the "#" that ends a prompt
+// stay buffered and begin the next reply. The mediator never restarts the
+// CLI by itself.
 //
-// Where the kernel has io_uring, a command's two writes and the first read
-// of its reply go to the kernel in one submission (ExchangeRing); the
-// outcome, logs included, is the same as with separate system calls.
-//
-// Not thread-safe: the caller serialises use (commands pass through the
-// controller's dispatch mutex; connect, disconnect and restart must not run
-// while a command does).
-class ZUBAdaptor {
+// Not thread-safe except cancel(): the caller serialises use (commands pass
+// through the controller's dispatch mutex; connect, disconnect and restart
+// must not run while a command does).
+class ZUBDM_EXPORT ZUBAdaptor {
  public:
   // Largest reply accepted; anything longer is a runaway CLI.
-  static constexpr size_t MAX_REPLY_SIZE = 256u << 20;
+  static constexpr size_t MAX_REPLY_SIZE = size_t{256} << 20;
   static constexpr std::chrono::milliseconds DEFAULT_CONNECT_TIMEOUT{10000};
   static constexpr std::chrono::milliseconds DEFAULT_REPLY_TIMEOUT{60000};
 
@@ -68,8 +66,9 @@ class ZUBAdaptor {
 
   bool isConnected() const { return connected; }
   bool isLoggedIn() const { return loggedIn; }
-  // False while a reply that was cut off still has to be discarded.
-  bool isReadyForCommand() const { return replyState_ == ReplyState::InSync; }
+  // False once the stream from the CLI can no longer be framed into replies
+  // (a reply over the size cap, a command line written only in part).
+  bool isReadyForCommand() const;
 
   // Writes `command` and "\n\r", reads the reply and stores it in
   // `response`. True when the reply was read (also when it carries an error).
@@ -84,54 +83,39 @@ class ZUBAdaptor {
   // The text from the first "Error:" up to the first "HVB" (or the end).
   std::string checkError(const std::string& text);
 
-  void setConnectTimeout(std::chrono::milliseconds timeout) { connectTimeout_ = timeout; }
-  void setReplyTimeout(std::chrono::milliseconds timeout) { replyTimeout_ = timeout; }
-  std::chrono::milliseconds getConnectTimeout() const { return connectTimeout_; }
-  std::chrono::milliseconds getReplyTimeout() const { return replyTimeout_; }
+  // Ends the wait in progress (a pipe open, a login prompt, a command's
+  // write or reply) at once, failing that step as a time-out would; called
+  // while nothing waits, it ends the next wait so, and is then forgotten.
+  // Safe from any thread and from a signal handler: it only writes to an
+  // eventfd.
+  void cancel() noexcept;
+
+  void setConnectTimeout(std::chrono::milliseconds timeout);
+  void setReplyTimeout(std::chrono::milliseconds timeout);
+  std::chrono::milliseconds getConnectTimeout() const;
+  std::chrono::milliseconds getReplyTimeout() const;
 
   int getCliIndex() const { return cliIndex; }
   int getCliPid() const { return cliPid; }
 
  private:
-  using Clock = std::chrono::steady_clock;
-  enum class ReadOutcome { Matched, Failed, TimedOut, Full };
-  enum class ReplyState { InSync, TimedOut, Broken };
+  struct Impl;
 
   bool createPipes();
   bool spawnCli();
   bool openPipes();
-  bool openWritePipe(Clock::time_point deadline);
+  bool openWritePipe();
   bool endCli();
-  bool sendLine(const char* text, size_t length);
-  // Writes the command line (through the ring when it can, which also makes
-  // the reply's first read); false, logged, when a write failed.
+  // Writes a command line; false (logged) when it did not go out whole.
   bool writeCommand(const std::string& command);
-  // Writes what the ring left of `text` after it wrote `written` bytes (or
-  // failed with -errno); false when a write failed.
-  bool finishWrite(int written, const char* text, size_t length);
-  // Whether to spin for the next reply: when spins lately found it, and now
-  // and then to see whether they would.
-  bool shouldSpinForReply();
-  // Reads until bytes come, for kSpinTime at most (never past `deadline`):
-  // the bytes read, 0 at end of file, or -1 with errno (EAGAIN: none came).
-  int spinRead(Clock::time_point deadline);
-  // Notes that `count` bytes were read into the empty receive buffer.
-  ReadOutcome received(int count);
-  // Reads up to and including `tag`, appending the bytes to `sink` (when
-  // not null) as long as it holds less than `limit`.
-  template <typename Sink>
-  ReadOutcome readUntil(const char* tag, Sink* sink, size_t limit,
-                        Clock::time_point deadline);
-  // Reads up to and including `tag`, dropping the bytes.
-  ReadOutcome skipUntil(const char* tag, Clock::time_point deadline);
-  // findTagEnd for any sink.
-  template <typename Sink>
-  bool readReplyUntil(Sink* reply, bool& full, const char* tag);
-  ReadOutcome waitReadable(Clock::time_point deadline);
-  // Reads the next bytes into the empty receive buffer, waiting for them at
-  // most until `deadline`.
-  ReadOutcome refill(Clock::time_point deadline);
-  bool discardLateReply();
+  // Writes all of `text`, waiting for room at most until `deadline`; false
+  // when it passed, the wait was cancelled, the CLI ended or a write failed.
+  bool writeAll(const char* text, size_t length,
+                std::chrono::steady_clock::time_point deadline);
+
+  // Everything beyond the fields below; null only when it could not be
+  // allocated, which leaves the mediator unable to connect.
+  std::unique_ptr<Impl> impl_;
 
   bool connected;
   bool loggedIn;
@@ -140,51 +124,15 @@ class ZUBAdaptor {
   QorFIFO_Send fifoSend;
   int cliPid;
   int cliIndex;
-
-  CliChild child_;
-  std::chrono::milliseconds connectTimeout_;
-  std::chrono::milliseconds replyTimeout_;
-  ReplyState replyState_;
-  // Where a cut-off reply stopped: its "HVB" or, after that, its "#".
-  const char* lateTag_;
-  // Set by a read that ran out of time; parseResult marks the response.
-  bool readTimedOut_;
-  Clock::time_point replyDeadline_;
-  // Where replies are read; memory kept between small replies.
-  ReplyBuffer replyBuffer_;
-  // The receive descriptor does not block, so a read may come before a wait.
-  bool readsNonBlocking_;
-  // The last read filled the receive buffer: more bytes are probably waiting.
-  bool lastReadFull_;
-  // Whether replies recently came while the mediator spun for them: raised
-  // by 2 when a spin found bytes, lowered by 1 when it found none, kept
-  // within +-kEarlyRepliesMax; above 0 the mediator spins for each reply.
-  int earlyReplies_;
-  static constexpr int kEarlyRepliesMax = 8;
-  // Otherwise it spins for every kTrySpinEvery-th reply, to notice a change.
-  int waitsSinceTry_;
-  static constexpr int kTrySpinEvery = 32;
-  // How long a spin reads before the mediator sleeps until the reply comes.
-  static constexpr std::chrono::microseconds kSpinTime{25};
-  // Spinning pays only where the CLI can run meanwhile: on another CPU.
-  bool spinAllowed_;
-  // The next reply's first bytes are spun for.
-  bool spinForReply_;
-  // Submits each exchange's writes and first read at once, where it can.
-  ExchangeRing ring_;
-  // The result of that read, for the reply's first refill: bytes read into
-  // the receive buffer or -errno (kNoRingRead when none was made).
-  int ringRead_;
-  static constexpr int kNoRingRead = -1;
 };
 
 // Starts "cli -n <index>" found along PATH; returns its process id, or -1
 // when it could not be started (the reason goes to standard error and
 // syslog as "execvp() failed").
-int swmSpawnCli(int index);
+ZUBDM_EXPORT int swmSpawnCli(int index);
 
 // Sends SIGTERM to `pid`; false (logged) when the signal was not delivered.
-bool swmKillCli(int pid);
+ZUBDM_EXPORT bool swmKillCli(int pid);
 
 }  // namespace ZUB_DEVICE_MEDIATION
 

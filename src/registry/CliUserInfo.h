@@ -1,6 +1,8 @@
 #ifndef ZUBDM_REGISTRY_CLIUSERINFO_H
 #define ZUBDM_REGISTRY_CLIUSERINFO_H
 
+#include "ZubdmExport.h"
+
 #include "registry/CliUsers_ptr.h"
 
 namespace ZUB_DEVICE_MEDIATION {
@@ -12,7 +14,7 @@ namespace ZUB_DEVICE_MEDIATION {
 // The table is shared with other processes and has no lock. One object is
 // not thread-safe; reserving and freeing slots through different objects of
 // one process is (see swmGetFreeCliUserIndex).
-class CliUserInfo {
+class ZUBDM_EXPORT CliUserInfo {
  public:
   static constexpr int MAX_ENTRIES = 15;
   static constexpr int ENTRY_SIZE = CliUsers_ptr::ENTRY_SIZE;
@@ -54,11 +56,11 @@ class CliUserInfo {
 // without a mapping, when no slot is free, or when three slots already belong
 // to this library's user type. Reservations and initEntry() of the threads of
 // one process are serialised; other processes are not held off.
-int swmGetFreeCliUserIndex(CliUserInfo& info);
+ZUBDM_EXPORT int swmGetFreeCliUserIndex(CliUserInfo& info);
 
 // Marks slot `index` as taken by this library (in-use flag, index, type, name,
 // the value 15 at offset 108); other bytes stay. 0, or -1 for an invalid index.
-int swmUpdateCliUserEntry(int index, CliUserInfo& info);
+ZUBDM_EXPORT int swmUpdateCliUserEntry(int index, CliUserInfo& info);
 
 }  // namespace ZUB_DEVICE_MEDIATION
 

@@ -1,6 +1,8 @@
 #ifndef ZUBDM_REGISTRY_CLIUSERS_PTR_H
 #define ZUBDM_REGISTRY_CLIUSERS_PTR_H
 
+#include "ZubdmExport.h"
+
 #include <cstddef>
 #include <string>
 
@@ -16,7 +18,7 @@ namespace ZUB_DEVICE_MEDIATION {
 //
 // Ownership of the mapping moves on copy and assignment (the source is left
 // without one); the holder releases it on destruction. Not thread-safe.
-class CliUsers_ptr {
+class ZUBDM_EXPORT CliUsers_ptr {
  public:
   // Size in bytes of one slot.
   static constexpr int ENTRY_SIZE = 116;

@@ -1,6 +1,8 @@
 #ifndef ZUBDM_RESULT_CLIRESPONSE_H
 #define ZUBDM_RESULT_CLIRESPONSE_H
 
+#include "ZubdmExport.h"
+
 #include <string>
 #include <vector>
 
@@ -12,7 +14,7 @@ namespace ZUB_DEVICE_MEDIATION {
 // response-end flag.
 //
 // A plain value; used by one thread at a time.
-class CLIResponse {
+class ZUBDM_EXPORT CLIResponse {
  public:
   CLIResponse();
 

@@ -1,6 +1,8 @@
 #ifndef ZUBDM_RESULT_CLIRESULT_H
 #define ZUBDM_RESULT_CLIRESULT_H
 
+#include "ZubdmExport.h"
+
 #include <list>
 #include <string>
 #include <vector>
@@ -16,7 +18,7 @@ namespace ZUB_DEVICE_MEDIATION {
 //
 // Starts as Failed with empty lists. Owns the reader and its document, so it
 // is not copyable. Used by one thread at a time; holds no lock.
-class CLIResult {
+class ZUBDM_EXPORT CLIResult {
  public:
   CLIResult();
   CLIResult(const CLIResult&) = delete;

@@ -1,13 +1,9 @@
 #include "result/CliDomTree.h"
 
-#include <istream>
-#include <streambuf>
 #include <string_view>
 
-#include "common/LargeBuffer.h"
 #include "common/QorErrHelper.h"
 #include "common/QorLogHelper.h"
-#include "host/HugePageMemory.h"
 
 using TAV::XML::Node;
 
@@ -17,33 +13,6 @@ const char kShowStart[] = "<SHOW";
 const char kShowEnd[] = "</SHOW>";
 const char kBlanks[] = " \t\n\r";
 
-// Lets the parser read the show document in place, where it lies in the
-// output, so that a large output is copied once (into the parser) rather
-// than twice.
-class OutputReader : public std::streambuf {
- public:
-  OutputReader(char* begin, char* end) { setg(begin, begin, end); }
-
- protected:
-  pos_type seekoff(off_type offset, std::ios_base::seekdir direction,
-                   std::ios_base::openmode which) override {
-    const off_type size = egptr() - eback();
-    off_type base = 0;
-    if (direction == std::ios_base::cur) base = gptr() - eback();
-    if (direction == std::ios_base::end) base = size;
-    if ((which & std::ios_base::in) == 0 || offset < -base ||
-        offset > size - base) {
-      return pos_type(off_type(-1));
-    }
-    setg(eback(), eback() + base + offset, egptr());
-    return pos_type(base + offset);
-  }
-
-  pos_type seekpos(pos_type position, std::ios_base::openmode which) override {
-    return seekoff(off_type(position), std::ios_base::beg, which);
-  }
-};
-
 }  // namespace
 
 CliDomTree::CliDomTree() : document_(nullptr) {}
@@ -52,19 +21,12 @@ CliDomTree::~CliDomTree() {
   if (document_ != nullptr) document_->release();
 }
 
-void CliDomTree::add_cli_output(const std::string& text) {
-  QOR::reserveForAppend(text_, text.size());
-  text_ += text;
-}
+void CliDomTree::add_cli_output(const std::string& text) { text_ += text; }
 
 void CliDomTree::parse_cli(QOR_error& error) {
   parseOutput(text_.data(), text_.data() + text_.size(), error);
-  // A large buffer is given back rather than kept for the next command.
-  if (text_.capacity() >= HUGE_PAGE_SIZE) {
-    std::string().swap(text_);
-  } else {
-    text_.clear();
-  }
+  // The output is not kept for the next command, nor its memory.
+  std::string().swap(text_);
 }
 
 void CliDomTree::parse_cli(const std::string& text, QOR_error& error) {
@@ -90,11 +52,7 @@ void CliDomTree::parseOutput(const char* begin, const char* end,
   const std::string_view document = output.substr(start, stop - start);
   if (document.find_first_not_of(kBlanks) == std::string_view::npos) return;
 
-  // The reader only ever reads; the stream interface wants non-const bytes.
-  char* first = const_cast<char*>(document.data());
-  OutputReader reader(first, first + document.size());
-  std::istream stream(&reader);
-  TAV::XML::CInputSource source(&stream);
+  TAV::XML::CInputSource source(document.data(), document.size());
   TAV::XML::DOMBuilder builder(nullptr);
   if (document_ != nullptr) {
     document_->release();

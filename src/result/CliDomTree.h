@@ -1,6 +1,8 @@
 #ifndef ZUBDM_RESULT_CLIDOMTREE_H
 #define ZUBDM_RESULT_CLIDOMTREE_H
 
+#include "ZubdmExport.h"
+
 #include <string>
 
 #include "common/QOR_error.h"
@@ -13,7 +15,7 @@
 //
 // Owns one reference to the last parsed document. Not copyable; used by one
 // thread at a time.
-class CliDomTree {
+class ZUBDM_EXPORT CliDomTree {
  public:
   CliDomTree();
   ~CliDomTree();

@@ -1,6 +1,8 @@
 #ifndef ZUBDM_RESULT_OPSTATUSENUM_H
 #define ZUBDM_RESULT_OPSTATUSENUM_H
 
+#include "ZubdmExport.h"
+
 #include <cstddef>
 #include <list>
 #include <string>
@@ -18,7 +20,7 @@
 // object of the library, so other static objects may copy them during their
 // own initialisation. Registration is not locked: it happens during static
 // initialisation; afterwards all threads only read.
-class OpStatusEnum {
+class ZUBDM_EXPORT OpStatusEnum {
  public:
   // Stores `name` and `ord` (a negative `ord` becomes 0), raises the upper
   // bound above the ordinal and registers the value.

@@ -1,13 +1,15 @@
 #ifndef ZUBDM_RESULT_ZUBTOKENPARSER_H
 #define ZUBDM_RESULT_ZUBTOKENPARSER_H
 
+#include "ZubdmExport.h"
+
 #include <string>
 
 #include "host/StringTokenizer.h"
 
 // Splits a text into fields separated by runs of delimiter characters, and
 // yields an empty field once none is left.
-class ZubTokenParser : public StringTokenizer {
+class ZUBDM_EXPORT ZubTokenParser : public StringTokenizer {
  public:
   ZubTokenParser(const std::string& text, const std::string& delimiters);
 

@@ -83,6 +83,10 @@ class FaultMatrix : public MediatorFixture {
     const char* path = std::getenv("PATH");
     savedPath_ = path ? path : "";
   }
+  void TearDown() override {
+    setenv("PATH", savedPath_.c_str(), 1);
+    MediatorFixture::TearDown();
+  }
 
   // A command on a mediator that is not logged in: refused, nothing sent.
   void expectRefusedUnconnected(CLIOpController& controller) {
@@ -96,9 +100,10 @@ class FaultMatrix : public MediatorFixture {
     EXPECT_TRUE(sim_->transcript().empty());
   }
 
-  // A restart brings up a new CLI that answers a show command.
+  // A restart brings up a new CLI that answers a show command, also for a
+  // mediator that looks the CLI up along PATH.
   void expectRecovery(CLIOpController& controller) {
-    setenv("PATH", savedPath_.c_str(), 1);
+    setenv("PATH", (ZUBDM_SIM_DIR ":" + savedPath_).c_str(), 1);
     sim_->setScenario("");
     controller.adaptor.setReplyTimeout(milliseconds(10000));
     ASSERT_TRUE(controller.adaptor.restart());
@@ -116,8 +121,9 @@ class FaultMatrix : public MediatorFixture {
   void expectNothingLeft(int descriptorsBefore) {
     EXPECT_EQ(ProcessState::openDescriptors(), descriptorsBefore);
     EXPECT_EQ(ProcessState::childCount(), 0);
-    EXPECT_EQ(ProcessState::cliPipeFiles(), Lines{});
-    EXPECT_EQ(table_.read(), std::vector<unsigned char>(UserTableGuard::SIZE, 0));
+    EXPECT_EQ(sim_->pipeFiles(), Lines{});
+    EXPECT_EQ(sim_->readTable(),
+              std::vector<unsigned char>(SimulatorEnvironment::TABLE_SIZE, 0));
   }
 
   std::string savedPath_;
@@ -131,7 +137,7 @@ TEST_F(FaultMatrix, ConnectFaultsFailPromptlyAndRestartRecovers) {
   chmod(notExecutable.file("cli").c_str(), 0644);
   struct Row {
     const char* name;
-    std::string path;  // PATH during the connect; empty: the simulator's
+    std::string path;  // PATH to look "cli" up in; empty: the simulator by its path
     const char* scenario;
     Lines logs;
   } rows[] = {
@@ -150,6 +156,7 @@ TEST_F(FaultMatrix, ConnectFaultsFailPromptlyAndRestartRecovers) {
       continue;
     }
     const int descriptors = ProcessState::openDescriptors();
+    sim_->setCliProgram(row.path.empty() ? ZUBDM_SIM_DIR "/cli" : "cli");
     {
       CLIOpController controller;
       // A CLI that cannot come up fails the connect at once, not after this.
@@ -465,8 +472,8 @@ TEST_F(FaultMatrix, DisconnectEndsAnyCliPromptlyAndRestartRecovers) {
       EXPECT_FALSE(controller.adaptor.isConnected());
       EXPECT_EQ(controller.adaptor.getCliPid(), -1);
       EXPECT_EQ(ProcessState::childCount(), 0);
-      EXPECT_EQ(ProcessState::cliPipeFiles(), Lines{});
-      EXPECT_EQ(table_.read()[4], 1) << "the slot stays reserved";
+      EXPECT_EQ(sim_->pipeFiles(), Lines{});
+      EXPECT_EQ(sim_->readTable()[4], 1) << "the slot stays reserved";
       expectRefusedUnconnected(controller);
       expectRecovery(controller);
     }

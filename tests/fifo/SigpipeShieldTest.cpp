@@ -1,83 +1,81 @@
+#include "fifo/SigpipeShield.h"
+
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <functional>
+#include <gtest/gtest.h>
 
-#include "common/CliLogHelper.h"
-#include "fifo/QorFIFO_Send.h"
-#include "fifo/SigpipeShield.h"
-#include "host/HostLog.h"
+#include <cerrno>
+#include <ctime>
+
+using zubdm::internal::SigpipeShield;
 
 namespace {
 
 volatile sig_atomic_t delivered = 0;
 void countSigpipe(int) { ++delivered; }
 
-// A pipe whose reading end is closed: every write to it raises SIGPIPE.
-struct BrokenPipe {
-  BrokenPipe() {
-    int ends[2];
-    if (pipe2(ends, O_CLOEXEC) == 0) {
-      close(ends[0]);
-      writeEnd = ends[1];
-    }
-  }
-  ~BrokenPipe() {
-    if (writeEnd >= 0) close(writeEnd);
-  }
-  int writeEnd = -1;
-};
+bool sigpipeBlocked() {
+  sigset_t mask;
+  pthread_sigmask(SIG_BLOCK, nullptr, &mask);
+  return sigismember(&mask, SIGPIPE) == 1;
+}
+
+bool sigpipePending() {
+  sigset_t pending;
+  sigpending(&pending);
+  return sigismember(&pending, SIGPIPE) == 1;
+}
 
 }  // namespace
 
-TEST(SigpipeShield, SigpipeRaisedInScopeNeverReachesTheThread) {
-  BrokenPipe broken;
-  ASSERT_GE(broken.writeEnd, 0);
-  QorFIFO_Send send;
-  send.set_handle(broken.writeEnd);
-
+TEST(SigpipeShield, ConsumesOnlyTheSigpipeOfANotedWriteAndRestoresMaskAndErrno) {
+  int ends[2];
+  ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+  close(ends[0]);  // every write to ends[1] now raises SIGPIPE
   const struct {
     const char* name;
-    SigpipeShield::Writes writes;
-    std::function<void()> work;
+    bool hostBlocks;     // SIGPIPE blocked on the thread before the shield
+    bool pendingBefore;  // and one already pending: the host's, to be kept
+    bool write;          // a write to the broken pipe, noted
   } cases[] = {
-      {"any write, not reported", SigpipeShield::ANY_WRITES,
-       [&] { EXPECT_EQ(write(broken.writeEnd, "x", 1), -1); }},
-      {"noted write", SigpipeShield::NOTED_WRITES,
-       [&] { EXPECT_EQ(send.send("x", 1), -1); }},
-      {"log sink writing to a closed pipe", SigpipeShield::NOTED_WRITES,
-       [&] {
-         CliLogHelper(5, "SigpipeShieldTest", "work", __LINE__).message("m");
-       }},
-      {"nothing fails", SigpipeShield::NOTED_WRITES, [] {}},
+      {"host default, noted write", false, false, true},
+      {"host blocks, noted write", true, false, true},
+      {"host's SIGPIPE pending, noted write", true, true, true},
+      {"host default, nothing written", false, false, false},
+      {"host's SIGPIPE pending, nothing written", true, true, false},
   };
-  // A sink that writes where nobody reads, as a host's sink might.
-  setHostLogSink([&](const HostLogRecord&) {
-    EXPECT_EQ(write(broken.writeEnd, "log", 3), -1);
-  });
-  struct sigaction counting = {};
+  struct sigaction counting = {}, old;
   counting.sa_handler = countSigpipe;
-  struct sigaction old;
   sigaction(SIGPIPE, &counting, &old);
+  sigset_t pipeSet, hostMask;
+  sigemptyset(&pipeSet);
+  sigaddset(&pipeSet, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, nullptr, &hostMask);
 
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
+    pthread_sigmask(c.hostBlocks ? SIG_BLOCK : SIG_UNBLOCK, &pipeSet, nullptr);
+    if (c.pendingBefore) raise(SIGPIPE);
     delivered = 0;
     {
-      SigpipeShield shield(c.writes);
-      c.work();
+      SigpipeShield shield;
+      errno = EDOM;
+      if (c.write) {
+        EXPECT_EQ(write(ends[1], "x", 1), -1);
+        shield.noteWriteFailure(errno);
+      }
     }
+    EXPECT_EQ(errno, c.write ? EPIPE : EDOM);
     EXPECT_EQ(delivered, 0);
-    sigset_t mask, pending;
-    pthread_sigmask(SIG_BLOCK, nullptr, &mask);
-    EXPECT_EQ(sigismember(&mask, SIGPIPE), 0) << "mask not restored";
-    sigpending(&pending);
-    EXPECT_EQ(sigismember(&pending, SIGPIPE), 0) << "SIGPIPE left pending";
+    EXPECT_EQ(sigpipeBlocked(), c.hostBlocks) << "mask not restored";
+    EXPECT_EQ(sigpipePending(), c.pendingBefore);
+    const struct timespec now = {0, 0};
+    while (sigtimedwait(&pipeSet, nullptr, &now) == SIGPIPE) {
+    }
   }
-  send.set_handle(-1);
+  pthread_sigmask(SIG_SETMASK, &hostMask, nullptr);
   sigaction(SIGPIPE, &old, nullptr);
-  setHostLogSink(nullptr);
+  close(ends[1]);
 }

@@ -27,3 +27,24 @@ separate_arguments(flags UNIX_COMMAND "${flags}")
 run(c++ -std=c++17 ${CONSUMER_DIR}/consumer.cpp ${flags}
     -Wl,-rpath,${prefix}/lib -o ${WORK_DIR}/pc-consumer)
 run(${WORK_DIR}/pc-consumer)
+
+# Every installed header compiles on its own against the installed tree: none
+# includes a header that is not installed.
+file(GLOB_RECURSE headers RELATIVE ${prefix}/include ${prefix}/include/*.h)
+foreach(header IN LISTS headers)
+  file(WRITE ${WORK_DIR}/headers/check.cpp "#include <${header}>\n")
+  run(c++ -std=c++17 -fsyntax-only -I${prefix}/include -I${prefix}/include/zubdm
+      ${WORK_DIR}/headers/check.cpp)
+endforeach()
+
+# The shared library carries SONAME 2 and exports nothing internal.
+execute_process(COMMAND readelf -d ${prefix}/lib/libzubdm.so
+  OUTPUT_VARIABLE dynamic RESULT_VARIABLE status)
+if(NOT status EQUAL 0 OR NOT dynamic MATCHES "SONAME[^\n]*libzubdm\\.so\\.2\\]")
+  message(FATAL_ERROR "libzubdm.so does not carry SONAME libzubdm.so.2")
+endif()
+execute_process(COMMAND nm -D --defined-only -C ${prefix}/lib/libzubdm.so
+  OUTPUT_VARIABLE symbols RESULT_VARIABLE status)
+if(NOT status EQUAL 0 OR symbols MATCHES "zubdm::internal")
+  message(FATAL_ERROR "libzubdm.so exports internal symbols")
+endif()

@@ -5,6 +5,8 @@
 #include <random>
 #include <string>
 
+using zubdm::internal::PromptMatcher;
+
 namespace {
 
 // The byte-at-a-time form of first-character restart matching: the position

@@ -17,9 +17,6 @@ using Lines = std::vector<std::string>;
 
 class ZUBAdaptorExchange : public AdaptorFixture {};
 
-const Lines kReadFailure = {"read from fifo failed!", "Error reading CLI output",
-                            "error while parsing response"};
-
 }  // namespace
 
 TEST_F(ZUBAdaptorExchange, RepliesAreClassifiedIntoContextOutputAndError) {
@@ -133,7 +130,7 @@ TEST(ZUBAdaptorCheckError, ErrorTextRunsFromErrorToThePromptOrTheEnd) {
       {"HVB# then Error: late", "Error: late"},
       {"Error:Error: twice HVB", "Error:Error: twice "},
   };
-  UserTableGuard table;
+  SimulatorEnvironment sim;
   ZUBAdaptor adaptor;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);

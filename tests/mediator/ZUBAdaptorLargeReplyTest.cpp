@@ -18,8 +18,8 @@ class ZUBAdaptorLargeReply : public AdaptorFixture {};
 }  // namespace
 
 // Replies of several MiB stream in without a wait before each read and grow
-// the reply buffer past its huge-page sizes; each must arrive whole, and a
-// small reply after a large one must not see any of its bytes.
+// the reply buffer many times over; each must arrive whole, and a small
+// reply after a large one must not see any of its bytes.
 TEST_F(ZUBAdaptorLargeReply, RepliesOfEverySizeArriveWholeAndApart) {
   start("{}");
   const size_t kMiB = size_t{1} << 20;

@@ -52,9 +52,9 @@ TEST_F(ZUBAdaptorLifecycle, ConnectLogsInAndDisconnectTakesItAllDown) {
     ASSERT_TRUE(adaptor.connect());
     EXPECT_TRUE(adaptor.isConnected());
     EXPECT_TRUE(adaptor.isLoggedIn());
-    EXPECT_TRUE(isOurPipe("/tmp/clPipeW0"));
-    EXPECT_TRUE(isOurPipe("/tmp/clPipeR0"));
-    EXPECT_EQ(pidInSlot(table_.read(), 0), adaptor.getCliPid());
+    EXPECT_TRUE(isOurPipe(sim_->pipe("clPipeW0")));
+    EXPECT_TRUE(isOurPipe(sim_->pipe("clPipeR0")));
+    EXPECT_EQ(pidInSlot(sim_->readTable(), 0), adaptor.getCliPid());
     EXPECT_EQ(sim_->transcript(), std::vector<std::string>{"LOGIN root"});
 
     // Already connected: nothing is written or started.
@@ -68,38 +68,38 @@ TEST_F(ZUBAdaptorLifecycle, ConnectLogsInAndDisconnectTakesItAllDown) {
     EXPECT_FALSE(adaptor.isConnected());
     EXPECT_FALSE(adaptor.isLoggedIn());
     EXPECT_EQ(adaptor.getCliPid(), -1);
-    EXPECT_FALSE(exists("/tmp/clPipeW0"));
-    EXPECT_FALSE(exists("/tmp/clPipeR0"));
+    EXPECT_FALSE(exists(sim_->pipe("clPipeW0")));
+    EXPECT_FALSE(exists(sim_->pipe("clPipeR0")));
     EXPECT_TRUE(ProcessState::noChildren());
-    EXPECT_EQ(table_.read()[4], 1) << "the slot stays reserved";
+    EXPECT_EQ(sim_->readTable()[4], 1) << "the slot stays reserved";
     EXPECT_TRUE(adaptor.disconnect()) << "nothing recorded: nothing to signal";
 
     ASSERT_TRUE(adaptor.restart());
     EXPECT_EQ(adaptor.getCliIndex(), 0);
     EXPECT_TRUE(adaptor.isLoggedIn());
   }
-  const std::vector<unsigned char> table = table_.read();
+  const std::vector<unsigned char> table = sim_->readTable();
   EXPECT_EQ(std::vector<unsigned char>(table.begin(), table.begin() + kEntry),
             std::vector<unsigned char>(kEntry, 0));
   EXPECT_TRUE(logs_->records().empty());
 }
 
 TEST_F(ZUBAdaptorLifecycle, PipeNamesCarryTheSlotIndex) {
-  std::vector<unsigned char> bytes(UserTableGuard::SIZE, 0);
+  std::vector<unsigned char> bytes(SimulatorEnvironment::TABLE_SIZE, 0);
   for (int slot = 0; slot < 14; ++slot) bytes[slot * kEntry + 4] = 1;
-  table_.write(bytes);
+  sim_->writeTable(bytes);
   ZUBAdaptor adaptor;
   ASSERT_EQ(adaptor.getCliIndex(), 14);
   ASSERT_TRUE(adaptor.connect());
-  EXPECT_TRUE(isOurPipe("/tmp/clPipeW14"));
-  EXPECT_TRUE(isOurPipe("/tmp/clPipeR14"));
+  EXPECT_TRUE(isOurPipe(sim_->pipe("clPipeW14")));
+  EXPECT_TRUE(isOurPipe(sim_->pipe("clPipeR14")));
 }
 
 TEST_F(ZUBAdaptorLifecycle, AtMostThreeMediatorsHoldSlots) {
   std::vector<std::unique_ptr<ZUBAdaptor>> holders;
   for (int i = 0; i < 3; ++i) holders.emplace_back(new ZUBAdaptor);
   EXPECT_EQ(holders[2]->getCliIndex(), 2);
-  const std::vector<unsigned char> before = table_.read();
+  const std::vector<unsigned char> before = sim_->readTable();
   {
     ZUBAdaptor fourth;
     EXPECT_EQ(fourth.getCliIndex(), -1);
@@ -108,9 +108,9 @@ TEST_F(ZUBAdaptorLifecycle, AtMostThreeMediatorsHoldSlots) {
     EXPECT_FALSE(fourth.connect());
     EXPECT_TRUE(logs_->records().empty());
   }
-  EXPECT_EQ(table_.read(), before) << "a mediator without slot frees none";
+  EXPECT_EQ(sim_->readTable(), before) << "a mediator without slot frees none";
   holders.clear();
-  EXPECT_EQ(table_.read(), std::vector<unsigned char>(UserTableGuard::SIZE, 0));
+  EXPECT_EQ(sim_->readTable(), std::vector<unsigned char>(SimulatorEnvironment::TABLE_SIZE, 0));
 }
 
 TEST_F(ZUBAdaptorLifecycle, RepeatedFailedConnectsLeaveNoCliBehind) {

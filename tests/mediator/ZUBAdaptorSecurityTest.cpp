@@ -25,7 +25,6 @@ namespace {
 
 const int kEntry = 116;
 const uid_t kOtherUser = 65534;
-const char kTarget[] = "/tmp/zubdm-planted-target";
 
 // Counts every open, read, write or change of one path (or, following links,
 // of what it points to), by anyone, while in scope.
@@ -91,18 +90,20 @@ class ZUBAdaptorSecurity : public MediatorFixture {};
 }  // namespace
 
 TEST_F(ZUBAdaptorSecurity, PlantedPipePathsAreRefusedNeverOpenedNeverFollowed) {
+  const std::string target = sim_->pipe("planted-target");
+  const std::string none = sim_->pipe("planted-none");
   struct Plant {
     const char* name;
     bool needsRoot;  // planting as another user
     std::function<void(const std::string& path)> plant;
   } plants[] = {
       {"symlink to a file", false,
-       [](const std::string& path) {
-         ASSERT_EQ(symlink(kTarget, path.c_str()), 0);
+       [&](const std::string& path) {
+         ASSERT_EQ(symlink(target.c_str(), path.c_str()), 0);
        }},
       {"symlink to nothing yet", false,
-       [](const std::string& path) {
-         ASSERT_EQ(symlink("/tmp/zubdm-planted-none", path.c_str()), 0);
+       [&](const std::string& path) {
+         ASSERT_EQ(symlink(none.c_str(), path.c_str()), 0);
        }},
       {"regular file", false,
        [](const std::string& path) { std::ofstream(path) << "file"; }},
@@ -122,10 +123,10 @@ TEST_F(ZUBAdaptorSecurity, PlantedPipePathsAreRefusedNeverOpenedNeverFollowed) {
        }},
   };
   const struct {
-    const char* path;
-    const char* message;
-  } ends[] = {{"/tmp/clPipeW0", "Can't create write FIFO:/tmp/clPipeW0"},
-              {"/tmp/clPipeR0", "Can't create read FIFO:/tmp/clPipeR0"}};
+    std::string path;
+    std::string message;
+  } ends[] = {{sim_->pipe("clPipeW0"), "Can't create write FIFO:" + sim_->pipe("clPipeW0")},
+              {sim_->pipe("clPipeR0"), "Can't create read FIFO:" + sim_->pipe("clPipeR0")}};
   for (const Plant& plant : plants) {
     if (plant.needsRoot && geteuid() != 0) {
       std::printf("skipped (needs root): %s\n", plant.name);
@@ -133,12 +134,12 @@ TEST_F(ZUBAdaptorSecurity, PlantedPipePathsAreRefusedNeverOpenedNeverFollowed) {
     }
     for (const auto& end : ends) {
       SCOPED_TRACE(std::string(plant.name) + " at " + end.path);
-      std::ofstream(kTarget) << "keep";
+      std::ofstream(target) << "keep";
       plant.plant(end.path);
       const struct stat planted = statOf(end.path);
       {
         Watch path(end.path, false);
-        Watch target(kTarget, true);
+        Watch linked(target, true);
         {
           ZUBAdaptor adaptor;
           logs_->clear();
@@ -147,26 +148,29 @@ TEST_F(ZUBAdaptorSecurity, PlantedPipePathsAreRefusedNeverOpenedNeverFollowed) {
           EXPECT_EQ(ProcessState::childCount(), 0) << "no CLI is started";
         }
         EXPECT_EQ(path.events(), 0) << "the planted path was used";
-        EXPECT_EQ(target.events(), 0) << "the link was followed";
+        EXPECT_EQ(linked.events(), 0) << "the link was followed";
       }
       const struct stat after = statOf(end.path);
       EXPECT_EQ(after.st_ino, planted.st_ino);
       EXPECT_EQ(after.st_mode, planted.st_mode);
       EXPECT_EQ(after.st_uid, planted.st_uid);
-      EXPECT_EQ(contentOf(kTarget), "keep");
-      EXPECT_NE(access("/tmp/zubdm-planted-none", F_OK), 0)
+      EXPECT_EQ(contentOf(target), "keep");
+      EXPECT_NE(access(none.c_str(), F_OK), 0)
           << "nothing made through a link";
       if (S_ISDIR(planted.st_mode)) {
-        rmdir(end.path);
+        rmdir(end.path.c_str());
       } else {
-        unlink(end.path);
+        unlink(end.path.c_str());
       }
-      unlink(kTarget);
+      unlink(target.c_str());
     }
   }
 }
 
 TEST_F(ZUBAdaptorSecurity, LivePipesAreClosedToOtherUsersWhateverTheUmask) {
+  // Others may pass through the directory, so only the pipes' own modes
+  // keep them out.
+  ASSERT_EQ(chmod(sim_->pipe("").c_str(), 0711), 0);
   for (const mode_t mask : {0000, 0022, 0077}) {
     SCOPED_TRACE(mask);
     const mode_t old = umask(mask);
@@ -174,7 +178,7 @@ TEST_F(ZUBAdaptorSecurity, LivePipesAreClosedToOtherUsersWhateverTheUmask) {
     const bool connected = adaptor.connect();
     umask(old);
     ASSERT_TRUE(connected);
-    for (const char* path : {"/tmp/clPipeW0", "/tmp/clPipeR0"}) {
+    for (const std::string& path : {sim_->pipe("clPipeW0"), sim_->pipe("clPipeR0")}) {
       SCOPED_TRACE(path);
       const struct stat status = statOf(path);
       EXPECT_TRUE(S_ISFIFO(status.st_mode));
@@ -197,16 +201,16 @@ TEST_F(ZUBAdaptorSecurity, TableFullOfForeignEntriesIsLeftAsItWas) {
       before[slot * kEntry + 4] = 1;
       before[slot * kEntry + 5] = static_cast<unsigned char>(3 + slot % 4);
     }
-    table_.write(before);
+    sim_->writeTable(before);
     logs_->clear();
     {
       ZUBAdaptor adaptor;
       EXPECT_EQ(adaptor.getCliIndex(), -1);
       EXPECT_FALSE(adaptor.connect());
       EXPECT_EQ(ProcessState::childCount(), 0);
-      EXPECT_EQ(ProcessState::cliPipeFiles(), Lines{});
+      EXPECT_EQ(sim_->pipeFiles(), Lines{});
     }
     EXPECT_EQ(logs_->texts(), Lines{"No free cli index"});
-    EXPECT_EQ(table_.read(), before);
+    EXPECT_EQ(sim_->readTable(), before);
   }
 }

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "support/UserTableGuard.h"
+#include "support/SimulatorEnvironment.h"
 
 using ZUB_DEVICE_MEDIATION::CliUserInfo;
 using ZUB_DEVICE_MEDIATION::CliUsers_ptr;
@@ -24,7 +24,7 @@ struct SlotPreset {
 };
 
 std::vector<unsigned char> tableWith(const std::vector<SlotPreset>& slots) {
-  std::vector<unsigned char> bytes(UserTableGuard::SIZE, 0);
+  std::vector<unsigned char> bytes(SimulatorEnvironment::TABLE_SIZE, 0);
   for (const SlotPreset& slot : slots) {
     bytes[slot.index * kEntry + 4] = slot.inUse;
     bytes[slot.index * kEntry + 5] = slot.type;
@@ -41,7 +41,7 @@ int32_t intAt(const std::vector<unsigned char>& bytes, int offset) {
 }  // namespace
 
 TEST(CliUserReservation, ChoosesFirstFreeSlotWithinTheLimitOfThree) {
-  UserTableGuard table;
+  SimulatorEnvironment table;
   std::vector<SlotPreset> othersInAllButFirst;
   for (int i = 1; i < 15; ++i) othersInAllButFirst.push_back({i, 1, 7});
   std::vector<SlotPreset> allTaken;
@@ -61,26 +61,26 @@ TEST(CliUserReservation, ChoosesFirstFreeSlotWithinTheLimitOfThree) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    table.write(tableWith(c.slots));
-    CliUserInfo info(UserTableGuard::NAME, UserTableGuard::SIZE);
+    table.writeTable(tableWith(c.slots));
+    CliUserInfo info(table.tableName().c_str(), SimulatorEnvironment::TABLE_SIZE);
     EXPECT_EQ(swmGetFreeCliUserIndex(info), c.expected);
   }
 }
 
 TEST(CliUserReservation, WritesOnlyItsOwnFieldsIntoTheEntry) {
-  UserTableGuard table;
-  table.write(std::vector<unsigned char>(UserTableGuard::SIZE, 0xAB));
+  SimulatorEnvironment table;
+  table.writeTable(std::vector<unsigned char>(SimulatorEnvironment::TABLE_SIZE, 0xAB));
   // Slot 0 taken by another program, so slot 1 is reserved.
-  std::vector<unsigned char> bytes = table.read();
+  std::vector<unsigned char> bytes = table.readTable();
   bytes[4] = 1;
   bytes[kEntry + 4] = 0;
-  table.write(bytes);
+  table.writeTable(bytes);
   {
-    CliUserInfo info(UserTableGuard::NAME, UserTableGuard::SIZE);
+    CliUserInfo info(table.tableName().c_str(), SimulatorEnvironment::TABLE_SIZE);
     ASSERT_EQ(swmGetFreeCliUserIndex(info), 1);
     EXPECT_EQ(info.setPid(1, 4242), 4242);
   }
-  const std::vector<unsigned char> after = table.read();
+  const std::vector<unsigned char> after = table.readTable();
   const int base = kEntry;
   EXPECT_EQ(intAt(after, base + 0), 1);
   EXPECT_EQ(after[base + 4], 1);
@@ -99,9 +99,9 @@ TEST(CliUserReservation, WritesOnlyItsOwnFieldsIntoTheEntry) {
 }
 
 TEST(CliUserSlots, InvalidIndicesWriteNothingAndFreedSlotsAreReused) {
-  UserTableGuard table;
-  CliUserInfo info(UserTableGuard::NAME, UserTableGuard::SIZE);
-  const std::vector<unsigned char> before = table.read();
+  SimulatorEnvironment table;
+  CliUserInfo info(table.tableName().c_str(), SimulatorEnvironment::TABLE_SIZE);
+  const std::vector<unsigned char> before = table.readTable();
   for (int index : {-1, 15, 1000}) {
     SCOPED_TRACE(index);
     EXPECT_FALSE(info.isValidEntry(index));
@@ -109,19 +109,19 @@ TEST(CliUserSlots, InvalidIndicesWriteNothingAndFreedSlotsAreReused) {
     info.initEntry(index);
     EXPECT_EQ(swmUpdateCliUserEntry(index, info), -1);
   }
-  EXPECT_EQ(table.read(), before);
+  EXPECT_EQ(table.readTable(), before);
 
   ASSERT_EQ(swmGetFreeCliUserIndex(info), 0);
   ASSERT_EQ(swmGetFreeCliUserIndex(info), 1);
   info.initEntry(0);
-  const std::vector<unsigned char> after = table.read();
+  const std::vector<unsigned char> after = table.readTable();
   EXPECT_EQ(std::vector<unsigned char>(after.begin(), after.begin() + kEntry),
             std::vector<unsigned char>(kEntry, 0));
   EXPECT_EQ(swmGetFreeCliUserIndex(info), 0);
 }
 
 TEST(CliUserTable, OpeningNeverShrinksOrClearsAnExistingObject) {
-  UserTableGuard table;
+  SimulatorEnvironment table;
   struct Case {
     const char* name;
     size_t existingSize;  // 0: no object
@@ -134,15 +134,15 @@ TEST(CliUserTable, OpeningNeverShrinksOrClearsAnExistingObject) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    table.remove();
+    table.removeTable();
     if (c.existingSize > 0) {
-      table.write(std::vector<unsigned char>(c.existingSize, 0x5A));
+      table.writeTable(std::vector<unsigned char>(c.existingSize, 0x5A));
     }
     {
-      CliUserInfo info(UserTableGuard::NAME, UserTableGuard::SIZE);
+      CliUserInfo info(table.tableName().c_str(), SimulatorEnvironment::TABLE_SIZE);
       EXPECT_TRUE(info.isValidEntry(14));
     }
-    const std::vector<unsigned char> after = table.read();
+    const std::vector<unsigned char> after = table.readTable();
     ASSERT_EQ(after.size(), c.expectedSize);
     const unsigned char kept = c.existingSize > 0 ? 0x5A : 0;
     const size_t keptEnd = c.existingSize > 0 ? c.existingSize : after.size();
@@ -156,8 +156,8 @@ TEST(CliUserTable, OpeningNeverShrinksOrClearsAnExistingObject) {
 }
 
 TEST(CliUserTable, CopyingMovesTheMappingAndTheSourceReleasesNothing) {
-  UserTableGuard table;
-  CliUsers_ptr first(UserTableGuard::NAME, UserTableGuard::SIZE);
+  SimulatorEnvironment table;
+  CliUsers_ptr first(table.tableName().c_str(), SimulatorEnvironment::TABLE_SIZE);
   ASSERT_NE(first.get(), nullptr);
   unsigned char* const address = first.get();
   {
@@ -171,11 +171,11 @@ TEST(CliUserTable, CopyingMovesTheMappingAndTheSourceReleasesNothing) {
     ASSERT_EQ(third.get(), address);
     third[14][4] = 1;  // still mapped and writable
   }
-  EXPECT_EQ(table.read()[14 * kEntry + 4], 1);
+  EXPECT_EQ(table.readTable()[14 * kEntry + 4], 1);
 }
 
 TEST(CliUserTable, UnavailableObjectLeavesEverySlotOperationFailingQuietly) {
-  CliUserInfo info("/zubdm-no/such-name", UserTableGuard::SIZE);
+  CliUserInfo info("/zubdm-no/such-name", SimulatorEnvironment::TABLE_SIZE);
   EXPECT_FALSE(info.isValidEntry(0));
   EXPECT_EQ(swmGetFreeCliUserIndex(info), -1);
   EXPECT_EQ(info.setPid(0, 1), -1);

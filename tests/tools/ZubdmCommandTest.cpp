@@ -6,14 +6,14 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "support/ProcessState.h"
+#include "support/SimulatorEnvironment.h"
 #include "support/TempDir.h"
-#include "support/UserTableGuard.h"
 
 extern char** environ;
 
@@ -32,7 +32,7 @@ std::string slurp(const std::string& path) {
 
 // Runs the zubdm command with `args`, standard input from `input` (a file;
 // empty: nothing), HOME in a private directory; `path` replaces PATH when
-// not empty.
+// not empty, otherwise the simulator's directory comes first on it.
 ToolRun zubdm(const std::vector<std::string>& args, const std::string& path = "",
               const std::string& input = "") {
   TempDir dir;
@@ -49,13 +49,14 @@ ToolRun zubdm(const std::vector<std::string>& args, const std::string& path = ""
   for (std::string& arg : all) argv.push_back(&arg[0]);
   argv.push_back(nullptr);
   std::vector<std::string> env;
+  const char* oldPath = std::getenv("PATH");
   for (char** e = environ; *e; ++e) {
     const std::string entry = *e;
-    if (entry.rfind("HOME=", 0) == 0) continue;
-    if (path.empty() || entry.rfind("PATH=", 0) != 0) env.push_back(entry);
+    if (entry.rfind("HOME=", 0) != 0 && entry.rfind("PATH=", 0) != 0) env.push_back(entry);
   }
   env.push_back("HOME=" + dir.path());
-  if (!path.empty()) env.push_back("PATH=" + path);
+  env.push_back("PATH=" + (path.empty() ? ZUBDM_SIM_DIR ":" + std::string(oldPath ? oldPath : "")
+                                        : path));
   std::vector<char*> envp;
   for (std::string& entry : env) envp.push_back(&entry[0]);
   envp.push_back(nullptr);
@@ -80,14 +81,23 @@ std::vector<nlohmann::json> jsonLines(const std::string& text) {
   return lines;
 }
 
+// The command runs on the test's private element: its start-up hook takes
+// the names from the environment.
 class ZubdmCommand : public ::testing::Test {
  protected:
-  void TearDown() override {
-    EXPECT_TRUE(ProcessState::cliPipeFiles().empty());
-    EXPECT_EQ(table_.read(), std::vector<unsigned char>(UserTableGuard::SIZE, 0));
+  void SetUp() override {
+    setenv("ZUBDM_TEST_USER_TABLE", sim_.tableName().c_str(), 1);
+    setenv("ZUBDM_TEST_PIPE_DIR", sim_.pipe("").c_str(), 1);
+    setenv("ZUBDM_TEST_CLI", ZUBDM_SIM_DIR "/cli", 1);
   }
-  UserTableGuard table_;
-  SimulatorEnvironment sim_;  // transcript only: the runs use --simulator
+  void TearDown() override {
+    for (const char* name : {"ZUBDM_TEST_USER_TABLE", "ZUBDM_TEST_PIPE_DIR", "ZUBDM_TEST_CLI"})
+      unsetenv(name);
+    EXPECT_TRUE(sim_.pipeFiles().empty());
+    EXPECT_EQ(sim_.readTable(),
+              std::vector<unsigned char>(SimulatorEnvironment::TABLE_SIZE, 0));
+  }
+  SimulatorEnvironment sim_;
 };
 
 }  // namespace
@@ -117,6 +127,7 @@ TEST_F(ZubdmCommand, ExitStatusTellsSuccessFailureAndUsage) {
 }
 
 TEST_F(ZubdmCommand, MissingCliIsExplained) {
+  setenv("ZUBDM_TEST_CLI", "cli", 1);
   const ToolRun run = zubdm({"show version"}, "/nonexistent");
   EXPECT_EQ(run.status, 2);
   EXPECT_NE(run.err.find("'cli' was not found on PATH"), std::string::npos) << run.err;

@@ -1,5 +1,7 @@
 #include "CliSession.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <ctime>
 
@@ -241,6 +243,7 @@ bool CliSession::cannedReply(const ReplySpec& spec) {
       putRepeated(spec.bytes.empty() ? "x\r\n" : spec.bytes, UINT64_MAX);
       return writeFailed();
     case ReplyFault::kExit:
+    case ReplyFault::kStopReading:
     case ReplyFault::kNone:
       break;
   }
@@ -248,6 +251,10 @@ bool CliSession::cannedReply(const ReplySpec& spec) {
   if (spec.thenMode) mode_ = *spec.thenMode;
   if (ok) ok = spec.raw ? io_.flush() : writePrompt();
   io_.setWriteChunk(0);
+  if (ok && spec.fault == ReplyFault::kStopReading) {
+    // Alive, but never reads its input again: only a signal ends this.
+    for (;;) pause();
+  }
   return ok || writeFailed();
 }
 

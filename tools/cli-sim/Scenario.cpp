@@ -69,6 +69,7 @@ bool parseReplyFault(const std::string& name, ReplyFault& fault) {
       {"hang", ReplyFault::kHang},
       {"endless", ReplyFault::kEndless},
       {"exit", ReplyFault::kExit},
+      {"stop_reading", ReplyFault::kStopReading},
   };
   return valueOfName(name, kFaults, fault);
 }

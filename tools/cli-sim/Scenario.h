@@ -25,7 +25,8 @@ enum class ReplyFault {
   kCloseOutput,
   kHang,
   kEndless,
-  kExit
+  kExit,
+  kStopReading
 };
 
 // A canned reply for one exact command text.

@@ -1,0 +1,47 @@
+#include "mediator/PipeSource.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace zubdm {
+namespace internal {
+
+ByteSource::Result PipeSource::read(char* buffer, size_t capacity,
+                                    Deadline deadline) {
+  for (;;) {
+    switch (waiter_.wait(fd_, -1, child_.exitFd(), deadline).event) {
+      case Waiter::Event::Ready: {
+        const Result got = readNow(buffer, capacity);
+        // Readable, yet nothing to read: wait again.
+        if (got.status != Status::Empty) return got;
+        break;
+      }
+      case Waiter::Event::CliExited: {
+        // What the CLI wrote before it ended is still worth reading.
+        const Result got = readNow(buffer, capacity);
+        return got.status == Status::Data ? got : Result{Status::Closed, 0};
+      }
+      case Waiter::Event::TimedOut:
+        return {Status::TimedOut, 0};
+      case Waiter::Event::Cancelled:
+        return {Status::Cancelled, 0};
+      case Waiter::Event::Failed:
+        return {Status::Failed, 0};
+    }
+  }
+}
+
+ByteSource::Result PipeSource::readNow(char* buffer, size_t capacity) {
+  if (fd_ < 0) return {Status::Failed, 0};
+  ssize_t got;
+  do {
+    got = ::read(fd_, buffer, capacity);
+  } while (got < 0 && errno == EINTR);
+  if (got > 0) return {Status::Data, static_cast<size_t>(got)};
+  if (got == 0) return {Status::Closed, 0};
+  return {errno == EAGAIN ? Status::Empty : Status::Failed, 0};
+}
+
+}  // namespace internal
+}  // namespace zubdm

@@ -1,0 +1,37 @@
+#ifndef ZUBDM_MEDIATOR_PIPESOURCE_H
+#define ZUBDM_MEDIATOR_PIPESOURCE_H
+
+#include "mediator/ByteSource.h"
+#include "mediator/CliChild.h"
+#include "mediator/Waiter.h"
+
+namespace zubdm {
+namespace internal {
+
+// The CLI's output pipe as a byte source: each wait is the waiter's poll on
+// the pipe, the CLI's exit and the wake descriptor, then one read(2) on the
+// pipe's non-blocking descriptor.
+//
+// Borrows the waiter and the child; the descriptor is set per connection.
+// Not thread-safe.
+class PipeSource final : public ByteSource {
+ public:
+  PipeSource(const Waiter& waiter, const CliChild& child)
+      : waiter_(waiter), child_(child), fd_(-1) {}
+
+  // The non-blocking descriptor to read; -1 for none.
+  void setDescriptor(int fd) { fd_ = fd; }
+
+  Result read(char* buffer, size_t capacity, Deadline deadline) override;
+  Result readNow(char* buffer, size_t capacity) override;
+
+ private:
+  const Waiter& waiter_;
+  const CliChild& child_;
+  int fd_;
+};
+
+}  // namespace internal
+}  // namespace zubdm
+
+#endif  // ZUBDM_MEDIATOR_PIPESOURCE_H
