@@ -349,6 +349,8 @@ class Table:
 def fmt_time(ns):
     if ns is None:
         return "-"
+    if ns < 0:
+        return "-" + fmt_time(-ns)
     if ns >= 100e6:
         return "%.0f ms" % (ns / 1e6)
     if ns >= 1e6:
