@@ -88,9 +88,10 @@ demo: build
 	bash scripts/demo.sh $(BUILD)
 
 # Benchmarks: an optimised build of their own (library, simulator, floor
-# program, Google Benchmark driver), then bench/run_bench.py, which also runs
-# Tcl Expect and Python pexpect and prints one table. Uses the machine's CLI
-# user table and /tmp/clPipe*: do not run it while the test suite runs.
+# program, library driver), then bench/run_bench.py, which also runs Tcl
+# Expect and Python pexpect and prints one table (bench/README.md). Uses the
+# machine's CLI user table and /tmp/clPipe*: do not run it while the test
+# suite runs.
 bench-build:
 	ZUBDM_BENCH_DEPS=1 bash scripts/install-deps.sh
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release \

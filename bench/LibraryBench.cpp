@@ -1,38 +1,45 @@
-// In-process measurements of the library against the CLI simulator.
+// The library's side of the benchmarks: the floor program's measurements
+// (bench/floor.c) made through the library's public API, against `cli` from
+// PATH (the bench script puts the simulator first), printing the same JSON
+// object.
 //
-// One controller is brought up against `cli` from PATH (the bench script
-// puts the simulator first) and serves every benchmark of the process:
-//   forward/no_context, forward/context   one forwarded command, timed one
-//                                         by one (median and p99)
-//   show/SIZE       "show bulk SIZE" forwarded, parsed and searched with
-//                   find_value (the last object), with the peak resident set
-//   exchange/SIZE   one ZUBAdaptor::send of "show bulk SIZE": write, read up
-//                   to the prompt, classify (the sweep)
-//   xml/SIZE        bare libexpat (no handlers, one call; counter
-//                   expat_median_ns), then CliDomTree::parse_cli + find_value,
-//                   on the document alone
+//   bench_library latency COUNT CONTEXT COMMAND
+//       COUNT times forwardCliCommand(CONTEXT, COMMAND) after 200 untimed
+//       ones; the library sends "end", CONTEXT (when not empty), "N COMMAND".
+//   bench_library show KIND SIZE COUNT
+//       COUNT times forwardCliCommand("", "show KIND SIZE") (KIND bulk or
+//       elements): the reply read, parsed, and its last object looked up
+//       with find_value. COUNT 1 times the first command after connect, in
+//       a fresh heap. Releasing the result is not timed.
+//   bench_library exchange SIZE COUNT
+//       COUNT times ZUBAdaptor::send of "N show bulk SIZE": write, read up to
+//       the prompt, classify.
+//   bench_library xml KIND SIZE COUNT
+//       The document of "show KIND SIZE", fetched once, parsed COUNT times by
+//       libexpat with no handlers in one call (expat_median_ns), then COUNT
+//       times by CliDomTree::parse_cli and searched with find_value (the
+//       other figures). Releasing the tree is not timed.
 //
-// The host log sink is replaced by one that drops every message, as a host
-// with its own logging would; syslog is not the figure measured here.
+// Wall time per command in nanoseconds (median, p99, mean, min), CPU time
+// per command (user + system time of this process over the timed commands,
+// divided by COUNT; the library starts no threads), the reply size and the
+// peak resident set in KiB.
 //
-// Own options (before the Google Benchmark ones):
-//   --commands=N        forwarded commands per latency figure (10000)
-//   --command=TEXT      the command they carry ("show interfaces")
-//   --context=TEXT      the context command ("configure terminal")
-//   --sizes=A,B,...     sizes for show/ exchange/ xml/
-#include <benchmark/benchmark.h>
+// The host log sink drops every message, as a host with its own logging
+// would; syslog is not the figure measured here.
 #include <expat.h>
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -50,18 +57,34 @@ using Clock = std::chrono::steady_clock;
 using ZUB_DEVICE_MEDIATION::CLIResponse;
 using ZUB_DEVICE_MEDIATION::CLIResult;
 
-struct Options {
-  long commands = 10000;
-  std::string command = "show interfaces";
-  std::string context = "configure terminal";
-  std::vector<size_t> sizes;
-};
+const char kShowHeader[] = "<SHOW>\r\n";
+const char kShowFooter[] = "</SHOW>\r\n";
 
-Options options;
 std::unique_ptr<CLIOpController> controller;
 bool tableExisted = false;
-// The documents of "show bulk SIZE", captured once per size.
-std::map<size_t, std::string> documents;
+
+[[noreturn]] void fail(const std::string& what) {
+  std::fprintf(stderr, "bench_library: %s\n", what.c_str());
+  std::exit(1);
+}
+
+void disconnect() {
+  if (!controller) return;
+  controller.reset();
+  // The library frees its slot itself; a table it had to create goes too.
+  if (!tableExisted) shm_unlink("/shmem_cl_users");
+}
+
+void connect() {
+  const int fd = shm_open("/shmem_cl_users", O_RDONLY, 0);
+  tableExisted = fd >= 0;
+  if (fd >= 0) close(fd);
+  std::atexit(disconnect);
+  controller.reset(new CLIOpController());
+  if (!controller->adaptor.restart()) {
+    fail("cannot bring up the CLI (is the simulator first on PATH?)");
+  }
+}
 
 long peakRssKiB() {
   std::ifstream status("/proc/self/status");
@@ -72,190 +95,46 @@ long peakRssKiB() {
   return -1;
 }
 
-// The id of the last object in a "show bulk SIZE" document.
-std::string lastBulkId(size_t size) {
-  const size_t frame = std::strlen("<SHOW>\r\n") + std::strlen("</SHOW>\r\n");
-  const size_t count = size > frame ? (size - frame) / 256 : 0;
-  char id[32];
-  std::snprintf(id, sizeof id, "bulk%010zu", count);
-  return id;
+std::uint64_t cpuNs() {
+  struct rusage usage;
+  if (getrusage(RUSAGE_SELF, &usage) != 0) fail("getrusage failed");
+  auto ns = [](const timeval& t) {
+    return static_cast<std::uint64_t>(t.tv_sec) * 1000000000u +
+           static_cast<std::uint64_t>(t.tv_usec) * 1000u;
+  };
+  return ns(usage.ru_utime) + ns(usage.ru_stime);
 }
 
-std::string bulkCommand(size_t size) {
-  return "show bulk " + std::to_string(size);
+std::uint64_t elapsedNs(Clock::time_point begin) {
+  return static_cast<std::uint64_t>(
+      std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - begin)
+          .count());
 }
 
-bool connect() {
-  if (controller) return controller->adaptor.isLoggedIn();
-  const int fd = shm_open("/shmem_cl_users", O_RDONLY, 0);
-  tableExisted = fd >= 0;
-  if (fd >= 0) close(fd);
-  controller.reset(new CLIOpController());
-  if (!controller->adaptor.restart()) {
-    std::fprintf(stderr,
-                 "bench_library: cannot bring up the CLI (is the simulator "
-                 "first on PATH?)\n");
-    return false;
-  }
-  return true;
-}
-
-void disconnect() {
-  controller.reset();
-  // The library frees its slot itself; a table it had to create goes too.
-  if (!tableExisted) shm_unlink("/shmem_cl_users");
-}
-
-void report(benchmark::State& state, std::vector<double>& times) {
-  if (times.empty()) return;
+std::uint64_t median(std::vector<std::uint64_t> times) {
   std::sort(times.begin(), times.end());
-  size_t p99 = (times.size() * 99 + 99) / 100;
+  return times[times.size() / 2];
+}
+
+void report(std::vector<std::uint64_t> times, std::uint64_t cpu, size_t bytes,
+            const std::string& extra = "") {
+  if (times.empty()) fail("COUNT must be at least 1");
+  std::sort(times.begin(), times.end());
+  const size_t count = times.size();
+  std::uint64_t sum = 0;
+  for (std::uint64_t t : times) sum += t;
+  size_t p99 = (count * 99 + 99) / 100;
   if (p99 > 0) --p99;
-  state.counters["median_ns"] = times[times.size() / 2];
-  state.counters["p99_ns"] = times[p99];
-  state.counters["min_ns"] = times.front();
-}
-
-double elapsedNs(Clock::time_point begin) {
-  return std::chrono::duration<double, std::nano>(Clock::now() - begin).count();
-}
-
-void forward(benchmark::State& state, bool withContext) {
-  if (!connect()) {
-    state.SkipWithError("no CLI");
-    return;
-  }
-  const std::string context = withContext ? options.context : std::string();
-  // Warm-up, not timed.
-  for (int i = 0; i < 200; ++i) {
-    CLIResult result;
-    controller->forwardCliCommand(context, options.command, result);
-  }
-  std::vector<double> times;
-  times.reserve(static_cast<size_t>(state.max_iterations));
-  bool ok = true;
-  for (auto _ : state) {
-    const Clock::time_point begin = Clock::now();
-    {
-      CLIResult result;
-      controller->forwardCliCommand(context, options.command, result);
-      ok = ok && result.getErrorList().empty();
-    }
-    times.push_back(elapsedNs(begin));
-  }
-  if (!ok) state.SkipWithError("a command failed");
-  report(state, times);
-}
-
-void show(benchmark::State& state, size_t size) {
-  if (!connect()) {
-    state.SkipWithError("no CLI");
-    return;
-  }
-  const std::string command = bulkCommand(size);
-  const std::string id = lastBulkId(size);
-  std::vector<double> times;
-  bool ok = true;
-  for (auto _ : state) {
-    const Clock::time_point begin = Clock::now();
-    {
-      CLIResult result;
-      controller->forwardCliCommand("", command, result);
-      std::string value;
-      ok = ok && result.getState().equals(OpStatusEnum::Success) &&
-           result.getXMLResult().find_value(id.c_str(), "data", "index",
-                                            value) == 1;
-    }
-    times.push_back(elapsedNs(begin));
-  }
-  if (!ok) state.SkipWithError("the document was not found");
-  report(state, times);
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * size));
-  state.counters["bytes"] = static_cast<double>(size);
-  state.counters["peak_rss_kib"] = static_cast<double>(peakRssKiB());
-}
-
-void exchange(benchmark::State& state, size_t size) {
-  if (!connect()) {
-    state.SkipWithError("no CLI");
-    return;
-  }
-  const std::string command = "1 " + bulkCommand(size);
-  std::vector<double> times;
-  bool ok = true;
-  for (auto _ : state) {
-    const Clock::time_point begin = Clock::now();
-    {
-      CLIResponse response;
-      ok = ok && controller->adaptor.send(command, response) &&
-           !response.isRspListEmpty() &&
-           response.getResponseList().front().size() >= size;
-    }
-    times.push_back(elapsedNs(begin));
-  }
-  if (!ok) state.SkipWithError("exchange failed");
-  report(state, times);
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * size));
-}
-
-const std::string* document(size_t size) {
-  auto found = documents.find(size);
-  if (found != documents.end()) return &found->second;
-  if (!connect()) return nullptr;
-  CLIResult result;
-  controller->forwardCliCommand("", bulkCommand(size), result);
-  const auto& messages = result.getMessageList();
-  if (messages.size() != 1 || messages.front().size() < size) return nullptr;
-  return &(documents[size] = messages.front());
-}
-
-// Bare libexpat, then parse_cli + find_value, on the same bytes in one
-// process, so that both meet the same conditions (CPU, memory). Each kind
-// runs as many times in a row as the benchmark has iterations.
-void xml(benchmark::State& state, size_t size) {
-  const std::string* text = document(size);
-  if (text == nullptr) {
-    state.SkipWithError("no document");
-    return;
-  }
-  const std::string id = lastBulkId(size);
-  bool ok = true;
-  std::vector<double> expatTimes;
-  for (benchmark::IterationCount i = 0; i < state.max_iterations; ++i) {
-    const Clock::time_point begin = Clock::now();
-    XML_Parser parser = XML_ParserCreate(nullptr);
-    ok = ok && XML_Parse(parser, text->data(), static_cast<int>(text->size()),
-                         XML_TRUE) == XML_STATUS_OK;
-    XML_ParserFree(parser);
-    expatTimes.push_back(elapsedNs(begin));
-  }
-  std::vector<double> parseTimes;
-  for (auto _ : state) {
-    // The tree is made and filled outside the timed part: parse_cli and
-    // find_value are what is measured, and the document's release.
-    std::unique_ptr<CliDomTree> tree(new CliDomTree());
-    tree->add_cli_output(*text);
-    const Clock::time_point begin = Clock::now();
-    QOR_error error;
-    tree->parse_cli(error);
-    std::string value;
-    ok = ok && !error.is_set() &&
-         tree->find_value(id.c_str(), "data", "index", value) == 1;
-    tree.reset();
-    parseTimes.push_back(elapsedNs(begin));
-  }
-  if (!ok) state.SkipWithError("parse failed");
-  report(state, parseTimes);
-  std::sort(expatTimes.begin(), expatTimes.end());
-  state.counters["expat_median_ns"] = expatTimes[expatTimes.size() / 2];
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * size));
-}
-
-// Enough rounds for a stable median, few for the large sizes.
-benchmark::IterationCount roundsFor(size_t size) {
-  const size_t rounds = (size_t{64} << 20) / std::max<size_t>(size, 1);
-  return static_cast<benchmark::IterationCount>(
-      std::min<size_t>(2000, std::max<size_t>(5, rounds)));
+  std::printf(
+      "{\"count\": %zu, \"median_ns\": %llu, \"p99_ns\": %llu, "
+      "\"mean_ns\": %llu, \"min_ns\": %llu, \"cpu_ns\": %llu, "
+      "\"bytes\": %zu, \"peak_rss_kib\": %ld%s}\n",
+      count, static_cast<unsigned long long>(times[count / 2]),
+      static_cast<unsigned long long>(times[p99]),
+      static_cast<unsigned long long>(sum / count),
+      static_cast<unsigned long long>(times.front()),
+      static_cast<unsigned long long>(cpu / count), bytes, peakRssKiB(),
+      extra.c_str());
 }
 
 size_t parseSize(const std::string& text) {
@@ -266,81 +145,166 @@ size_t parseSize(const std::string& text) {
   return value;
 }
 
-// Takes our own options out of argv; the rest is Google Benchmark's.
-void parseOptions(int& argc, char** argv) {
-  int kept = 1;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    auto value = [&](const char* name) -> const char* {
-      const size_t n = std::strlen(name);
-      return arg.compare(0, n, name) == 0 ? argv[i] + n : nullptr;
-    };
-    if (const char* v = value("--commands=")) {
-      options.commands = std::atol(v);
-    } else if (const char* v2 = value("--command=")) {
-      options.command = v2;
-    } else if (const char* v3 = value("--context=")) {
-      options.context = v3;
-    } else if (const char* v4 = value("--sizes=")) {
-      std::string list = v4;
-      size_t start = 0;
-      while (start <= list.size()) {
-        const size_t comma = std::min(list.find(',', start), list.size());
-        if (comma > start) {
-          options.sizes.push_back(parseSize(list.substr(start, comma - start)));
-        }
-        start = comma + 1;
-      }
-    } else {
-      argv[kept++] = argv[i];
-    }
+// Where the last object of a simulator document of `size` bytes is, and
+// what find_value must give for it. The rules are those of the simulator's
+// ShowDocument.
+struct LastObject {
+  std::string id, item, attribute, value;
+};
+
+LastObject lastObject(const std::string& kind, size_t size) {
+  const size_t frame = std::strlen(kShowHeader) + std::strlen(kShowFooter);
+  size_t left = size > frame ? size - frame : 0;
+  if (kind == "bulk") {
+    // Objects of 256 bytes, numbered with ten digits.
+    char id[32];
+    std::snprintf(id, sizeof id, "%010zu", left / 256);
+    return {std::string("bulk") + id, "data", "index", id};
   }
-  argc = kept;
-  if (options.sizes.empty())
-    options.sizes = {size_t{1} << 20, size_t{16} << 20};
+  // <OBJ id="k"><ITEM a="vk" b="(40 letters)"/></OBJ> while the next fits.
+  const size_t fixed =
+      std::strlen("<OBJ id=\"\"><ITEM a=\"v\" b=\"\"/></OBJ>") + 40;
+  size_t k = 0;
+  for (;;) {
+    const size_t length = fixed + 2 * std::to_string(k + 1).size();
+    if (length > left) break;
+    left -= length;
+    ++k;
+  }
+  return {std::to_string(k), "ITEM", "a", "v" + std::to_string(k)};
+}
+
+bool found(CliDomTree& tree, const LastObject& last) {
+  std::string value;
+  return tree.find_value(last.id.c_str(), last.item.c_str(),
+                         last.attribute.c_str(), value) == 1 &&
+         value == last.value;
+}
+
+void latency(size_t count, const std::string& context,
+             const std::string& command) {
+  connect();
+  for (int i = 0; i < 200; ++i) {
+    CLIResult result;
+    controller->forwardCliCommand(context, command, result);
+  }
+  std::vector<std::uint64_t> times;
+  times.reserve(count);
+  bool ok = true;
+  const std::uint64_t cpu = cpuNs();
+  for (size_t i = 0; i < count; ++i) {
+    const Clock::time_point begin = Clock::now();
+    {
+      CLIResult result;
+      controller->forwardCliCommand(context, command, result);
+      ok = ok && result.getErrorList().empty();
+    }
+    times.push_back(elapsedNs(begin));
+  }
+  const std::uint64_t used = cpuNs() - cpu;
+  if (!ok) fail("a command failed");
+  report(times, used, 0);
+}
+
+void show(const std::string& kind, const std::string& size, size_t count) {
+  const LastObject last = lastObject(kind, parseSize(size));
+  const std::string command = "show " + kind + " " + size;
+  connect();
+  std::vector<std::uint64_t> times;
+  size_t bytes = 0;
+  const std::uint64_t cpu = cpuNs();
+  for (size_t i = 0; i < count; ++i) {
+    CLIResult result;
+    const Clock::time_point begin = Clock::now();
+    controller->forwardCliCommand("", command, result);
+    const bool ok = result.getState().equals(OpStatusEnum::Success) &&
+                    found(result.getXMLResult(), last);
+    times.push_back(elapsedNs(begin));
+    if (!ok) fail(command + ": the last object was not found");
+    bytes = result.getMessageList().front().size();
+  }
+  report(times, cpuNs() - cpu, bytes);
+}
+
+void exchange(const std::string& size, size_t count) {
+  const std::string command = "1 show bulk " + size;
+  const size_t expected = parseSize(size);
+  connect();
+  std::vector<std::uint64_t> times;
+  bool ok = true;
+  const std::uint64_t cpu = cpuNs();
+  for (size_t i = 0; i < count; ++i) {
+    const Clock::time_point begin = Clock::now();
+    {
+      CLIResponse response;
+      ok = ok && controller->adaptor.send(command, response) &&
+           !response.isRspListEmpty() &&
+           response.getResponseList().front().size() >= expected;
+    }
+    times.push_back(elapsedNs(begin));
+  }
+  const std::uint64_t used = cpuNs() - cpu;
+  if (!ok) fail("exchange failed");
+  report(times, used, expected);
+}
+
+void xml(const std::string& kind, const std::string& size, size_t count) {
+  const LastObject last = lastObject(kind, parseSize(size));
+  std::string text;
+  {
+    connect();
+    CLIResult result;
+    controller->forwardCliCommand("", "show " + kind + " " + size, result);
+    if (result.getMessageList().size() != 1) fail("no document");
+    text = result.getMessageList().front();
+  }
+  disconnect();
+  std::vector<std::uint64_t> expatTimes;
+  for (size_t i = 0; i < count; ++i) {
+    const Clock::time_point begin = Clock::now();
+    XML_Parser parser = XML_ParserCreate(nullptr);
+    const bool ok =
+        XML_Parse(parser, text.data(), static_cast<int>(text.size()),
+                  XML_TRUE) == XML_STATUS_OK;
+    XML_ParserFree(parser);
+    expatTimes.push_back(elapsedNs(begin));
+    if (!ok) fail("libexpat refused the document");
+  }
+  std::vector<std::uint64_t> times;
+  const std::uint64_t cpu = cpuNs();
+  for (size_t i = 0; i < count; ++i) {
+    std::unique_ptr<CliDomTree> tree(new CliDomTree());
+    const Clock::time_point begin = Clock::now();
+    QOR_error error;
+    tree->parse_cli(text, error);
+    const bool ok = !error.is_set() && found(*tree, last);
+    times.push_back(elapsedNs(begin));
+    if (!ok) fail("parse_cli or find_value failed");
+  }
+  report(times, cpuNs() - cpu, text.size(),
+         ", \"expat_median_ns\": " + std::to_string(median(expatTimes)));
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  parseOptions(argc, argv);
   setHostLogSink([](const HostLogRecord&) {});
-
-  benchmark::RegisterBenchmark("forward/no_context",
-                               [](benchmark::State& s) { forward(s, false); })
-      ->Iterations(options.commands)
-      ->UseRealTime()
-      ->Unit(benchmark::kMicrosecond);
-  benchmark::RegisterBenchmark("forward/context",
-                               [](benchmark::State& s) { forward(s, true); })
-      ->Iterations(options.commands)
-      ->UseRealTime()
-      ->Unit(benchmark::kMicrosecond);
-  for (const size_t size : options.sizes) {
-    const std::string suffix = "/" + std::to_string(size);
-    benchmark::RegisterBenchmark(("show" + suffix).c_str(),
-                                 [size](benchmark::State& s) { show(s, size); })
-        ->Iterations(size >= (size_t{16} << 20) ? 5 : 20)
-        ->UseRealTime()
-        ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark(
-        ("exchange" + suffix).c_str(),
-        [size](benchmark::State& s) { exchange(s, size); })
-        ->Iterations(roundsFor(size))
-        ->UseRealTime()
-        ->Unit(benchmark::kMicrosecond);
-    benchmark::RegisterBenchmark(("xml" + suffix).c_str(),
-                                 [size](benchmark::State& s) { xml(s, size); })
-        ->Iterations(roundsFor(size))
-        ->UseRealTime()
-        ->Unit(benchmark::kMillisecond);
+  const std::string mode = argc > 1 ? argv[1] : "";
+  if (mode == "latency" && argc == 5) {
+    latency(std::strtoul(argv[2], nullptr, 10), argv[3], argv[4]);
+  } else if (mode == "show" && argc == 5) {
+    show(argv[2], argv[3], std::strtoul(argv[4], nullptr, 10));
+  } else if (mode == "exchange" && argc == 4) {
+    exchange(argv[2], std::strtoul(argv[3], nullptr, 10));
+  } else if (mode == "xml" && argc == 5) {
+    xml(argv[2], argv[3], std::strtoul(argv[4], nullptr, 10));
+  } else {
+    std::fprintf(stderr,
+                 "usage: bench_library latency COUNT CONTEXT COMMAND\n"
+                 "       bench_library show bulk|elements SIZE COUNT\n"
+                 "       bench_library exchange SIZE COUNT\n"
+                 "       bench_library xml bulk|elements SIZE COUNT\n");
+    return 2;
   }
-
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 2;
-  benchmark::AddCustomContext("log sink", "drops every message");
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  disconnect();
   return 0;
 }

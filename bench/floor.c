@@ -1,40 +1,45 @@
 /*
  * The floor: the least a program can do to run the library's exchanges with
- * the CLI simulator, with nothing around them.
+ * the CLI simulator, waiting for replies the way the library does and doing
+ * nothing else.
  *
  * It creates its two pipes in a private directory, starts `cli -n 0` from
- * PATH with ZUBDM_CLI_PIPE_DIR pointing there, logs in, and then does what
- * the library does per exchange: the line's bytes in one write, "\n\r" in a
- * second (or both in one write with --one-write), then read(2) calls of 1024
- * bytes until the prompt ("HVB", then the first "#" after it) has been seen,
- * using the same first-character restart matching on the bytes in place.
- * With --ring it also submits as the library does where the kernel has
- * io_uring: both writes of a line and the first read of its reply in one
- * io_uring submission, the read bounded by a linked time-out. With
- * --spin=US it reads without blocking for up to US microseconds before it
- * waits (poll) for the reply, as the library does when replies come quickly.
+ * PATH with ZUBDM_CLI_PIPE_DIR pointing there, logs in, and then does per
+ * exchange what the library does: the line's bytes in one write, "\n\r" in a
+ * second (both in one write with --one-write), then, until the prompt ("HVB",
+ * then the first "#" after it) has been seen, poll(2) on the reply pipe with
+ * the time left to a 60 s deadline and read(2) of 1024 bytes on the
+ * non-blocking descriptor. After a read that filled its 1024 bytes the next
+ * read is tried before polling: more of a long reply is then almost always
+ * there, and a poll would only cost a system call. The prompt is matched on
+ * the bytes in place, with the same first-character restart matching.
  *
- *   bench_floor latency COUNT CONTEXT COMMAND [--one-write] [--ring|--spin=US]
- *       COUNT commands: "end", CONTEXT (left out when empty), "N COMMAND".
- *   bench_floor show SIZE COUNT [--parse] [--ring|--spin=US]
- *       COUNT times "N show bulk SIZE", the reply kept in memory and, with
- *       --parse, its document handed to libexpat (no handlers) in one call.
+ *   bench_floor latency COUNT CONTEXT COMMAND [--one-write]
+ *       COUNT commands, each "end", CONTEXT (left out when empty), then
+ *       "N COMMAND", after 200 untimed ones.
+ *   bench_floor show KIND SIZE COUNT [--parse]
+ *       COUNT times "N show KIND SIZE" (KIND bulk or elements), the reply
+ *       kept in memory and, with --parse, its document handed to libexpat
+ *       (no handlers) in one call. COUNT 1 times the first command after
+ *       login, in a fresh heap.
  *
- * Prints one JSON object: per-command times in nanoseconds (median, p99,
- * mean, min), the reply size and the process's peak resident set in KiB.
+ * Prints one JSON object: wall time per command in nanoseconds (median,
+ * p99, mean, min), CPU time per command (user + system time of this process
+ * over the timed commands, divided by COUNT), the reply size and the peak
+ * resident set in KiB.
  */
 #define _GNU_SOURCE
 #include <errno.h>
 #include <expat.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <liburing.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -42,7 +47,7 @@
 
 extern char** environ;
 
-enum { READ_SIZE = 1024 };
+enum { READ_SIZE = 1024, REPLY_TIMEOUT_MS = 60000 };
 
 static char dir[64];
 static char pathW[128];
@@ -51,12 +56,12 @@ static pid_t child = -1;
 static int fdW = -1;
 static int fdR = -1;
 static int oneWrite = 0;
-static int useRing = 0;
-static long spinUs = -1;
-static struct io_uring ring;
 
 static char inbuf[READ_SIZE];
 static size_t inPos, inLen;
+/* The last read filled the buffer: read again before polling. */
+static int streaming = 0;
+static uint64_t deadline;
 
 /* The reply of the current exchange, when it is to be kept. */
 static char* reply;
@@ -95,28 +100,39 @@ static uint64_t now_ns(void) {
   return (uint64_t)t.tv_sec * 1000000000u + (uint64_t)t.tv_nsec;
 }
 
-static uint64_t now_ns(void);
+static uint64_t cpu_ns(void) {
+  struct rusage usage;
+  if (getrusage(RUSAGE_SELF, &usage) != 0) fail("getrusage");
+  const uint64_t us =
+      (uint64_t)(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000000u +
+      (uint64_t)(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
+  return us * 1000u;
+}
 
-/* One read(2) into the input buffer: blocking, or, when spinning, without
- * blocking for up to spinUs microseconds and then after poll(2). */
+/* One read(2) into the input buffer, after poll(2) unless streaming. */
 static ssize_t read_some(void) {
-  ssize_t got;
-  if (spinUs < 0) {
-    do {
-      got = read(fdR, inbuf, READ_SIZE);
-    } while (got < 0 && errno == EINTR);
+  for (;;) {
+    if (!streaming) {
+      const uint64_t now = now_ns();
+      const int timeout =
+          now >= deadline ? 0 : (int)((deadline - now + 999999) / 1000000);
+      struct pollfd entry = {fdR, POLLIN, 0};
+      const int ready = poll(&entry, 1, timeout);
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready < 0) fail("poll");
+      if (ready == 0) {
+        errno = ETIMEDOUT;
+        fail("reply");
+      }
+    }
+    const ssize_t got = read(fdR, inbuf, READ_SIZE);
+    if (got < 0 && (errno == EAGAIN || errno == EINTR)) {
+      streaming = 0;
+      continue;
+    }
+    streaming = got == READ_SIZE;
     return got;
   }
-  const uint64_t until = now_ns() + (uint64_t)spinUs * 1000u;
-  do {
-    got = read(fdR, inbuf, READ_SIZE);
-  } while (got < 0 && (errno == EINTR || (errno == EAGAIN && now_ns() < until)));
-  while (got < 0 && (errno == EAGAIN || errno == EINTR)) {
-    struct pollfd entry = {fdR, POLLIN, 0};
-    poll(&entry, 1, 60000);
-    got = read(fdR, inbuf, READ_SIZE);
-  }
-  return got;
 }
 
 static void keep(const char* data, size_t n) {
@@ -194,54 +210,9 @@ static void send_line(const char* line) {
   }
 }
 
-/* Both writes of the line and the first read of the reply in one
- * submission; the read is bounded by a linked time-out (60 s). */
-static void ring_exchange(const char* line) {
-  static const char end[] = "\n\r";
-  struct io_uring_sqe* sqe = io_uring_get_sqe(&ring);
-  io_uring_prep_write(sqe, fdW, line, (unsigned)strlen(line), 0);
-  sqe->flags |= IOSQE_IO_LINK;
-  sqe = io_uring_get_sqe(&ring);
-  io_uring_prep_write(sqe, fdW, end, 2, 0);
-  sqe->flags |= IOSQE_IO_LINK;
-  sqe = io_uring_get_sqe(&ring);
-  io_uring_prep_read(sqe, fdR, inbuf, READ_SIZE, 0);
-  io_uring_sqe_set_data64(sqe, 1);
-  sqe->flags |= IOSQE_IO_LINK;
-  struct __kernel_timespec limit = {60, 0};
-  sqe = io_uring_get_sqe(&ring);
-  io_uring_prep_link_timeout(sqe, &limit, 0);
-  int wait = 3;
-  int got = -1;
-  for (;;) {
-    const int result = io_uring_submit_and_wait(&ring, (unsigned)wait);
-    if (result < 0 && result != -EINTR) {
-      errno = -result;
-      fail("io_uring_submit_and_wait");
-    }
-    struct io_uring_cqe* cqe;
-    while (io_uring_peek_cqe(&ring, &cqe) == 0) {
-      if (io_uring_cqe_get_data64(cqe) == 1) got = cqe->res;
-      else if (cqe->res < 0 && cqe->res != -ECANCELED) got = cqe->res;
-      io_uring_cqe_seen(&ring, cqe);
-    }
-    if (got != -1) break;
-    wait = 1;
-  }
-  if (got <= 0) {
-    errno = got == 0 ? EPIPE : -got;
-    fail("ring read");
-  }
-  inPos = 0;
-  inLen = (size_t)got;
-}
-
 static void exchange(const char* line, int store) {
-  if (useRing && !oneWrite && inPos == inLen) {
-    ring_exchange(line);
-  } else {
-    send_line(line);
-  }
+  send_line(line);
+  deadline = now_ns() + (uint64_t)REPLY_TIMEOUT_MS * 1000000u;
   replyLen = 0;
   read_until("HVB", store);
   promptAt = replyLen - 3;
@@ -266,7 +237,8 @@ static void start(void) {
   if (fdW < 0) fail("open write pipe");
   fdR = open(pathR, O_RDONLY | O_CLOEXEC);
   if (fdR < 0) fail("open read pipe");
-  if (spinUs >= 0 && fcntl(fdR, F_SETFL, O_NONBLOCK) != 0) fail("fcntl");
+  if (fcntl(fdR, F_SETFL, O_NONBLOCK) != 0) fail("fcntl");
+  deadline = now_ns() + (uint64_t)REPLY_TIMEOUT_MS * 1000000u;
   read_until("Login:", 0);
   write_all("root\r\n", 6);
   read_until("Password:", 0);
@@ -292,7 +264,7 @@ static long peak_rss_kib(void) {
   return kib;
 }
 
-static void report(uint64_t* times, size_t count, size_t bytes) {
+static void report(uint64_t* times, size_t count, uint64_t cpu, size_t bytes) {
   qsort(times, count, sizeof *times, compare);
   uint64_t sum = 0;
   for (size_t i = 0; i < count; ++i) sum += times[i];
@@ -300,11 +272,12 @@ static void report(uint64_t* times, size_t count, size_t bytes) {
   if (p99 > 0) --p99;
   printf(
       "{\"count\": %zu, \"median_ns\": %llu, \"p99_ns\": %llu, "
-      "\"mean_ns\": %llu, \"min_ns\": %llu, \"bytes\": %zu, "
-      "\"peak_rss_kib\": %ld}\n",
+      "\"mean_ns\": %llu, \"min_ns\": %llu, \"cpu_ns\": %llu, "
+      "\"bytes\": %zu, \"peak_rss_kib\": %ld}\n",
       count, (unsigned long long)times[count / 2],
       (unsigned long long)times[p99], (unsigned long long)(sum / count),
-      (unsigned long long)times[0], bytes, peak_rss_kib());
+      (unsigned long long)times[0], (unsigned long long)(cpu / count), bytes,
+      peak_rss_kib());
 }
 
 /* Parses the document of the kept reply (everything before the prompt)
@@ -328,33 +301,24 @@ static size_t parse_size(const char* text) {
   return (size_t)n;
 }
 
-int main(int argc, char** argv) {
-  if (argc < 3) {
-    fprintf(stderr,
-            "usage: bench_floor latency COUNT CONTEXT COMMAND [--one-write]\n"
-            "       bench_floor show SIZE COUNT [--parse]\n");
-    return 2;
+static int has_flag(int argc, char** argv, int from, const char* flag) {
+  for (int i = from; i < argc; ++i) {
+    if (strcmp(argv[i], flag) == 0) return 1;
   }
+  return 0;
+}
+
+int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
   atexit(cleanup);
-  for (int i = 3; i < argc; ++i) {
-    if (strcmp(argv[i], "--ring") == 0) useRing = 1;
-    if (strncmp(argv[i], "--spin=", 7) == 0) spinUs = strtol(argv[i] + 7, NULL, 10);
-  }
-  if (useRing && io_uring_queue_init(8, &ring, 0) != 0) {
-    fprintf(stderr, "bench_floor: no io_uring here; plain writes and reads\n");
-    useRing = 0;
-  }
   char line[512];
   unsigned long number = 0;
 
-  if (strcmp(argv[1], "latency") == 0 && argc >= 5) {
+  if (argc >= 5 && strcmp(argv[1], "latency") == 0) {
     const size_t count = strtoul(argv[2], NULL, 10);
     const char* context = argv[3];
     const char* command = argv[4];
-    for (int i = 5; i < argc; ++i) {
-      if (strcmp(argv[i], "--one-write") == 0) oneWrite = 1;
-    }
+    oneWrite = has_flag(argc, argv, 5, "--one-write");
     uint64_t* times = calloc(count, sizeof *times);
     if (!times || count == 0) fail("calloc");
     start();
@@ -365,6 +329,7 @@ int main(int argc, char** argv) {
       snprintf(line, sizeof line, "%lu %s", ++number, command);
       exchange(line, 0);
     }
+    const uint64_t cpu = cpu_ns();
     for (size_t i = 0; i < count; ++i) {
       snprintf(line, sizeof line, "%lu %s", ++number, command);
       const uint64_t begin = now_ns();
@@ -373,36 +338,39 @@ int main(int argc, char** argv) {
       exchange(line, 0);
       times[i] = now_ns() - begin;
     }
-    report(times, count, 0);
+    report(times, count, cpu_ns() - cpu, 0);
     return 0;
   }
 
-  if (strcmp(argv[1], "show") == 0 && argc >= 4) {
-    const char* size = argv[2];
-    const size_t count = strtoul(argv[3], NULL, 10);
-    int parse = 0;
-    for (int i = 4; i < argc; ++i) {
-      if (strcmp(argv[i], "--parse") == 0) parse = 1;
-    }
+  if (argc >= 5 && strcmp(argv[1], "show") == 0) {
+    const char* kind = argv[2];
+    const char* size = argv[3];
+    const size_t count = strtoul(argv[4], NULL, 10);
+    const int parse = has_flag(argc, argv, 5, "--parse");
     uint64_t* times = calloc(count, sizeof *times);
     if (!times || count == 0) fail("calloc");
     start();
     size_t bytes = 0;
+    const uint64_t cpu = cpu_ns();
     for (size_t i = 0; i < count; ++i) {
-      snprintf(line, sizeof line, "%lu show bulk %s", ++number, size);
+      snprintf(line, sizeof line, "%lu show %s %s", ++number, kind, size);
       const uint64_t begin = now_ns();
       exchange(line, 1);
       if (parse) parse_reply();
       times[i] = now_ns() - begin;
-      bytes = replyLen;
+      bytes = promptAt;
     }
+    const uint64_t used = cpu_ns() - cpu;
     if (bytes < parse_size(size)) {
-      fprintf(stderr, "bench_floor: short reply\n");
+      fprintf(stderr, "bench_floor: short reply (%zu bytes)\n", bytes);
       return 1;
     }
-    report(times, count, bytes);
+    report(times, count, used, bytes);
     return 0;
   }
-  fprintf(stderr, "bench_floor: bad arguments\n");
+
+  fprintf(stderr,
+          "usage: bench_floor latency COUNT CONTEXT COMMAND [--one-write]\n"
+          "       bench_floor show bulk|elements SIZE COUNT [--parse]\n");
   return 2;
 }

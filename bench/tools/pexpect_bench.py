@@ -5,7 +5,9 @@ pipe. Each line goes out as the library sends it: its text in one send,
 "\\n\\r" in a second.
 
   pexpect_bench.py latency COUNT CONTEXT COMMAND STYLE OUT
-  pexpect_bench.py show    COUNT SIZE STYLE OUT
+  pexpect_bench.py show    COUNT KIND SIZE STYLE OUT
+      COUNT times "N show KIND SIZE" (KIND bulk or elements), the reply
+      captured; COUNT 1 times the first command after login.
 
 STYLE "default" keeps pexpect's settings (delaybeforesend 0.05 s,
 delayafterread 0.0001 s, maxread 2000, no search window, a regular
@@ -36,7 +38,7 @@ def main():
     if mode == "latency":
         context, command, style, out = sys.argv[3:7]
     else:
-        size, style, out = sys.argv[3:6]
+        kind, size, style, out = sys.argv[3:7]
         context = ""
     tuned = style == "tuned"
 
@@ -108,7 +110,8 @@ def main():
         for _ in range(count):
             number += 1
             begin = time.perf_counter_ns()
-            reply = exchange(b"%d show bulk %s" % (number, size.encode()))
+            reply = exchange(b"%d show %s %s" % (number, kind.encode(),
+                                                 size.encode()))
             times.append(time.perf_counter_ns() - begin)
             reply_bytes = len(reply)
             del reply

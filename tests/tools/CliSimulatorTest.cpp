@@ -112,6 +112,17 @@ TEST_F(CliSimulator, GeneratedDocumentsHaveTheRequestedSize) {
     EXPECT_GE(document.size(), size.second * 97 / 100);
     EXPECT_LE(document.size(), size.second * 103 / 100);
   }
+  // Objects 1-9 take 77 bytes, 10-99 take 79: 983 bytes inside the frame
+  // hold objects 1 to 12 and 53 blanks.
+  const std::string small = output("show elements 1000");
+  EXPECT_EQ(small.size(), 1000u);
+  tree.add_cli_output(small);
+  tree.parse_cli(error);
+  ASSERT_FALSE(error.is_set()) << error.entries[0].text;
+  EXPECT_EQ(tree.find_value("12", "ITEM", "a", value), 1);
+  EXPECT_EQ(value, "v12");
+  EXPECT_EQ(tree.find_value("13", "ITEM", "a", value), 0);
+  EXPECT_EQ(output("show elements 3M").size(), 3u << 20);
 }
 
 TEST_F(CliSimulator, ScenarioRepliesEchoAndPromptSuffix) {

@@ -360,6 +360,10 @@ bool CliSession::showReply(const std::vector<std::string>& words,
       parseAmount(words[2], ShowDocument::kMaxBulkBytes, true, amount)) {
     return ShowDocument::bulk(amount, sink);
   }
+  if (words.size() == 3 && words[1] == "elements" &&
+      parseAmount(words[2], ShowDocument::kMaxBulkBytes, true, amount)) {
+    return ShowDocument::elements(amount, sink);
+  }
   return invalid(command);
 }
 

@@ -11,6 +11,7 @@ const char kFooter[] = "</SHOW>\r\n";
 const std::size_t kPieceBytes = 1 << 20;
 const std::size_t kBulkObjectBytes = 256;
 const int kBulkIdDigits = 10;
+const char kElementLetters[] = "abcdefghijklmnopqrstuvwxyzabcdefghijklmn";
 
 // Length of a well-formed UTF-8 sequence starting at `p` (at most `left`
 // bytes available), or 0 when the bytes there are not one.
@@ -183,4 +184,34 @@ bool ShowDocument::bulk(std::uint64_t bytes, const Sink& sink) {
   const std::string tail =
       std::string(static_cast<std::size_t>(padding), ' ') + kFooter;
   return sink(tail.data(), tail.size());
+}
+
+bool ShowDocument::elements(std::uint64_t bytes, const Sink& sink) {
+  const std::uint64_t frame = std::strlen(kHeader) + std::strlen(kFooter);
+  std::uint64_t left = bytes > frame ? bytes - frame : 0;
+  const std::string head = "<OBJ id=\"";
+  const std::string mid = "\"><ITEM a=\"v";
+  const std::string tail =
+      std::string("\" b=\"") + kElementLetters + "\"/></OBJ>";
+  const std::size_t fixed = head.size() + mid.size() + tail.size();
+  std::string piece = kHeader;
+  for (std::uint64_t k = 1;; ++k) {
+    const std::string n = std::to_string(k);
+    const std::size_t length = fixed + 2 * n.size();
+    if (length > left) break;
+    piece += head;
+    piece += n;
+    piece += mid;
+    piece += n;
+    piece += tail;
+    left -= length;
+    if (piece.size() >= kPieceBytes) {
+      if (!sink(piece.data(), piece.size())) return false;
+      piece.clear();
+    }
+  }
+  // Less than one object's worth of padding is left.
+  piece.append(static_cast<std::size_t>(left), ' ');
+  piece += kFooter;
+  return sink(piece.data(), piece.size());
 }

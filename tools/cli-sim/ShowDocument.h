@@ -35,6 +35,13 @@ class ShowDocument {
   // fixed-size objects "bulk0000000001"... and blank padding.
   static bool bulk(std::uint64_t bytes, const Sink& sink);
 
+  // A document of exactly `bytes` bytes (at least its empty form) made of
+  // many small objects with no blanks between them,
+  // <OBJ id="k"><ITEM a="vk" b="(40 letters)"/></OBJ> for k = 1, 2, ... as
+  // long as the next one fits, then blank padding: the shape that costs a
+  // parser the most per byte.
+  static bool elements(std::uint64_t bytes, const Sink& sink);
+
   // `text` as an attribute value: markup characters become entity
   // references, control bytes and broken UTF-8 become "?", and the "B" of
   // any "HVB" becomes "&#66;" so that the prompt text never appears inside
