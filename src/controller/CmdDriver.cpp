@@ -5,6 +5,7 @@
 
 #include "common/CliLogHelper.h"
 #include "common/QOR_error.h"
+#include "fifo/SigpipeShield.h"
 #include "result/OpStatusEnum.h"
 
 namespace ZUB_DEVICE_MEDIATION {
@@ -20,6 +21,8 @@ CmdDriver::CmdDriver(ZUBAdaptor& mediator, ZUBContextBuilder& contexts)
 bool CmdDriver::sendCliCommand(const std::string& contextCmd,
                                const std::string& cliCmd, CLIResult& result,
                                unsigned long number) {
+  // One SIGPIPE shield for every line of the command.
+  zubdm::internal::SigpipeShield shield;
   CLIResponse response;
   if (!resetToRoot(response, result)) return false;
   if (!contextCmd.empty() && !enterContext(contextCmd, response, result)) {
@@ -31,6 +34,7 @@ bool CmdDriver::sendCliCommand(const std::string& contextCmd,
 bool CmdDriver::sendCliCommand(const std::vector<std::string>& contextCmds,
                                const std::string& cliCmd, CLIResult& result,
                                unsigned long number) {
+  zubdm::internal::SigpipeShield shield;
   CLIResponse response;
   if (!resetToRoot(response, result)) return false;
   auto first = contextCmds.rbegin();

@@ -11,6 +11,10 @@ namespace internal {
 
 namespace {
 
+thread_local int shieldDepth = 0;
+// A shielded write on this thread failed with EPIPE.
+thread_local bool sigpipeRaised = false;
+
 sigset_t sigpipeSet() {
   sigset_t set;
   sigemptyset(&set);
@@ -20,9 +24,15 @@ sigset_t sigpipeSet() {
 
 }  // namespace
 
+void SigpipeShield::noteWriteFailure(int error) {
+  if (error == EPIPE && shieldDepth > 0) sigpipeRaised = true;
+}
+
 SigpipeShield::SigpipeShield()
-    : wasBlocked_(false), wasPending_(false), raised_(false) {
+    : outermost_(shieldDepth++ == 0), wasBlocked_(false), wasPending_(false) {
+  if (!outermost_) return;
   const int savedErrno = errno;
+  sigpipeRaised = false;
   const sigset_t set = sigpipeSet();
   sigset_t old;
   pthread_sigmask(SIG_BLOCK, &set, &old);
@@ -35,19 +45,18 @@ SigpipeShield::SigpipeShield()
   errno = savedErrno;
 }
 
-void SigpipeShield::noteWriteFailure(int error) {
-  if (error == EPIPE) raised_ = true;
-}
-
 SigpipeShield::~SigpipeShield() {
+  --shieldDepth;
+  if (!outermost_) return;
   // errno of the shielded write must reach the caller unchanged.
   const int savedErrno = errno;
   const sigset_t set = sigpipeSet();
-  if (raised_ && !wasPending_) {
+  if (sigpipeRaised && !wasPending_) {
     const struct timespec now = {0, 0};
     while (sigtimedwait(&set, nullptr, &now) == SIGPIPE) {
     }
   }
+  sigpipeRaised = false;
   if (!wasBlocked_) pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
   errno = savedErrno;
 }

@@ -113,9 +113,17 @@ DOMDocument::ChildNode* DOMDocument::createElement(const char* name,
     list->count = count;
     auto* names = reinterpret_cast<const char**>(list + 1);
     char* values = reinterpret_cast<char*>(names + count);
+    char* const end = reinterpret_cast<char*>(list) + size;
     for (std::size_t i = 0; i < count; ++i) {
       names[i] = storeName(attributes[2 * i]);
-      values = stpcpy(values, attributes[2 * i + 1]) + 1;
+      // The values' lengths add up to the room left, so the last one is
+      // copied without measuring it again.
+      const char* value = attributes[2 * i + 1];
+      const std::size_t length =
+          i + 1 == count ? static_cast<std::size_t>(end - values) - 1
+                         : std::strlen(value);
+      std::memcpy(values, value, length + 1);
+      values += length + 1;
     }
   }
   return new (allocate(sizeof(ChildNode)))

@@ -25,9 +25,9 @@ class ReplyClassifier {
   // "HVB" begins at `prompt`) in `response`: the prompt, or the whole reply
   // when it begins with one and holds a "<", as the context; then the output
   // text before the prompt as one element (tagged output from its first "<"
-  // on), or instead the error text when the output carries an "Error:". The
-  // output is moved, not copied, into the response.
-  static void store(std::string&& reply, size_t prompt,
+  // on), or instead the error text when the output carries an "Error:".
+  // Only what the response keeps is copied.
+  static void store(std::string_view reply, size_t prompt,
                     ZUB_DEVICE_MEDIATION::CLIResponse& response);
 };
 

@@ -9,8 +9,8 @@ namespace internal {
 
 namespace {
 
-// Room for an ordinary reply from the start.
-const size_t kFirstReserve = 8192;
+// One pipe's worth of bytes per read.
+const size_t kReadSize = 65536;
 
 ReplyReader::Outcome outcomeOf(ByteSource::Status status) {
   switch (status) {
@@ -31,58 +31,80 @@ constexpr size_t ReplyReader::DEFAULT_MAX_REPLY;
 
 ReplyReader::ReplyReader(ByteSource& source)
     : source_(source),
+      scanned_(0),
       promptStart_(0),
       maxReply_(DEFAULT_MAX_REPLY),
       owed_(false),
       broken_(false) {}
 
 void ReplyReader::reset() {
-  pending_.clear();
-  reply_.clear();
+  buffer_.clear();
+  buffer_.trim();
+  scanned_ = 0;
+  reply_ = std::string_view();
   prompt_.reset();
   promptStart_ = 0;
   owed_ = false;
   broken_ = false;
 }
 
-template <class Matcher>
-size_t ReplyReader::consume(Matcher& matcher, std::string* sink,
-                            const char* data, size_t length) {
-  if (sink != nullptr) length = std::min(length, maxReply_ - sink->size());
-  const size_t used = matcher.feed(data, length);
-  if (sink != nullptr) sink->append(data, used);
-  return used;
+void ReplyReader::handOut(size_t length) {
+  // The reply handed out by the last call is done with.
+  buffer_.dropFront(reply_.size());
+  reply_ = std::string_view(buffer_.data(), length);
+}
+
+void ReplyReader::releaseReply() {
+  handOut(0);
+  buffer_.trim();
+}
+
+ReplyReader::Outcome ReplyReader::fill(Deadline deadline) {
+  char* room = buffer_.spare(kReadSize);
+  if (room == nullptr) return Outcome::OutOfMemory;
+  const ByteSource::Result got = source_.read(room, kReadSize, deadline);
+  if (got.status != ByteSource::Status::Data) return outcomeOf(got.status);
+  buffer_.commit(got.count);
+  return Outcome::Complete;
 }
 
 template <class Matcher>
-ReplyReader::Outcome ReplyReader::scan(Matcher& matcher, std::string* sink,
-                                       Deadline deadline) {
-  const auto full = [&] { return sink != nullptr && sink->size() >= maxReply_; };
-  if (full()) return Outcome::TooLarge;
-  // Bytes that arrived before this call come first.
-  if (!pending_.empty()) {
-    pending_.erase(0, consume(matcher, sink, pending_.data(), pending_.size()));
-    if (matcher.matched()) return Outcome::Complete;
-    if (full()) return Outcome::TooLarge;
-  }
+ReplyReader::Outcome ReplyReader::scan(Matcher& matcher, Keep keep,
+                                       std::string* text, Deadline deadline) {
+  handOut(0);
+  scanned_ = 0;
   for (;;) {
-    const ByteSource::Result got = source_.read(chunk_, sizeof chunk_, deadline);
-    if (got.status != ByteSource::Status::Data) return outcomeOf(got.status);
-    const size_t used = consume(matcher, sink, chunk_, got.count);
-    pending_.append(chunk_ + used, got.count - used);
+    // Bytes received earlier come first; a kept reply stops at the cap.
+    size_t length = buffer_.size() - scanned_;
+    if (keep == Keep::InBuffer) length = std::min(length, maxReply_ - scanned_);
+    if (keep == Keep::InText) length = std::min(length, maxReply_ - text->size());
+    const size_t used = matcher.feed(buffer_.data() + scanned_, length);
+    if (keep == Keep::InText) text->append(buffer_.data() + scanned_, used);
+    scanned_ += used;
     if (matcher.matched()) return Outcome::Complete;
-    if (full()) return Outcome::TooLarge;
+    if (keep != Keep::InBuffer) {
+      buffer_.dropFront(scanned_);
+      scanned_ = 0;
+    }
+    if ((keep == Keep::InBuffer && scanned_ >= maxReply_) ||
+        (keep == Keep::InText && text->size() >= maxReply_)) {
+      return Outcome::TooLarge;
+    }
+    const Outcome filled = fill(deadline);
+    if (filled != Outcome::Complete) return filled;
   }
 }
 
 ReplyReader::Outcome ReplyReader::readReply(Deadline deadline) {
-  reply_.clear();
-  if (broken_) return Outcome::TooLarge;
-  reply_.reserve(kFirstReserve);
+  if (broken_) {
+    handOut(0);
+    return Outcome::TooLarge;
+  }
   prompt_.reset();
-  const Outcome outcome = scan(prompt_, &reply_, deadline);
+  const Outcome outcome = scan(prompt_, Keep::InBuffer, nullptr, deadline);
   switch (outcome) {
     case Outcome::Complete:
+      handOut(scanned_);
       promptStart_ = prompt_.promptStart();
       return outcome;
     case Outcome::TimedOut:
@@ -91,44 +113,63 @@ ReplyReader::Outcome ReplyReader::readReply(Deadline deadline) {
       owed_ = true;
       break;
     case Outcome::TooLarge:
+    case Outcome::OutOfMemory:
       broken_ = true;
       break;
     default:
       break;
   }
-  std::string().swap(reply_);
+  buffer_.dropFront(scanned_);
+  buffer_.trim();
+  scanned_ = 0;
   return outcome;
 }
 
 ReplyReader::Outcome ReplyReader::dropOwedReply(Deadline deadline) {
   if (!owed_) return Outcome::Complete;
-  const Outcome outcome = scan(prompt_, nullptr, deadline);
-  if (outcome == Outcome::Complete) owed_ = false;
+  const Outcome outcome = scan(prompt_, Keep::Nothing, nullptr, deadline);
+  if (outcome == Outcome::Complete) {
+    owed_ = false;
+    buffer_.dropFront(scanned_);
+    scanned_ = 0;
+  }
   return outcome;
 }
 
 ReplyReader::Outcome ReplyReader::skipPast(const char* text, Deadline deadline) {
   PromptMatcher matcher(text);
-  return scan(matcher, nullptr, deadline);
+  const Outcome outcome = scan(matcher, Keep::Nothing, nullptr, deadline);
+  buffer_.dropFront(scanned_);
+  scanned_ = 0;
+  return outcome;
 }
 
 ReplyReader::Outcome ReplyReader::readThrough(const char* text,
                                               std::string& into,
                                               Deadline deadline) {
   PromptMatcher matcher(text);
-  return scan(matcher, &into, deadline);
+  const Outcome outcome = scan(matcher, Keep::InText, &into, deadline);
+  buffer_.dropFront(scanned_);
+  scanned_ = 0;
+  return outcome;
 }
 
 ByteSource::Status ReplyReader::absorb() {
+  handOut(0);
   for (;;) {
-    const ByteSource::Result got = source_.readNow(chunk_, sizeof chunk_);
-    if (got.status != ByteSource::Status::Data) return got.status;
-    pending_.append(chunk_, got.count);
     // A CLI that floods while it is written to is a runaway one.
-    if (pending_.size() >= maxReply_) {
+    if (buffer_.size() >= maxReply_) {
       broken_ = true;
       return ByteSource::Status::Failed;
     }
+    char* room = buffer_.spare(kReadSize);
+    if (room == nullptr) {
+      broken_ = true;
+      return ByteSource::Status::Failed;
+    }
+    const ByteSource::Result got = source_.readNow(room, kReadSize);
+    if (got.status != ByteSource::Status::Data) return got.status;
+    buffer_.commit(got.count);
   }
 }
 

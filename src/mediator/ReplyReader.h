@@ -3,9 +3,11 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "mediator/ByteSource.h"
 #include "mediator/PromptScanner.h"
+#include "mediator/ReplyBuffer.h"
 
 namespace zubdm {
 namespace internal {
@@ -15,17 +17,19 @@ namespace internal {
 // track of a reply that was cut off so that its rest is never taken for the
 // next one.
 //
-// Bytes read past the end of what a call waited for are kept for the next
-// call. Borrows the source. Not thread-safe.
+// Bytes are read in place into one buffer; those read past the end of what
+// a call waited for are kept for the next call. Borrows the source. Not
+// thread-safe.
 class ReplyReader {
  public:
   enum class Outcome {
-    Complete,   // what was waited for has arrived
-    TimedOut,   // the deadline passed first
-    Cancelled,  // the wait was cancelled
-    Closed,     // end of file, or the CLI has ended
-    Failed,     // a read failed
-    TooLarge,   // the reply reached the size cap
+    Complete,     // what was waited for has arrived
+    TimedOut,     // the deadline passed first
+    Cancelled,    // the wait was cancelled
+    Closed,       // end of file, or the CLI has ended
+    Failed,       // a read failed
+    TooLarge,     // the reply reached the size cap
+    OutOfMemory,  // the reply could not be held
   };
 
   static constexpr size_t DEFAULT_MAX_REPLY = size_t{256} << 20;
@@ -41,12 +45,15 @@ class ReplyReader {
   void reset();
 
   // Reads one reply, up to and including its prompt. Complete: reply()
-  // holds it and promptStart() tells where its prompt begins. TimedOut and
-  // Cancelled leave the reply's rest owed (owesReply()); TooLarge leaves
-  // the reader broken(): no later reply can be told apart from it.
+  // holds it until the next call, and promptStart() tells where its prompt
+  // begins. TimedOut and Cancelled leave the reply's rest owed
+  // (owesReply()); TooLarge and OutOfMemory leave the reader broken(): no
+  // later reply can be told apart from it.
   Outcome readReply(Deadline deadline);
-  std::string& reply() { return reply_; }
+  std::string_view reply() const { return reply_; }
   size_t promptStart() const { return promptStart_; }
+  // Done with reply(): its bytes, and the memory of a large one, go.
+  void releaseReply();
 
   bool owesReply() const { return owed_; }
   // Reads and drops the rest of an owed reply, up to its prompt.
@@ -65,23 +72,29 @@ class ReplyReader {
   ByteSource::Status absorb();
 
  private:
+  enum class Keep { Nothing, InBuffer, InText };
+
   template <class Matcher>
-  Outcome scan(Matcher& matcher, std::string* sink, Deadline deadline);
-  template <class Matcher>
-  size_t consume(Matcher& matcher, std::string* sink, const char* data,
-                 size_t length);
+  Outcome scan(Matcher& matcher, Keep keep, std::string* text, Deadline deadline);
+  // Reads once into the buffer, waiting at most until `deadline`;
+  // Complete when bytes came.
+  Outcome fill(Deadline deadline);
+  // Hands the first `length` buffered bytes out as the reply.
+  void handOut(size_t length);
 
   ByteSource& source_;
-  // Received and not yet scanned.
-  std::string pending_;
-  std::string reply_;
+  // Received and not yet handed out; the first scanned_ bytes belong to
+  // what the current call has scanned.
+  ReplyBuffer buffer_;
+  size_t scanned_;
+  // The reply last handed out, at the front of the buffer until the next
+  // call drops it.
+  std::string_view reply_;
   PromptScanner prompt_;
   size_t promptStart_;
   size_t maxReply_;
   bool owed_;
   bool broken_;
-  // One pipe's worth of bytes per read.
-  char chunk_[65536];
 };
 
 }  // namespace internal

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -175,9 +176,9 @@ int ZUBAdaptor::login(const char* user, const char* password) {
   const auto bound = impl_ ? impl_->connectTimeout : DEFAULT_CONNECT_TIMEOUT;
   std::string text;
   bool ok = connected && swmExpect(text, "Login:", "") == 0 &&
-            writeAll(user, std::strlen(user), Clock::now() + bound);
+            writeLine(user, "", Clock::now() + bound) == std::strlen(user);
   ok = ok && swmExpect(text, "Password:", "") == 0 &&
-       writeAll(password, std::strlen(password), Clock::now() + bound);
+       writeLine(password, "", Clock::now() + bound) == std::strlen(password);
   ok = ok && swmExpect(text, kPromptStart, kPromptEnd) == 0;
   if (!ok) {
     CliLogHelper(3, kLogFile, "login", __LINE__).message(" nmsCliLogin: failed!");
@@ -247,24 +248,36 @@ bool ZUBAdaptor::isReadyForCommand() const {
   return impl_ && !impl_->reader.broken() && !impl_->lineBroken;
 }
 
-bool ZUBAdaptor::writeAll(const char* text, size_t length,
-                          Clock::time_point deadline) {
-  if (!impl_) return false;
+size_t ZUBAdaptor::writeLine(std::string_view text, std::string_view end,
+                             Clock::time_point deadline) {
+  if (!impl_) return 0;
   const int sendFd = fifoSend.get_handle();
   int recvFd = fifoRecv.get_handle();
   zubdm::internal::SigpipeShield shield;
+  const size_t length = text.size() + end.size();
   size_t done = 0;
   while (done < length) {
+    // The text and its line end in one system call, as one would write
+    // them in two: the CLI sees the same bytes.
+    struct iovec parts[2];
+    int count = 0;
+    if (done < text.size()) {
+      parts[count++] = {const_cast<char*>(text.data() + done), text.size() - done};
+    }
+    const size_t endDone = done > text.size() ? done - text.size() : 0;
+    if (endDone < end.size()) {
+      parts[count++] = {const_cast<char*>(end.data() + endDone), end.size() - endDone};
+    }
     ssize_t written;
     do {
-      written = ::write(sendFd, text + done, length - done);
+      written = ::writev(sendFd, parts, count);
     } while (written < 0 && errno == EINTR);
     if (written > 0) {
       done += static_cast<size_t>(written);
       continue;
     }
     if (written < 0 && errno != EAGAIN) {
-      shield.noteWriteFailure(errno);
+      zubdm::internal::SigpipeShield::noteWriteFailure(errno);
       break;
     }
     // The pipe is full: wait for room, and meanwhile take in what the CLI
@@ -279,22 +292,16 @@ bool ZUBAdaptor::writeAll(const char* text, size_t length,
   }
   // A line written in part would run together with the next one.
   if (done > 0 && done < length) impl_->lineBroken = true;
-  return done == length;
+  return done;
 }
 
 bool ZUBAdaptor::writeCommand(const std::string& command) {
-  const auto deadline = Clock::now() + impl_->replyTimeout;
-  if (!writeAll(command.data(), command.size(), deadline)) {
-    log(__LINE__, "send", "Can't send command");
-    return false;
-  }
-  if (!writeAll(kLineEnd, 2, deadline)) {
-    // The command went out without its line end.
-    if (!command.empty()) impl_->lineBroken = true;
-    log(__LINE__, "send", "Can't write to pipe");
-    return false;
-  }
-  return true;
+  const size_t written = writeLine(command, kLineEnd,
+                                   Clock::now() + impl_->replyTimeout);
+  if (written == command.size() + 2) return true;
+  log(__LINE__, "send",
+      written < command.size() ? "Can't send command" : "Can't write to pipe");
+  return false;
 }
 
 bool ZUBAdaptor::send(const std::string& command, CLIResponse& response) {
@@ -342,8 +349,8 @@ bool ZUBAdaptor::parseResult(CLIResponse& response) {
       reader.readReply(Clock::now() + impl_->replyTimeout);
   switch (outcome) {
     case ReplyReader::Outcome::Complete:
-      ReplyClassifier::store(std::move(reader.reply()), reader.promptStart(),
-                             response);
+      ReplyClassifier::store(reader.reply(), reader.promptStart(), response);
+      reader.releaseReply();
       return true;
     case ReplyReader::Outcome::TooLarge:
       // A runaway CLI: no prompt to resynchronise on can be trusted.

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "ZubdmExport.h"
 #include "fifo/QorFIFO_Recv.h"
@@ -108,10 +109,12 @@ class ZUBDM_EXPORT ZUBAdaptor {
   bool endCli();
   // Writes a command line; false (logged) when it did not go out whole.
   bool writeCommand(const std::string& command);
-  // Writes all of `text`, waiting for room at most until `deadline`; false
-  // when it passed, the wait was cancelled, the CLI ended or a write failed.
-  bool writeAll(const char* text, size_t length,
-                std::chrono::steady_clock::time_point deadline);
+  // Writes `text` and then `end`, waiting for room at most until
+  // `deadline`; returns how many of their bytes went out (fewer when the
+  // deadline passed, the wait was cancelled, the CLI ended or a write
+  // failed).
+  size_t writeLine(std::string_view text, std::string_view end,
+                   std::chrono::steady_clock::time_point deadline);
 
   // Everything beyond the fields below; null only when it could not be
   // allocated, which leaves the mediator unable to connect.

@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "common/QorErrHelper.h"
+#include "common/TextSearch.h"
 #include "common/QorLogHelper.h"
 
 using TAV::XML::Node;
@@ -44,9 +45,9 @@ void CliDomTree::parseOutput(const char* begin, const char* end,
   // the first "</SHOW>" after it (or the end). It is not cut out but read
   // where it lies.
   const std::string_view output(begin, static_cast<size_t>(end - begin));
-  std::string_view::size_type start = output.find(kShowStart);
+  std::string_view::size_type start = zubdm::internal::findText(output, kShowStart);
   if (start == std::string_view::npos) start = 0;
-  std::string_view::size_type stop = output.find(kShowEnd, start);
+  std::string_view::size_type stop = zubdm::internal::findText(output, kShowEnd, start);
   stop = stop == std::string_view::npos ? output.size()
                                         : stop + sizeof(kShowEnd) - 1;
   const std::string_view document = output.substr(start, stop - start);

@@ -141,7 +141,7 @@ TEST(ReplyReader, FramesRepliesAndRecoversFromCutOffOnes) {
       ASSERT_EQ(reader.readReply(soon()), call.outcome);
       if (call.outcome != Outcome::Complete) continue;
       EXPECT_EQ(reader.reply(), call.reply);
-      EXPECT_EQ(reader.reply().substr(reader.promptStart()), call.prompt);
+      EXPECT_EQ(std::string(reader.reply().substr(reader.promptStart())), call.prompt);
     }
   }
 }
