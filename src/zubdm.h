@@ -32,6 +32,7 @@
 #include "result/CLIResponse.h"
 #include "result/CLIResult.h"
 #include "result/CliDomTree.h"
+#include "result/FailureKind.h"
 #include "result/OpStatusEnum.h"
 #include "result/ZubTokenParser.h"
 

@@ -53,6 +53,7 @@ bool CmdDriver::resetToRoot(CLIResponse& response, CLIResult& result) {
     // Recorded as an error too, so that getState() reports the failure.
     result.addError("no established connection with device");
     result.setState(OpStatusEnum::Failed);
+    result.setFailureKind(FailureKind::NotConnected);
     return false;
   }
   // Leaves any configuration mode; its outcome does not stop the command.
@@ -69,6 +70,7 @@ bool CmdDriver::enterContext(const std::string& contextCmd,
         .message("failed to set context: " + contextCmd);
     result.addError("failed to set context: " + contextCmd);
     result.setState(OpStatusEnum::Failed);
+    result.setFailureKind(adaptor.getLastFailure());
     return false;
   }
   // An error in the reply to the context command does not stop the command.
@@ -90,13 +92,16 @@ bool CmdDriver::runCommand(const std::string& cliCmd, CLIResponse& response,
                                           : "no reply from device to: ") +
                     line);
     result.setState(OpStatusEnum::Failed);
+    result.setFailureKind(adaptor.getLastFailure());
     return false;
   }
+  result.setPrompt(response.getRspContext());
   if (!response.getError().empty()) {
     result.addError(" Device error: " + response.getError() +
                     ", Current device context: " + response.getRspContext() +
                     ", CLI command: " + line + "  ");
     result.setState(OpStatusEnum::Failed);
+    result.setFailureKind(FailureKind::DeviceError);
     return false;
   }
   if (response.isRspListEmpty()) return true;

@@ -38,7 +38,10 @@ ByteSource::Result PipeSource::readNow(char* buffer, size_t capacity) {
   do {
     got = ::read(fd_, buffer, capacity);
   } while (got < 0 && errno == EINTR);
-  if (got > 0) return {Status::Data, static_cast<size_t>(got)};
+  if (got > 0) {
+    if (observer_) observer_(std::string_view(buffer, static_cast<size_t>(got)));
+    return {Status::Data, static_cast<size_t>(got)};
+  }
   if (got == 0) return {Status::Closed, 0};
   return {errno == EAGAIN ? Status::Empty : Status::Failed, 0};
 }

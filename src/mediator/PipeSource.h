@@ -1,6 +1,10 @@
 #ifndef ZUBDM_MEDIATOR_PIPESOURCE_H
 #define ZUBDM_MEDIATOR_PIPESOURCE_H
 
+#include <functional>
+#include <string_view>
+#include <utility>
+
 #include "mediator/ByteSource.h"
 #include "mediator/CliChild.h"
 #include "mediator/Waiter.h"
@@ -21,6 +25,10 @@ class PipeSource final : public ByteSource {
 
   // The non-blocking descriptor to read; -1 for none.
   void setDescriptor(int fd) { fd_ = fd; }
+  // Told every byte read, in order (empty: nobody).
+  void setObserver(std::function<void(std::string_view)> observer) {
+    observer_ = std::move(observer);
+  }
 
   Result read(char* buffer, size_t capacity, Deadline deadline) override;
   Result readNow(char* buffer, size_t capacity) override;
@@ -29,6 +37,7 @@ class PipeSource final : public ByteSource {
   const Waiter& waiter_;
   const CliChild& child_;
   int fd_;
+  std::function<void(std::string_view)> observer_;
 };
 
 }  // namespace internal

@@ -55,6 +55,40 @@ void log(int line, const char* function, const char* text) {
   CliLogHelper(3, kLogFile, function, line).message(std::string(text));
 }
 
+FailureKind failureOf(Waiter::Event event) {
+  switch (event) {
+    case Waiter::Event::TimedOut:
+      return FailureKind::TimedOut;
+    case Waiter::Event::Cancelled:
+      return FailureKind::Cancelled;
+    default:
+      return FailureKind::CliGone;
+  }
+}
+
+FailureKind failureOf(ReplyReader::Outcome outcome) {
+  switch (outcome) {
+    case ReplyReader::Outcome::Complete:
+      return FailureKind::None;
+    case ReplyReader::Outcome::TimedOut:
+      return FailureKind::TimedOut;
+    case ReplyReader::Outcome::Cancelled:
+      return FailureKind::Cancelled;
+    case ReplyReader::Outcome::TooLarge:
+      return FailureKind::ReplyTooLarge;
+    case ReplyReader::Outcome::OutOfMemory:
+      return FailureKind::OutOfMemory;
+    default:
+      return FailureKind::CliGone;
+  }
+}
+
+// The line end that a login line carries, shown after a masked secret.
+std::string_view lineEndOf(std::string_view text) {
+  const size_t end = text.find_last_not_of("\r\n");
+  return text.substr(end == std::string_view::npos ? 0 : end + 1);
+}
+
 }  // namespace
 
 struct ZUBAdaptor::Impl {
@@ -71,6 +105,14 @@ struct ZUBAdaptor::Impl {
   // A command line went out only in part: the CLI would read the next one
   // as its continuation.
   bool lineBroken = false;
+  TranscriptSink transcript;
+  FailureKind lastFailure = FailureKind::None;
+  // Why the mediator refuses commands until it is reconnected.
+  FailureKind brokenBy = FailureKind::None;
+
+  void record(Direction direction, std::string_view bytes) const {
+    if (transcript && !bytes.empty()) transcript(direction, bytes);
+  }
 };
 
 ZUBAdaptor::ZUBAdaptor()
@@ -147,6 +189,7 @@ bool ZUBAdaptor::openPipes() {
   impl_->source.setDescriptor(fifoRecv.get_handle());
   impl_->reader.reset();
   impl_->lineBroken = false;
+  impl_->brokenBy = FailureKind::None;
   return true;
 }
 
@@ -178,7 +221,7 @@ int ZUBAdaptor::login(const char* user, const char* password) {
   bool ok = connected && swmExpect(text, "Login:", "") == 0 &&
             writeLine(user, "", Clock::now() + bound) == std::strlen(user);
   ok = ok && swmExpect(text, "Password:", "") == 0 &&
-       writeLine(password, "", Clock::now() + bound) == std::strlen(password);
+       writeLine(password, "", Clock::now() + bound, true) == std::strlen(password);
   ok = ok && swmExpect(text, kPromptStart, kPromptEnd) == 0;
   if (!ok) {
     CliLogHelper(3, kLogFile, "login", __LINE__).message(" nmsCliLogin: failed!");
@@ -249,7 +292,7 @@ bool ZUBAdaptor::isReadyForCommand() const {
 }
 
 size_t ZUBAdaptor::writeLine(std::string_view text, std::string_view end,
-                             Clock::time_point deadline) {
+                             Clock::time_point deadline, bool secret) {
   if (!impl_) return 0;
   const int sendFd = fifoSend.get_handle();
   int recvFd = fifoRecv.get_handle();
@@ -273,26 +316,51 @@ size_t ZUBAdaptor::writeLine(std::string_view text, std::string_view end,
       written = ::writev(sendFd, parts, count);
     } while (written < 0 && errno == EINTR);
     if (written > 0) {
+      if (!secret) recordWritten(text, end, done, static_cast<size_t>(written));
       done += static_cast<size_t>(written);
       continue;
     }
     if (written < 0 && errno != EAGAIN) {
       zubdm::internal::SigpipeShield::noteWriteFailure(errno);
+      impl_->lastFailure = FailureKind::CliGone;
       break;
     }
     // The pipe is full: wait for room, and meanwhile take in what the CLI
     // writes, so that a CLI echoing a long line never blocks on us.
     const Waiter::Result ready =
         impl_->waiter.wait(recvFd, sendFd, impl_->child.exitFd(), deadline);
-    if (ready.event != Waiter::Event::Ready) break;
+    if (ready.event != Waiter::Event::Ready) {
+      impl_->lastFailure = failureOf(ready.event);
+      break;
+    }
     if (ready.readable &&
         impl_->reader.absorb() != ByteSource::Status::Empty) {
       recvFd = -1;  // closed or failed: would be readable for ever
     }
   }
+  if (secret && done == length) {
+    impl_->record(Direction::ToCli, "****");
+    impl_->record(Direction::ToCli, lineEndOf(text));
+  }
   // A line written in part would run together with the next one.
-  if (done > 0 && done < length) impl_->lineBroken = true;
+  if (done > 0 && done < length) breakStream(impl_->lastFailure);
   return done;
+}
+
+void ZUBAdaptor::recordWritten(std::string_view text, std::string_view end,
+                               size_t done, size_t count) const {
+  if (done < text.size()) {
+    const size_t fromText = std::min(count, text.size() - done);
+    impl_->record(Direction::ToCli, text.substr(done, fromText));
+    done += fromText;
+    count -= fromText;
+  }
+  impl_->record(Direction::ToCli, end.substr(done - text.size(), count));
+}
+
+void ZUBAdaptor::breakStream(FailureKind why) {
+  impl_->lineBroken = true;
+  if (impl_->brokenBy == FailureKind::None) impl_->brokenBy = why;
 }
 
 bool ZUBAdaptor::writeCommand(const std::string& command) {
@@ -305,13 +373,19 @@ bool ZUBAdaptor::writeCommand(const std::string& command) {
 }
 
 bool ZUBAdaptor::send(const std::string& command, CLIResponse& response) {
+  if (impl_) impl_->lastFailure = FailureKind::None;
   bool ready = loggedIn && isReadyForCommand();
   if (ready && impl_->reader.owesReply()) {
     // The rest of a reply that timed out must not pass for this one's.
-    ready = impl_->reader.dropOwedReply(Clock::now() + impl_->replyTimeout) ==
-            ReplyReader::Outcome::Complete;
+    const ReplyReader::Outcome dropped =
+        impl_->reader.dropOwedReply(Clock::now() + impl_->replyTimeout);
+    impl_->lastFailure = failureOf(dropped);
+    ready = dropped == ReplyReader::Outcome::Complete;
   }
   if (!ready) {
+    if (impl_ && impl_->lastFailure == FailureKind::None) {
+      impl_->lastFailure = !loggedIn ? FailureKind::NotConnected : impl_->brokenBy;
+    }
     CliLogHelper(3, kLogFile, __func__, __LINE__).message("Can't send command");
     return false;
   }
@@ -347,13 +421,16 @@ bool ZUBAdaptor::parseResult(CLIResponse& response) {
   ReplyReader& reader = impl_->reader;
   const ReplyReader::Outcome outcome =
       reader.readReply(Clock::now() + impl_->replyTimeout);
+  impl_->lastFailure = failureOf(outcome);
   switch (outcome) {
     case ReplyReader::Outcome::Complete:
       ReplyClassifier::store(reader.reply(), reader.promptStart(), response);
       reader.releaseReply();
       return true;
     case ReplyReader::Outcome::TooLarge:
+    case ReplyReader::Outcome::OutOfMemory:
       // A runaway CLI: no prompt to resynchronise on can be trusted.
+      if (impl_->brokenBy == FailureKind::None) impl_->brokenBy = impl_->lastFailure;
       log(__LINE__, __func__,
           "CLI response length exceeds the string object's maximum length");
       return false;
@@ -387,6 +464,30 @@ bool ZUBAdaptor::setDeviceRootContext(CLIResponse& response) {
 
 void ZUBAdaptor::cancel() noexcept {
   if (impl_) impl_->waiter.cancel();
+}
+
+void ZUBAdaptor::setTranscriptSink(TranscriptSink sink) {
+  if (!impl_) return;
+  impl_->transcript = std::move(sink);
+  if (!impl_->transcript) {
+    impl_->source.setObserver(nullptr);
+    return;
+  }
+  Impl* impl = impl_.get();
+  impl_->source.setObserver(
+      [impl](std::string_view bytes) { impl->record(Direction::FromCli, bytes); });
+}
+
+void ZUBAdaptor::setMaxReplySize(size_t bytes) {
+  if (impl_) impl_->reader.setMaxReplySize(bytes);
+}
+
+size_t ZUBAdaptor::getMaxReplySize() const {
+  return impl_ ? impl_->reader.maxReplySize() : MAX_REPLY_SIZE;
+}
+
+FailureKind ZUBAdaptor::getLastFailure() const {
+  return impl_ ? impl_->lastFailure : FailureKind::NotConnected;
 }
 
 void ZUBAdaptor::setConnectTimeout(std::chrono::milliseconds timeout) {

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -12,6 +13,7 @@
 #include "fifo/QorFIFO_Send.h"
 #include "registry/CliUserInfo.h"
 #include "result/CLIResponse.h"
+#include "result/FailureKind.h"
 
 namespace ZUB_DEVICE_MEDIATION {
 
@@ -91,6 +93,24 @@ class ZUBDM_EXPORT ZUBAdaptor {
   // eventfd.
   void cancel() noexcept;
 
+  // Which way bytes went, for the transcript.
+  enum class Direction { ToCli, FromCli };
+  using TranscriptSink = std::function<void(Direction, std::string_view)>;
+  // Receives every byte written to and read from the CLI, in order, the
+  // bytes read and then dropped included; the login password is passed as
+  // "****". Called on the thread doing the I/O; it must not call into this
+  // mediator. An empty function (the default) records nothing. Set it while
+  // no command runs.
+  void setTranscriptSink(TranscriptSink sink);
+
+  // Largest reply accepted (default MAX_REPLY_SIZE). A larger one fails its
+  // command and leaves the mediator refusing commands until reconnected.
+  void setMaxReplySize(size_t bytes);
+  size_t getMaxReplySize() const;
+
+  // Why the last send() or connect() failed; None after one that succeeded.
+  FailureKind getLastFailure() const;
+
   void setConnectTimeout(std::chrono::milliseconds timeout);
   void setReplyTimeout(std::chrono::milliseconds timeout);
   std::chrono::milliseconds getConnectTimeout() const;
@@ -114,7 +134,14 @@ class ZUBDM_EXPORT ZUBAdaptor {
   // deadline passed, the wait was cancelled, the CLI ended or a write
   // failed).
   size_t writeLine(std::string_view text, std::string_view end,
-                   std::chrono::steady_clock::time_point deadline);
+                   std::chrono::steady_clock::time_point deadline,
+                   bool secret = false);
+  // Passes `count` bytes written after the first `done` of text and end to
+  // the transcript.
+  void recordWritten(std::string_view text, std::string_view end, size_t done,
+                     size_t count) const;
+  // From now on the mediator refuses commands, because of `why`.
+  void breakStream(FailureKind why);
 
   // Everything beyond the fields below; null only when it could not be
   // allocated, which leaves the mediator unable to connect.

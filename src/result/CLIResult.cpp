@@ -8,7 +8,8 @@
 
 namespace ZUB_DEVICE_MEDIATION {
 
-CLIResult::CLIResult() : state_(OpStatusEnum::Failed) {}
+CLIResult::CLIResult()
+    : state_(OpStatusEnum::Failed), failureKind_(FailureKind::None) {}
 
 void CLIResult::addError(const std::string& text) {
   errorList_.push_back(text);
@@ -52,6 +53,8 @@ void CLIResult::clearAll() {
   errorList_.clear();
   messageList_.clear();
   state_ = OpStatusEnum::Failed;
+  failureKind_ = FailureKind::None;
+  prompt_.clear();
 }
 
 CliDomTree& CLIResult::getXMLResult() { return xmlResult_; }

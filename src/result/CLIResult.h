@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "result/CliDomTree.h"
+#include "result/FailureKind.h"
 #include "result/OpStatusEnum.h"
 
 namespace ZUB_DEVICE_MEDIATION {
@@ -45,9 +46,18 @@ class ZUBDM_EXPORT CLIResult {
   void addXMLResult(const std::string& text);
   void addXMLResult(const std::vector<std::string>& lines);
 
-  // Empties both lists and sets the state to Failed. The reader (collected
-  // output and parsed document) stays as it is.
+  // Empties both lists, sets the state to Failed, the failure kind to None
+  // and the prompt to empty. The reader (collected output and parsed
+  // document) stays as it is.
   void clearAll();
+
+  // Why the command failed (None when it did not).
+  FailureKind getFailureKind() const { return failureKind_; }
+  void setFailureKind(FailureKind kind) { failureKind_ = kind; }
+  // The prompt that ended the command's reply, which tells the mode the CLI
+  // was left in; empty when no reply came.
+  const std::string& getPrompt() const { return prompt_; }
+  void setPrompt(const std::string& prompt) { prompt_ = prompt; }
 
   CliDomTree& getXMLResult();
 
@@ -82,6 +92,8 @@ class ZUBDM_EXPORT CLIResult {
   std::vector<std::string> errorList_;
   std::list<std::string> messageList_;
   CliDomTree xmlResult_;
+  FailureKind failureKind_;
+  std::string prompt_;
 };
 
 }  // namespace ZUB_DEVICE_MEDIATION
