@@ -355,7 +355,7 @@ void ZUBAdaptor::recordWritten(std::string_view text, std::string_view end,
     done += fromText;
     count -= fromText;
   }
-  impl_->record(Direction::ToCli, end.substr(done - text.size(), count));
+  if (count > 0) impl_->record(Direction::ToCli, end.substr(done - text.size(), count));
 }
 
 void ZUBAdaptor::breakStream(FailureKind why) {
