@@ -1,6 +1,7 @@
 #include "context/ZUBContextBuilder.h"
 
 #include "common/CliLogHelper.h"
+#include "common/LineText.h"
 
 namespace ZUB_DEVICE_MEDIATION {
 
@@ -57,6 +58,16 @@ int ZUBContextBuilder::getContextCLI(std::vector<std::string>& out,
                                      const std::string& argument,
                                      const std::string& prefix) const {
   if (contextName == ROOT_CONTEXT) return 1;
+  // What goes into a mode command must not end its line early.
+  for (const std::string* text : {&argument, &prefix}) {
+    if (!zubdm::internal::isOneLine(*text)) {
+      CliLogHelper(3, "ZUBContextBuilder", __func__, __LINE__)
+          .message("context <" + contextName +
+                   "> refused: its argument or prefix holds a line break or NUL: " +
+                   zubdm::internal::quoted(*text));
+      return 0;
+    }
+  }
   if (contextName.empty()) {
     out.push_back(END_CLI);
     return 1;

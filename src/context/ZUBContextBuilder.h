@@ -40,7 +40,9 @@ class ZUBDM_EXPORT ZUBContextBuilder {
   // one blank in front of every appended command whose mode takes it.
   // The root mode yields no command and an empty name yields "end"; both
   // return 1. A name not in the table (names match exactly) is logged and
-  // yields 0; what was appended before stays.
+  // yields 0; what was appended before stays. An argument or prefix holding
+  // "\n", "\r" or NUL is refused the same way, appending nothing: it would
+  // end the mode command's line early and run the rest as a command.
   int getContextCLI(std::vector<std::string>& out,
                     const std::string& contextName, const std::string& argument,
                     const std::string& prefix) const;

@@ -35,6 +35,8 @@ int CLIOpController::init() {
   delete cmdDriver;
   cmdDriver = nullptr;
   delete contextBuilder;
+  // Cleared first: a constructor that throws must leave nothing dangling.
+  contextBuilder = nullptr;
   contextBuilder = new (std::nothrow) ZUBContextBuilder();
   if (contextBuilder == nullptr) {
     CliLogHelper(3, kLogFile, __func__, __LINE__)
@@ -56,7 +58,17 @@ void CLIOpController::forward(const ContextCommands& context, const std::string&
   OSWrap::Lock<QorMutex> lock(gCliCmdDispatchMutex);
   const unsigned long number = ++cmdCounter;
   if (cmdDriver != nullptr) {
-    cmdDriver->sendCliCommand(context, cliCmd, result, number);
+    try {
+      cmdDriver->sendCliCommand(context, cliCmd, result, number);
+    } catch (const std::bad_alloc&) {
+      // Nothing the CLI sent may take the host down; the result says so.
+      result.setState(OpStatusEnum::Failed);
+      result.setFailureKind(ZUB_DEVICE_MEDIATION::FailureKind::OutOfMemory);
+      try {
+        result.addError("out of memory");
+      } catch (const std::bad_alloc&) {
+      }
+    }
     return;
   }
   CliLogHelper(3, kLogFile, "forwardCliCommand", __LINE__)

@@ -3,6 +3,7 @@
 
 #include "ZubdmExport.h"
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -50,10 +51,12 @@ class ZUBDM_EXPORT CLIOpController {
                          ZUB_DEVICE_MEDIATION::CLIResult& result);
 
   // The number the last forwarded command carried (0 before the first).
-  uint32_t getCommandCounter() const { return cmdCounter; }
+  // Safe from any thread, with or without the dispatch mutex.
+  uint32_t getCommandCounter() const { return cmdCounter.load(); }
   // Sets the number the next command continues from (for hosts that keep
-  // numbering across controllers, and for tests of the wrap).
-  void setCommandCounter(uint32_t value) { cmdCounter = value; }
+  // numbering across controllers, and for tests of the wrap). Safe from any
+  // thread, with or without the dispatch mutex.
+  void setCommandCounter(uint32_t value) { cmdCounter.store(value); }
 
   // The context table, or null when init() could not create it.
   const ZUB_DEVICE_MEDIATION::ZUBContextBuilder* getContextBuilder() const {
@@ -66,7 +69,7 @@ class ZUBDM_EXPORT CLIOpController {
   void forward(const ContextCommands& context, const std::string& cliCmd,
                ZUB_DEVICE_MEDIATION::CLIResult& result);
 
-  uint32_t cmdCounter;
+  std::atomic<uint32_t> cmdCounter;
 
  public:
   // This controller's CLI mediator.

@@ -1,18 +1,64 @@
 #include "controller/CmdDriver.h"
 
+#include <new>
 #include <string>
 #include <utility>
 
 #include "common/CliLogHelper.h"
+#include "common/LineText.h"
 #include "common/QOR_error.h"
+#include "common/TextSearch.h"
 #include "fifo/SigpipeShield.h"
 #include "result/OpStatusEnum.h"
 
 namespace ZUB_DEVICE_MEDIATION {
 
 namespace {
+
 const char kLogFile[] = "CmdDriver";
 const char kFunction[] = "sendCliCommand";
+const char kRootPrompt[] = "HVB#";
+
+void fail(CLIResult& result, FailureKind kind, const std::string& error) {
+  result.addError(error);
+  result.setState(OpStatusEnum::Failed);
+  result.setFailureKind(kind);
+}
+
+// What went wrong with an exchange, as the host reads it.
+std::string describe(FailureKind kind, const ZUBAdaptor& adaptor) {
+  switch (kind) {
+    case FailureKind::TimedOut:
+      return "timed out waiting for the reply";
+    case FailureKind::Cancelled:
+      return "cancelled while waiting for the reply";
+    case FailureKind::CliGone:
+      return "the CLI has gone";
+    case FailureKind::ReplyTooLarge:
+      return "the reply exceeded the size cap of " +
+             std::to_string(adaptor.getMaxReplySize()) + " bytes";
+    case FailureKind::OutOfMemory:
+      return "the reply could not be held in memory";
+    case FailureKind::NotConnected:
+      return "no established connection with device";
+    default:
+      return "no reply from device";
+  }
+}
+
+// The error entry of a command line whose exchange failed.
+std::string commandFailure(FailureKind kind, const std::string& line,
+                           const ZUBAdaptor& adaptor) {
+  switch (kind) {
+    case FailureKind::TimedOut:
+      return "timed out waiting for the reply to: " + line;
+    case FailureKind::CliGone:
+      return "no reply from device to: " + line + " (the CLI has gone)";
+    default:
+      return describe(kind, adaptor) + " (command: " + line + ")";
+  }
+}
+
 }  // namespace
 
 CmdDriver::CmdDriver(ZUBAdaptor& mediator, ZUBContextBuilder& contexts)
@@ -21,94 +67,147 @@ CmdDriver::CmdDriver(ZUBAdaptor& mediator, ZUBContextBuilder& contexts)
 bool CmdDriver::sendCliCommand(const std::string& contextCmd,
                                const std::string& cliCmd, CLIResult& result,
                                unsigned long number) {
-  // One SIGPIPE shield for every line of the command.
-  zubdm::internal::SigpipeShield shield;
-  CLIResponse response;
-  if (!resetToRoot(response, result)) return false;
-  if (!contextCmd.empty() && !enterContext(contextCmd, response, result)) {
-    return false;
-  }
-  return runCommand(cliCmd, response, result, number);
+  std::vector<std::string> modeCommands;
+  if (!contextCmd.empty()) modeCommands.push_back(contextCmd);
+  return run(modeCommands, cliCmd, result, number);
 }
 
 bool CmdDriver::sendCliCommand(const std::vector<std::string>& contextCmds,
                                const std::string& cliCmd, CLIResult& result,
                                unsigned long number) {
-  zubdm::internal::SigpipeShield shield;
-  CLIResponse response;
-  if (!resetToRoot(response, result)) return false;
+  // Listed from the mode itself down to "end", which the root reset sends.
   auto first = contextCmds.rbegin();
   if (first != contextCmds.rend() && *first == ZUBContextBuilder::END_CLI) ++first;
-  for (auto command = first; command != contextCmds.rend(); ++command) {
-    if (!enterContext(*command, response, result)) return false;
+  return run(std::vector<std::string>(first, contextCmds.rend()), cliCmd, result,
+             number);
+}
+
+bool CmdDriver::run(const std::vector<std::string>& modeCommands,
+                    const std::string& cliCmd, CLIResult& result,
+                    unsigned long number) {
+  result.setState(OpStatusEnum::PartialSuccess);
+  result.setFailureKind(FailureKind::None);
+  result.setPrompt(std::string());
+  // Plain decimal digits whatever the host's global locale (a stream would
+  // group them as "1,234" under some).
+  const std::string line = std::to_string(number) + ' ' + cliCmd;
+  // A line break or NUL would end the line early and run what follows as a
+  // command of its own, shifting every later reply by one.
+  for (const std::string& command : modeCommands) {
+    if (!zubdm::internal::isOneLine(command)) {
+      const std::string error = "refused: the mode command holds a line break or NUL: " +
+                                zubdm::internal::quoted(command);
+      CliLogHelper(3, kLogFile, kFunction, __LINE__).message(error);
+      fail(result, FailureKind::Refused, error);
+      return false;
+    }
   }
-  return runCommand(cliCmd, response, result, number);
+  if (!zubdm::internal::isOneLine(cliCmd)) {
+    const std::string error = "refused: the command holds a line break or NUL: " +
+                              zubdm::internal::quoted(cliCmd);
+    CliLogHelper(3, kLogFile, kFunction, __LINE__).message(error);
+    fail(result, FailureKind::Refused, error);
+    return false;
+  }
+  // One SIGPIPE shield for every line of the command, and the mediator's
+  // lock for all its exchanges.
+  zubdm::internal::SigpipeShield shield;
+  ZUBAdaptor::CommandLock lock(adaptor);
+  CLIResponse response;
+  if (!resetToRoot(response, result)) return false;
+  for (const std::string& command : modeCommands) {
+    if (!enterMode(command, response, result)) return false;
+  }
+  return runCommand(line, response, result);
 }
 
 bool CmdDriver::resetToRoot(CLIResponse& response, CLIResult& result) {
-  result.setState(OpStatusEnum::PartialSuccess);
   if (!adaptor.isLoggedIn()) {
     CliLogHelper(3, kLogFile, kFunction, __LINE__)
         .message("failed to send cli command due to no established connection with device : ");
-    // Recorded as an error too, so that getState() reports the failure.
-    result.addError("no established connection with device");
-    result.setState(OpStatusEnum::Failed);
-    result.setFailureKind(FailureKind::NotConnected);
+    fail(result, FailureKind::NotConnected, "no established connection with device");
     return false;
   }
-  // Leaves any configuration mode; its outcome does not stop the command.
+  const bool refused = !adaptor.isReadyForCommand();
   adaptor.setDeviceRootContext(response);
-  return true;
+  // The reset worked exactly when the CLI is back at its root prompt.
+  if (response.getRspContext() == kRootPrompt) return true;
+  const std::string prefix = std::string("mode command \"") +
+                             ZUBContextBuilder::END_CLI + "\" failed: ";
+  if (refused) {
+    fail(result, adaptor.getLastFailure(),
+         prefix + "not sent: the mediator refuses commands until it is restarted, since " +
+             describe(adaptor.getLastFailure(), adaptor));
+  } else if (response.getRspContext().empty()) {
+    fail(result, adaptor.getLastFailure(),
+         prefix + describe(adaptor.getLastFailure(), adaptor));
+  } else {
+    fail(result, FailureKind::ModeCommandFailed,
+         prefix + "its reply ended at \"" + response.getRspContext() +
+             "\", not at the root prompt \"" + kRootPrompt + "\"");
+  }
+  return false;
 }
 
-bool CmdDriver::enterContext(const std::string& contextCmd,
-                             CLIResponse& response, CLIResult& result) {
-  CliLogHelper(5, kLogFile, kFunction, __LINE__)
-      .message("CLI Context Cmd: " + contextCmd);
-  if (!adaptor.send(contextCmd, response)) {
+bool CmdDriver::enterMode(const std::string& command, CLIResponse& response,
+                          CLIResult& result) {
+  CliLogHelper(5, kLogFile, kFunction, __LINE__).message("CLI Context Cmd: " + command);
+  response.clearAll();
+  const std::string prefix = "mode command \"" + command + "\" failed: ";
+  if (!adaptor.send(command, response)) {
     CliLogHelper(3, kLogFile, kFunction, __LINE__)
-        .message("failed to set context: " + contextCmd);
-    result.addError("failed to set context: " + contextCmd);
-    result.setState(OpStatusEnum::Failed);
-    result.setFailureKind(adaptor.getLastFailure());
+        .message("failed to set context: " + command);
+    fail(result, adaptor.getLastFailure(),
+         prefix + describe(adaptor.getLastFailure(), adaptor));
     return false;
   }
-  // An error in the reply to the context command does not stop the command.
+  if (!response.getError().empty()) {
+    // The CLI stayed in the mode before: the command must not run there.
+    CliLogHelper(3, kLogFile, kFunction, __LINE__)
+        .message("failed to set context: " + command);
+    fail(result, FailureKind::ModeCommandFailed, prefix + response.getError());
+    return false;
+  }
   return true;
 }
 
-bool CmdDriver::runCommand(const std::string& cliCmd, CLIResponse& response,
-                           CLIResult& result, unsigned long number) {
-  // Plain decimal digits whatever the host's global locale (a stream would
-  // group them as "1,234" under some), built in one allocation.
-  std::string line = std::to_string(number);
-  line.reserve(line.size() + 1 + cliCmd.size());
-  line += ' ';
-  line += cliCmd;
-  // Nothing of the root reset's or the context's replies reaches the result.
+bool CmdDriver::runCommand(const std::string& line, CLIResponse& response,
+                           CLIResult& result) {
+  // Nothing of the root reset's or the mode commands' replies reaches the
+  // result.
   response.clearAll();
   if (!adaptor.send(line, response)) {
-    result.addError((response.isTimeout() ? "timed out waiting for the reply to: "
-                                          : "no reply from device to: ") +
-                    line);
-    result.setState(OpStatusEnum::Failed);
-    result.setFailureKind(adaptor.getLastFailure());
+    fail(result, adaptor.getLastFailure(),
+         commandFailure(adaptor.getLastFailure(), line, adaptor));
     return false;
   }
   result.setPrompt(response.getRspContext());
   if (!response.getError().empty()) {
-    result.addError(" Device error: " + response.getError() +
-                    ", Current device context: " + response.getRspContext() +
-                    ", CLI command: " + line + "  ");
-    result.setState(OpStatusEnum::Failed);
-    result.setFailureKind(FailureKind::DeviceError);
+    fail(result, FailureKind::DeviceError,
+         " Device error: " + response.getError() + ", Current device context: " +
+             response.getRspContext() + ", CLI command: " + line + "  ");
     return false;
   }
   if (response.isRspListEmpty()) return true;
+  try {
+    return takeOutput(response, result);
+  } catch (const std::bad_alloc&) {
+    // The reply was read whole: only this command fails.
+    fail(result, FailureKind::OutOfMemory,
+         "the reply to: " + line + " could not be held in memory");
+    return false;
+  }
+}
+
+bool CmdDriver::takeOutput(CLIResponse& response, CLIResult& result) {
   // The response is dropped after this, so its output is moved into the
   // message list, not copied; a single piece (the usual case) is parsed
-  // where it lies instead of being copied into the reader first.
+  // where it lies.
   std::vector<std::string> output = response.takeResponseList();
+  bool document = false;
+  for (const std::string& piece : output) {
+    document = document || zubdm::internal::findText(piece, "<SHOW") != std::string::npos;
+  }
   QOR_error parseError;
   if (output.size() == 1) {
     result.getXMLResult().parse_cli(output.front(), parseError);
@@ -117,11 +216,18 @@ bool CmdDriver::runCommand(const std::string& cliCmd, CLIResponse& response,
     result.getXMLResult().parse_cli(parseError);
   }
   result.appendMessageList(std::move(output));
-  if (parseError.is_set()) {
-    result.setState(OpStatusEnum::Failed);
-    return false;
+  if (!parseError.is_set()) return true;
+  result.setState(OpStatusEnum::Failed);
+  // Plain text is not a document and fails to parse as one; a show
+  // document that does not parse (malformed, or cut short) is a failure
+  // the host must see.
+  if (document) {
+    for (const error_entry& entry : parseError.entries) {
+      result.addError("broken show document: " + entry.text);
+    }
+    result.setFailureKind(FailureKind::DeviceError);
   }
-  return true;
+  return false;
 }
 
 }  // namespace ZUB_DEVICE_MEDIATION

@@ -12,11 +12,13 @@
 
 namespace ZUB_DEVICE_MEDIATION {
 
-// Runs one forwarded command from start to end: checks that the mediator is
-// logged in, resets the CLI to its root mode ("end"), enters the command's
-// mode, sends the numbered command line and turns the reply into the
-// caller's result (stored state, output as messages and XML, one composed
-// error entry for a device error).
+// Runs one forwarded command from start to end: refuses text that holds a
+// line break or NUL, checks that the mediator is logged in, resets the CLI
+// to its root mode ("end"), enters the command's mode, sends the numbered
+// command line and turns the reply into the caller's result (stored state,
+// failure kind, ending prompt, output as messages and XML, one error entry
+// for each failure). A mode command that fails, or whose reply carries an
+// error, stops the command there: nothing runs in the wrong mode.
 //
 // Holds no state between calls and owns neither the mediator nor the context
 // table. Called with the controller's dispatch mutex held; not thread-safe.
@@ -42,11 +44,15 @@ class ZUBDM_EXPORT CmdDriver {
                       unsigned long number);
 
  private:
+  // The whole command, with its mode commands in the order they are sent.
+  bool run(const std::vector<std::string>& modeCommands, const std::string& cliCmd,
+           CLIResult& result, unsigned long number);
   bool resetToRoot(CLIResponse& response, CLIResult& result);
-  bool enterContext(const std::string& contextCmd, CLIResponse& response,
-                    CLIResult& result);
-  bool runCommand(const std::string& cliCmd, CLIResponse& response,
-                  CLIResult& result, unsigned long number);
+  bool enterMode(const std::string& command, CLIResponse& response,
+                 CLIResult& result);
+  bool runCommand(const std::string& line, CLIResponse& response, CLIResult& result);
+  // Moves the output into the result and parses its show document.
+  bool takeOutput(CLIResponse& response, CLIResult& result);
 
   ZUBAdaptor& adaptor;
   // Kept for the host's use of the driver; commands arrive with their

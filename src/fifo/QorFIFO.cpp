@@ -134,6 +134,11 @@ int QorFIFO::close() {
   return result;
 }
 
+void QorFIFO::abandon() {
+  close();
+  name_[0] = '\0';
+}
+
 int QorFIFO::remove() {
   const int closed = close();
   struct stat status;

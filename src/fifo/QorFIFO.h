@@ -51,6 +51,9 @@ class ZUBDM_EXPORT QorFIFO {
   // Closes, then unlinks the path when it is a pipe of ours. 0, or -1 when
   // the close or the unlink failed or the path was not ours.
   int remove();
+  // Closes this process's descriptor and forgets the path without removing
+  // the file: a forked copy of the owner leaves its parent's pipe alone.
+  void abandon();
 
   const char* name() const { return name_; }
 

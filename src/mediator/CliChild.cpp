@@ -57,13 +57,15 @@ pid_t CliChild::spawn(const std::string& program, int index) {
 
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
-  // The CLI starts with no blocked signals and default SIGPIPE and SIGTERM
-  // handling, whatever the calling thread had.
+  // The CLI starts clean: no blocked signal and every signal at its default
+  // disposition, whatever the host ignored or blocked (an ignored SIGHUP or
+  // SIGCHLD would otherwise be inherited across exec).
   sigset_t signals;
   sigemptyset(&signals);
   posix_spawnattr_setsigmask(&attributes, &signals);
-  sigaddset(&signals, SIGPIPE);
-  sigaddset(&signals, SIGTERM);
+  sigfillset(&signals);
+  sigdelset(&signals, SIGKILL);
+  sigdelset(&signals, SIGSTOP);
   posix_spawnattr_setsigdefault(&attributes, &signals);
   posix_spawnattr_setflags(&attributes,
                            POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
@@ -76,10 +78,11 @@ pid_t CliChild::spawn(const std::string& program, int index) {
   CliLogHelper(3, "ZUBAdaptor", "swmSpawnCli", __LINE__)
       .message("ERROR:CLI Spawn:idx=%d,errno=%d", index, error);
   if (error != EAGAIN && error != ENOMEM) reportExecFailure(error);
+  errno = error;
   return -1;
 }
 
-CliChild::CliChild() : pid_(-1), pidfd_(-1) {}
+CliChild::CliChild() : pid_(-1), pidfd_(-1), reaped_(false), status_(-1) {}
 
 CliChild::~CliChild() {
   if (held()) terminate(kDefaultGraceMs);
@@ -91,6 +94,49 @@ void CliChild::adopt(pid_t pid) {
   release();
   pid_ = pid;
   pidfd_ = openProcessFd(pid);
+  reaped_ = false;
+  status_ = -1;
+}
+
+bool CliChild::reapIfExited() {
+  if (!held() || reaped_) return reaped_;
+  siginfo_t info = {};
+  int result = -1;
+#ifdef SYS_pidfd_open
+  if (pidfd_ >= 0) {
+    // P_PIDFD: wait for exactly the process the descriptor holds.
+    result = waitid(static_cast<idtype_t>(3), static_cast<id_t>(pidfd_), &info,
+                    WEXITED | WNOHANG);
+  }
+#endif
+  if (pidfd_ < 0 || (result != 0 && errno == EINVAL)) {
+    result = waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG);
+  }
+  if (result != 0) {
+    // ECHILD: SIGCHLD is ignored by the host, so the kernel reaped it.
+    reaped_ = errno == ECHILD;
+    return reaped_;
+  }
+  if (info.si_pid == 0) return false;  // still running
+  reaped_ = true;
+  // As waitpid would have put it.
+  status_ = info.si_code == CLD_EXITED ? (info.si_status & 0xff) << 8
+                                       : info.si_status & 0x7f;
+  return true;
+}
+
+std::string CliChild::exitDescription() const {
+  if (!reaped_ || status_ < 0) return std::string();
+  if (WIFEXITED(status_)) {
+    return "exited with status " + std::to_string(WEXITSTATUS(status_));
+  }
+  return "was killed by signal " + std::to_string(WTERMSIG(status_));
+}
+
+void CliChild::abandon() {
+  if (pidfd_ >= 0) close(pidfd_);
+  pidfd_ = -1;
+  pid_ = -1;
 }
 
 bool CliChild::exited() const {
@@ -135,6 +181,11 @@ bool CliChild::waitForExit(int timeoutMs) const {
 
 int CliChild::terminate(int graceMs) {
   if (!held()) return 0;
+  // A reaped child's id may already belong to another process.
+  if (reaped_) {
+    release();
+    return 0;
+  }
   if (sendSignal(SIGTERM) != 0) {
     const int error = errno;
     // ESRCH: the child has already ended; it only needs reaping.
@@ -156,9 +207,8 @@ void CliChild::reap() {
 }
 
 void CliChild::release() {
-  if (pidfd_ >= 0) close(pidfd_);
-  pidfd_ = -1;
-  pid_ = -1;
+  abandon();
+  reaped_ = false;
 }
 
 }  // namespace internal

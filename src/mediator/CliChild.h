@@ -23,8 +23,10 @@ class CliChild {
   CliChild& operator=(const CliChild&) = delete;
 
   // Starts `program` (along PATH unless it holds a "/") with the arguments
-  // "-n" and `index`; returns its process id, or -1 (logged, and a failed
-  // exec reported on standard error and to syslog as "execvp() failed").
+  // "-n" and `index`, with every signal at its default disposition and none
+  // blocked; returns its process id, or -1 with errno set (logged, and a
+  // failed exec reported on standard error and to syslog as "execvp()
+  // failed").
   static pid_t spawn(const std::string& program, int index);
 
   // Takes ownership of the child `pid` (ending any child held before).
@@ -36,11 +38,22 @@ class CliChild {
   // True once the child has exited (it is not reaped by this).
   bool exited() const;
 
+  // Reaps the child if it has ended (never waits), so that a CLI that died
+  // is not left a zombie; true once it is reaped. Only this child is
+  // reaped, through its process descriptor where there is one.
+  bool reapIfExited();
+  // How the reaped child ended ("exited with status 3", "was killed by
+  // signal 9"); empty before it was reaped here.
+  std::string exitDescription() const;
+
   // Sends SIGTERM, waits up to `graceMs` for the child to end, then sends
   // SIGKILL, and reaps it. Returns 0 once the child is gone (also when it had
   // already ended), or the errno of a SIGTERM that could not be delivered
   // (the child is then still held).
   int terminate(int graceMs);
+  // Lets go of the child without signalling or reaping it: a forked copy of
+  // the host must leave its parent's CLI alone.
+  void abandon();
 
  private:
   int sendSignal(int signal) const;
@@ -50,6 +63,9 @@ class CliChild {
 
   pid_t pid_;
   int pidfd_;
+  bool reaped_;
+  // The wait status of the reaped child; -1 when unknown.
+  int status_;
 };
 
 }  // namespace internal

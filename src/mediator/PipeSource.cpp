@@ -20,7 +20,9 @@ ByteSource::Result PipeSource::read(char* buffer, size_t capacity,
       case Waiter::Event::CliExited: {
         // What the CLI wrote before it ended is still worth reading.
         const Result got = readNow(buffer, capacity);
-        return got.status == Status::Data ? got : Result{Status::Closed, 0};
+        if (got.status == Status::Data) return got;
+        child_.reapIfExited();
+        return {Status::Closed, 0};
       }
       case Waiter::Event::TimedOut:
         return {Status::TimedOut, 0};
@@ -42,7 +44,11 @@ ByteSource::Result PipeSource::readNow(char* buffer, size_t capacity) {
     if (observer_) observer_(std::string_view(buffer, static_cast<size_t>(got)));
     return {Status::Data, static_cast<size_t>(got)};
   }
-  if (got == 0) return {Status::Closed, 0};
+  if (got == 0) {
+    // Without a process descriptor, end of file is how the exit shows.
+    child_.reapIfExited();
+    return {Status::Closed, 0};
+  }
   return {errno == EAGAIN ? Status::Empty : Status::Failed, 0};
 }
 

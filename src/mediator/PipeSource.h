@@ -14,13 +14,13 @@ namespace internal {
 
 // The CLI's output pipe as a byte source: each wait is the waiter's poll on
 // the pipe, the CLI's exit and the wake descriptor, then one read(2) on the
-// pipe's non-blocking descriptor.
+// pipe's non-blocking descriptor. A CLI found to have ended is reaped at once.
 //
 // Borrows the waiter and the child; the descriptor is set per connection.
 // Not thread-safe.
 class PipeSource final : public ByteSource {
  public:
-  PipeSource(const Waiter& waiter, const CliChild& child)
+  PipeSource(const Waiter& waiter, CliChild& child)
       : waiter_(waiter), child_(child), fd_(-1) {}
 
   // The non-blocking descriptor to read; -1 for none.
@@ -35,7 +35,7 @@ class PipeSource final : public ByteSource {
 
  private:
   const Waiter& waiter_;
-  const CliChild& child_;
+  CliChild& child_;
   int fd_;
   std::function<void(std::string_view)> observer_;
 };

@@ -3,33 +3,61 @@
 
 #include <cstddef>
 
-#include "mediator/PromptMatcher.h"
-
 namespace zubdm {
 namespace internal {
 
 // Finds the prompt that ends a CLI reply in a byte stream that arrives in
-// pieces: the first "HVB" and the first "#" after it.
+// pieces.
+//
+// A prompt is "HVB", then at most 64 bytes that are neither blanks, line
+// ends nor "#", then "#" ("HVB#", "HVB(config-if)#"). At the start of a line
+// (the start of the stream after any blanks, or the byte after "\n" or
+// "\r") such a text is the prompt. Elsewhere ("12:00:00HVB#", from a CLI
+// that prints no line end before its prompt) it is only tentatively one:
+// the reader decides by what follows (reject() when more bytes come,
+// accept() when none do). "HVB" in any other shape is output.
 //
 // Pure: no I/O, no clock. Not thread-safe.
 class PromptScanner {
  public:
-  PromptScanner();
+  static constexpr size_t MAX_PROMPT_BODY = 64;
 
-  // Starts a new reply.
+  PromptScanner() { reset(); }
+
+  // Starts a new wait.
   void reset();
   // Scans `data[0, length)`; returns the bytes consumed, up to and including
-  // the "#" that ends the prompt (matched() is then true), or all of them.
+  // the "#" that ends a prompt (matched() or tentative() is then true), or
+  // all of them.
   size_t feed(const char* data, size_t length);
-  bool matched() const { return end_.matched(); }
-  // Bytes fed since reset() before the prompt's "HVB" (once it was seen).
-  size_t promptStart() const { return promptStart_; }
+  bool matched() const { return state_ == State::Matched; }
+  bool tentative() const { return state_ == State::Tentative; }
+  // The tentative prompt was followed by more bytes: it is output.
+  void reject();
+  // The tentative prompt was followed by silence: it is the prompt.
+  void accept();
+  // Bytes fed since reset() before the prompt's "HVB".
+  size_t promptStart() const { return candidateStart_; }
 
  private:
-  PromptMatcher start_;
-  PromptMatcher end_;
+  enum class State { Searching, Tentative, Matched };
+
+  bool lineStartsAt(const char* data, size_t index) const;
+  // Looks at one byte of a candidate; false when it ends the candidate.
+  bool extendCandidate(char byte);
+
+  State state_;
+  // Bytes of the candidate seen so far: 1 "H", 2 "HV", 3 and more "HVB"
+  // and its body.
+  size_t progress_;
+  size_t candidateStart_;
+  bool candidateAtLineStart_;
+  // Bytes fed since reset() before the current piece.
   size_t fed_;
-  size_t promptStart_;
+  // Every byte since reset() was a blank.
+  bool onlyBlanks_;
+  // The last byte of the previous piece.
+  char last_;
 };
 
 }  // namespace internal

@@ -2,7 +2,6 @@
 
 #include "common/TextSearch.h"
 
-
 namespace zubdm {
 namespace internal {
 
@@ -10,9 +9,38 @@ namespace {
 
 const char kPromptStart[] = "HVB";
 const char kErrorStart[] = "Error:";
+const char kShowStart[] = "<SHOW";
+const char kShowEnd[] = "</SHOW>";
+
+// Where the first show document of `text` begins and ends (its end is the
+// end of the text when it is cut short); both npos when there is none.
+struct Document {
+  size_t begin;
+  size_t end;
+};
+
+Document documentIn(std::string_view text) {
+  const size_t begin = findText(text, kShowStart);
+  if (begin == std::string_view::npos) return {begin, begin};
+  const size_t close = findText(text, kShowEnd, begin);
+  return {begin, close == std::string_view::npos ? text.size()
+                                                 : close + sizeof kShowEnd - 1};
+}
+
+// The first "Error:" of `text` outside its show document: text a user put
+// into the document (an interface description, say) is data, not an error.
+size_t errorStart(std::string_view text) {
+  const Document document = documentIn(text);
+  const size_t first = findText(text, kErrorStart);
+  if (first == std::string_view::npos || document.begin == std::string_view::npos ||
+      first < document.begin) {
+    return first;
+  }
+  return findText(text, kErrorStart, document.end);
+}
 
 std::string_view errorIn(std::string_view text) {
-  const size_t start = findText(text, kErrorStart);
+  const size_t start = errorStart(text);
   if (start == std::string_view::npos) return std::string_view();
   size_t end = findText(text, kPromptStart);
   if (end == std::string_view::npos || end < start) end = text.size();
@@ -27,29 +55,18 @@ std::string ReplyClassifier::checkError(std::string_view text) {
 
 void ReplyClassifier::store(std::string_view reply, size_t prompt,
                             ZUB_DEVICE_MEDIATION::CLIResponse& response) {
-  const bool tagged = reply.find('<') != std::string_view::npos;
-  if (tagged && prompt == 0) {
-    response.setRspContext(std::string(reply));
-    return;
-  }
   response.setRspContext(std::string(reply.substr(prompt)));
   std::string_view output = reply.substr(0, prompt);
-  std::string_view error;
-  if (tagged) {
-    error = errorIn(output);
-    if (error.empty()) {
-      // Only the tagged output is kept; an echoed command before it is not.
-      const size_t start = output.find('<');
-      output.remove_prefix(start == std::string_view::npos ? output.size() : start);
-    }
-  } else {
-    error = errorIn(reply);
-  }
-  if (error.empty()) {
-    response.addElement(std::string(output));
-  } else {
+  const std::string_view error = errorIn(output);
+  if (!error.empty()) {
     response.addError(std::string(error));
+    return;
   }
+  // Show output is kept from its document on, so that an echoed command
+  // before it is not; other output is kept whole.
+  const size_t document = findText(output, kShowStart);
+  if (document != std::string_view::npos) output.remove_prefix(document);
+  response.addElement(std::string(output));
 }
 
 }  // namespace internal

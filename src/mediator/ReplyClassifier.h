@@ -16,17 +16,18 @@ namespace internal {
 // without a CLI. Stateless; safe on any thread.
 class ReplyClassifier {
  public:
-  // The text from the first "Error:" up to the first "HVB", or to the end
-  // when there is no "HVB" or it lies before the "Error:". Empty when the
-  // text holds no "Error:".
+  // The text from the first "Error:" outside a show document ("<SHOW" up
+  // to "</SHOW>", or to the end when it is cut short) up to the first "HVB",
+  // or to the end when there is no "HVB" or it lies before the "Error:".
+  // Empty when there is no such "Error:".
   static std::string checkError(std::string_view text);
 
-  // Stores `reply` (every byte of one reply, ending with its prompt, whose
-  // "HVB" begins at `prompt`) in `response`: the prompt, or the whole reply
-  // when it begins with one and holds a "<", as the context; then the output
-  // text before the prompt as one element (tagged output from its first "<"
-  // on), or instead the error text when the output carries an "Error:".
-  // Only what the response keeps is copied.
+  // Stores `reply` (every byte of one reply, ending with its prompt, which
+  // begins at `prompt`) in `response`: the prompt as the context; then the
+  // output before the prompt as one element (from its first "<SHOW" on
+  // when it holds one, else whole), or instead the error text when the
+  // output carries an "Error:" outside its show document. Only what the
+  // response keeps is copied.
   static void store(std::string_view reply, size_t prompt,
                     ZUB_DEVICE_MEDIATION::CLIResponse& response);
 };

@@ -1,6 +1,7 @@
 #include "mediator/ReplyReader.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "mediator/PromptMatcher.h"
 
@@ -11,6 +12,19 @@ namespace {
 
 // One pipe's worth of bytes per read.
 const size_t kReadSize = 65536;
+// How long a CLI must stay silent after a prompt-like text that does not
+// start a line for it to be taken for the prompt.
+const std::chrono::milliseconds kQuietAfterPrompt{50};
+
+// Whether a matcher has found what it looks for (a prompt tentatively).
+bool stopped(const PromptMatcher& matcher) { return matcher.matched(); }
+bool stopped(const PromptScanner& scanner) {
+  return scanner.matched() || scanner.tentative();
+}
+
+bool isBlankOrLineEnd(char byte) {
+  return byte == ' ' || byte == '\t' || byte == '\r' || byte == '\n';
+}
 
 ReplyReader::Outcome outcomeOf(ByteSource::Status status) {
   switch (status) {
@@ -73,6 +87,12 @@ ReplyReader::Outcome ReplyReader::scan(Matcher& matcher, Keep keep,
                                        std::string* text, Deadline deadline) {
   handOut(0);
   scanned_ = 0;
+  return resume(matcher, keep, text, deadline);
+}
+
+template <class Matcher>
+ReplyReader::Outcome ReplyReader::resume(Matcher& matcher, Keep keep,
+                                         std::string* text, Deadline deadline) {
   for (;;) {
     // Bytes received earlier come first; a kept reply stops at the cap.
     size_t length = buffer_.size() - scanned_;
@@ -81,7 +101,7 @@ ReplyReader::Outcome ReplyReader::scan(Matcher& matcher, Keep keep,
     const size_t used = matcher.feed(buffer_.data() + scanned_, length);
     if (keep == Keep::InText) text->append(buffer_.data() + scanned_, used);
     scanned_ += used;
-    if (matcher.matched()) return Outcome::Complete;
+    if (stopped(matcher)) return Outcome::Complete;
     if (keep != Keep::InBuffer) {
       buffer_.dropFront(scanned_);
       scanned_ = 0;
@@ -95,13 +115,37 @@ ReplyReader::Outcome ReplyReader::scan(Matcher& matcher, Keep keep,
   }
 }
 
+ReplyReader::Outcome ReplyReader::scanForPrompt(Keep keep, Deadline deadline) {
+  Outcome outcome = scan(prompt_, keep, nullptr, deadline);
+  // A prompt-like text that does not start a line is the prompt only when
+  // nothing follows it for a moment.
+  while (outcome == Outcome::Complete && prompt_.tentative()) {
+    if (buffer_.size() == scanned_) {
+      const Outcome more =
+          fill(std::min(deadline, Clock::now() + kQuietAfterPrompt));
+      if (more == Outcome::TimedOut || more == Outcome::Closed) {
+        prompt_.accept();
+        break;
+      }
+      if (more != Outcome::Complete) return more;
+    }
+    prompt_.reject();
+    if (keep == Keep::Nothing) {
+      buffer_.dropFront(scanned_);
+      scanned_ = 0;
+    }
+    outcome = resume(prompt_, keep, nullptr, deadline);
+  }
+  return outcome;
+}
+
 ReplyReader::Outcome ReplyReader::readReply(Deadline deadline) {
   if (broken_) {
     handOut(0);
     return Outcome::TooLarge;
   }
   prompt_.reset();
-  const Outcome outcome = scan(prompt_, Keep::InBuffer, nullptr, deadline);
+  const Outcome outcome = scanForPrompt(Keep::InBuffer, deadline);
   switch (outcome) {
     case Outcome::Complete:
       handOut(scanned_);
@@ -127,7 +171,7 @@ ReplyReader::Outcome ReplyReader::readReply(Deadline deadline) {
 
 ReplyReader::Outcome ReplyReader::dropOwedReply(Deadline deadline) {
   if (!owed_) return Outcome::Complete;
-  const Outcome outcome = scan(prompt_, Keep::Nothing, nullptr, deadline);
+  const Outcome outcome = scanForPrompt(Keep::Nothing, deadline);
   if (outcome == Outcome::Complete) {
     owed_ = false;
     buffer_.dropFront(scanned_);
@@ -152,6 +196,18 @@ ReplyReader::Outcome ReplyReader::readThrough(const char* text,
   buffer_.dropFront(scanned_);
   scanned_ = 0;
   return outcome;
+}
+
+size_t ReplyReader::dropLeftover() {
+  handOut(0);
+  absorb();
+  size_t dropped = 0;
+  for (size_t i = 0; i < buffer_.size(); ++i) {
+    if (!isBlankOrLineEnd(buffer_.data()[i])) ++dropped;
+  }
+  buffer_.clear();
+  buffer_.trim();
+  return dropped;
 }
 
 ByteSource::Status ReplyReader::absorb() {

@@ -66,6 +66,11 @@ class ReplyReader {
   // `into`; TooLarge once `into` holds the size cap.
   Outcome readThrough(const char* text, std::string& into, Deadline deadline);
 
+  // Drops whatever arrived after the last prompt, reading what is there
+  // without waiting, so that it is never taken for the next reply. Returns
+  // how many of the dropped bytes were neither blanks nor line ends.
+  size_t dropLeftover();
+
   // Takes in what has arrived, without waiting (while a command is being
   // written, so that a CLI echoing it never blocks). Returns how the last
   // read ended: Empty normally, Closed or Failed when the pipe did.
@@ -74,8 +79,15 @@ class ReplyReader {
  private:
   enum class Keep { Nothing, InBuffer, InText };
 
+  // Feeds the matcher from the start of the buffer, reading more until it
+  // matches, the cap or the deadline.
   template <class Matcher>
   Outcome scan(Matcher& matcher, Keep keep, std::string* text, Deadline deadline);
+  // The same, going on from where the matcher stopped.
+  template <class Matcher>
+  Outcome resume(Matcher& matcher, Keep keep, std::string* text, Deadline deadline);
+  // scan() for the prompt, settling a tentative prompt by what follows it.
+  Outcome scanForPrompt(Keep keep, Deadline deadline);
   // Reads once into the buffer, waiting at most until `deadline`;
   // Complete when bytes came.
   Outcome fill(Deadline deadline);

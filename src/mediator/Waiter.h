@@ -34,6 +34,8 @@ class Waiter {
   // to the wake descriptor, so it is async-signal-safe. Without a wake
   // descriptor (none could be created) it does nothing.
   void cancel() const noexcept;
+  // Forgets a cancel that no wait has seen yet.
+  void forgetCancel() const { takeWake(); }
 
   // Waits until `readFd` is readable or `writeFd` writable (-1: not asked),
   // `exitFd` (-1: none) reports the CLI's exit, cancel() is called, or

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -9,10 +10,12 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <utility>
 
 #include "common/CliLogHelper.h"
+#include "common/LineText.h"
 #include "fifo/SigpipeShield.h"
 #include "mediator/CliChild.h"
 #include "mediator/MachineNames.h"
@@ -51,8 +54,13 @@ const int kTerminateGraceMs = 300;
 // polled: the open fails with ENXIO until the CLI has opened its end.
 const std::chrono::milliseconds kMaxOpenPause{20};
 
-void log(int line, const char* function, const char* text) {
-  CliLogHelper(3, kLogFile, function, line).message(std::string(text));
+void log(int line, const char* function, const std::string& text) {
+  CliLogHelper(3, kLogFile, function, line).message(text);
+}
+
+// The extra line that says why a step of the connection failed.
+void logCause(int line, const char* function, const std::string& text) {
+  log(line, function, "cause: " + text);
 }
 
 FailureKind failureOf(Waiter::Event event) {
@@ -89,13 +97,61 @@ std::string_view lineEndOf(std::string_view text) {
   return text.substr(end == std::string_view::npos ? 0 : end + 1);
 }
 
+// Why a pipe path was refused or could not be made: the system's reason,
+// or, for a path that someone else put there, what it is.
+std::string pipeProblem(const char* path, int error) {
+  struct stat status;
+  if (error != EPERM || lstat(path, &status) != 0) {
+    return std::string(path) + ": " + strerror(error);
+  }
+  const char* type = S_ISFIFO(status.st_mode)  ? "a pipe"
+                     : S_ISLNK(status.st_mode) ? "a symbolic link"
+                     : S_ISREG(status.st_mode) ? "a file"
+                                               : "not a pipe";
+  char mode[8];
+  std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(status.st_mode & 07777));
+  return std::string(path) + " is " + type + " owned by uid " +
+         std::to_string(status.st_uid) + " with mode " + mode +
+         ", not a pipe of this user closed to others; it is left alone "
+         "(removing it frees the slot)";
+}
+
 }  // namespace
 
 struct ZUBAdaptor::Impl {
   explicit Impl(const zubdm::internal::MachineNames& machine)
-      : names(machine), source(waiter, child), reader(source) {}
+      : names(machine), owner(getpid()), source(waiter, child), reader(source) {}
+
+  // Not the process that built the mediator: a forked copy of the host.
+  bool foreign() const { return getpid() != owner; }
+
+  void record(Direction direction, std::string_view bytes) const {
+    if (transcript && !bytes.empty()) transcript(direction, bytes);
+  }
+
+  // How the wait for `what` ended, as a cause line.
+  std::string waitProblem(ReplyReader::Outcome outcome, const std::string& what,
+                          std::chrono::milliseconds bound) {
+    switch (outcome) {
+      case ReplyReader::Outcome::TimedOut:
+        return "waited " + std::to_string(bound.count()) + " ms for " + what;
+      case ReplyReader::Outcome::Cancelled:
+        return "cancelled while waiting for " + what;
+      case ReplyReader::Outcome::Closed:
+        return child.reapIfExited()
+                   ? "the CLI " + child.exitDescription() + " while " + what +
+                         " was waited for"
+                   : "the CLI closed its output while " + what + " was waited for";
+      default:
+        return "no " + what + " could be read";
+    }
+  }
 
   zubdm::internal::MachineNames names;
+  const pid_t owner;
+  // Serialises connect, disconnect, restart and the exchanges of a command;
+  // recursive because those call one another.
+  std::recursive_mutex operation;
   CliChild child;
   Waiter waiter;
   zubdm::internal::PipeSource source;
@@ -109,10 +165,6 @@ struct ZUBAdaptor::Impl {
   FailureKind lastFailure = FailureKind::None;
   // Why the mediator refuses commands until it is reconnected.
   FailureKind brokenBy = FailureKind::None;
-
-  void record(Direction direction, std::string_view bytes) const {
-    if (transcript && !bytes.empty()) transcript(direction, bytes);
-  }
 };
 
 ZUBAdaptor::ZUBAdaptor()
@@ -129,19 +181,44 @@ ZUBAdaptor::ZUBAdaptor()
 }
 
 ZUBAdaptor::~ZUBAdaptor() {
+  if (impl_ && impl_->foreign()) {
+    leaveToOwner();
+    return;
+  }
   if (cliPid != -1) impl_->child.terminate(kTerminateGraceMs);
   cliUsers.initEntry(cliIndex);
 }
 
+void ZUBAdaptor::leaveToOwner() {
+  // Only this process's copies of the descriptors go; the CLI, its slot
+  // and its pipe files stay with the process that made them.
+  impl_->child.abandon();
+  fifoRecv.abandon();
+  fifoSend.abandon();
+  impl_->source.setDescriptor(-1);
+  connected = false;
+  loggedIn = false;
+  cliPid = -1;
+  cliIndex = -1;
+}
+
 bool ZUBAdaptor::connect() {
   if (cliIndex == -1 || !impl_) return false;
-  if (isConnected()) return true;
+  if (impl_->foreign()) {
+    log(__LINE__, __func__, "Can't connect: this process did not create the mediator");
+    return false;
+  }
+  std::lock_guard<std::recursive_mutex> guard(impl_->operation);
+  // After a failed login only restart() starts over.
+  if (isConnected()) return isLoggedIn();
+  impl_->lastFailure = FailureKind::CliGone;
   if (!createPipes() || !spawnCli() || !openPipes()) return false;
   connected = true;
   if (login(kUser, kPassword) == -1) {
     CliLogHelper(3, kLogFile, __func__, __LINE__).message("Can't login");
     return false;
   }
+  impl_->lastFailure = FailureKind::None;
   return true;
 }
 
@@ -150,23 +227,32 @@ bool ZUBAdaptor::createPipes() {
   const char* directory = impl_->names.pipeDirectory.c_str();
   std::snprintf(name, sizeof name, "%sclPipeW%d", directory, cliIndex);
   if (fifoSend.create(name, kPipeMode) == -1) {
+    const int error = errno;
     CliLogHelper(3, kLogFile, "connect", __LINE__)
         .message("Can't create write FIFO:%s", name);
+    logCause(__LINE__, "connect", pipeProblem(name, error));
     return false;
   }
   std::snprintf(name, sizeof name, "%sclPipeR%d", directory, cliIndex);
   if (fifoRecv.create(name, kPipeMode) == -1) {
+    const int error = errno;
     CliLogHelper(3, kLogFile, "connect", __LINE__)
         .message("Can't create read FIFO:%s", name);
+    logCause(__LINE__, "connect", pipeProblem(name, error));
     return false;
   }
   return true;
 }
 
 bool ZUBAdaptor::spawnCli() {
-  cliPid = CliChild::spawn(impl_->names.cliProgram, cliIndex);
+  const std::string& program = impl_->names.cliProgram;
+  cliPid = CliChild::spawn(program, cliIndex);
   if (cliPid == -1) {
+    const int error = errno;
     log(__LINE__, "connect", "Can't create CLI process");
+    logCause(__LINE__, "connect",
+             program + (program.find('/') == std::string::npos ? " (along PATH)" : "") +
+                 ": " + strerror(error));
     return false;
   }
   // A CLI left running by an earlier failed connect is ended, not orphaned.
@@ -176,14 +262,18 @@ bool ZUBAdaptor::spawnCli() {
 }
 
 bool ZUBAdaptor::openPipes() {
-  if (!openWritePipe()) {
+  std::string problem;
+  if (!openWritePipe(problem)) {
     log(__LINE__, "connect", "Cant open FIFO");
+    logCause(__LINE__, "connect", problem);
     return false;
   }
   // Non-blocking, the open returns at once, and every read after a poll.
   if (fifoRecv.open(nullptr, O_RDONLY | O_NONBLOCK, kPipeMode) == -1 ||
       fifoRecv.enable(O_NONBLOCK) == -1) {
+    const int error = errno;
     log(__LINE__, "connect", "Can't open fifo");
+    logCause(__LINE__, "connect", pipeProblem(fifoRecv.name(), error));
     return false;
   }
   impl_->source.setDescriptor(fifoRecv.get_handle());
@@ -193,21 +283,36 @@ bool ZUBAdaptor::openPipes() {
   return true;
 }
 
-bool ZUBAdaptor::openWritePipe() {
+bool ZUBAdaptor::openWritePipe(std::string& problem) {
   const auto deadline = Clock::now() + impl_->connectTimeout;
   std::chrono::milliseconds pause{1};
   for (;;) {
     // Stays non-blocking: every write waits in the same bounded poll.
-    if (fifoSend.open(nullptr, O_WRONLY | O_NONBLOCK, kPipeMode) == 0) {
-      return true;
-    }
+    if (fifoSend.open(nullptr, O_WRONLY | O_NONBLOCK, kPipeMode) == 0) return true;
     // ENXIO: the CLI has not opened its reading end yet.
-    if (errno != ENXIO || impl_->child.exited()) return false;
+    if (errno != ENXIO) {
+      problem = pipeProblem(fifoSend.name(), errno);
+      return false;
+    }
+    if (impl_->child.exited()) {
+      impl_->child.reapIfExited();
+      problem = "the CLI " + impl_->child.exitDescription() + " before opening " +
+                fifoSend.name();
+      return false;
+    }
     const auto until = std::min(deadline, Clock::now() + pause);
     // Ends early when the CLI exits instead, or on cancel().
     const Waiter::Event event =
         impl_->waiter.wait(-1, -1, impl_->child.exitFd(), until).event;
-    if (event != Waiter::Event::TimedOut || Clock::now() >= deadline) {
+    if (event == Waiter::Event::Cancelled) {
+      impl_->lastFailure = FailureKind::Cancelled;
+      problem = "cancelled while waiting for the CLI to open its pipe";
+      return false;
+    }
+    if (event == Waiter::Event::TimedOut && Clock::now() >= deadline) {
+      impl_->lastFailure = FailureKind::TimedOut;
+      problem = "the CLI did not open " + std::string(fifoSend.name()) + " within " +
+                std::to_string(impl_->connectTimeout.count()) + " ms";
       return false;
     }
     pause = std::min(pause * 2, kMaxOpenPause);
@@ -216,13 +321,18 @@ bool ZUBAdaptor::openWritePipe() {
 
 int ZUBAdaptor::login(const char* user, const char* password) {
   if (loggedIn) return 0;
-  const auto bound = impl_ ? impl_->connectTimeout : DEFAULT_CONNECT_TIMEOUT;
+  if (!impl_ || !connected) {
+    CliLogHelper(3, kLogFile, "login", __LINE__).message(" nmsCliLogin: failed!");
+    return -1;
+  }
+  std::lock_guard<std::recursive_mutex> guard(impl_->operation);
+  const auto bound = impl_->connectTimeout;
   std::string text;
-  bool ok = connected && swmExpect(text, "Login:", "") == 0 &&
+  bool ok = swmExpect(text, "Login:", "") == 0 &&
             writeLine(user, "", Clock::now() + bound) == std::strlen(user);
   ok = ok && swmExpect(text, "Password:", "") == 0 &&
        writeLine(password, "", Clock::now() + bound, true) == std::strlen(password);
-  ok = ok && swmExpect(text, kPromptStart, kPromptEnd) == 0;
+  ok = ok && waitForFirstPrompt();
   if (!ok) {
     CliLogHelper(3, kLogFile, "login", __LINE__).message(" nmsCliLogin: failed!");
     return -1;
@@ -231,26 +341,60 @@ int ZUBAdaptor::login(const char* user, const char* password) {
   return 0;
 }
 
+bool ZUBAdaptor::waitForFirstPrompt() {
+  // The same prompt rule as every reply's: a prompt-like text in a banner
+  // does not end the login early.
+  ReplyReader& reader = impl_->reader;
+  const ReplyReader::Outcome outcome =
+      reader.readReply(Clock::now() + impl_->connectTimeout);
+  reader.releaseReply();
+  if (outcome == ReplyReader::Outcome::Complete) return true;
+  impl_->lastFailure = failureOf(outcome);
+  CliLogHelper(3, kLogFile, "swmExpect", __LINE__).message("read from fifo failed!");
+  logCause(__LINE__, "login",
+           impl_->waitProblem(outcome, "the prompt", impl_->connectTimeout));
+  return false;
+}
+
 int ZUBAdaptor::swmExpect(std::string& text, const char* first,
                           const char* second) {
   ReplyReader::Outcome outcome = ReplyReader::Outcome::Failed;
+  std::string waited = std::string("\"") + first + "\"";
   if (connected && impl_) {
+    std::lock_guard<std::recursive_mutex> guard(impl_->operation);
     const auto deadline = Clock::now() + impl_->connectTimeout;
     outcome = impl_->reader.skipPast(first, deadline);
     if (outcome == ReplyReader::Outcome::Complete) {
       text.append(first);
       if (second == nullptr || *second == '\0') return 0;
+      waited = std::string("\"") + second + "\"";
       outcome = impl_->reader.readThrough(second, text, deadline);
+    }
+    if (outcome != ReplyReader::Outcome::Complete) {
+      impl_->lastFailure = failureOf(outcome);
     }
   }
   if (outcome != ReplyReader::Outcome::Complete) {
     CliLogHelper(3, kLogFile, __func__, __LINE__).message("read from fifo failed!");
+    if (impl_) {
+      logCause(__LINE__, __func__,
+               impl_->waitProblem(outcome, waited, impl_->connectTimeout));
+    }
     return -1;
   }
   return 0;
 }
 
 bool ZUBAdaptor::disconnect() {
+  if (!impl_) return true;
+  if (impl_->foreign()) {
+    leaveToOwner();
+    return true;
+  }
+  // A command running on another thread ends first, as cancelled.
+  impl_->waiter.cancel();
+  std::lock_guard<std::recursive_mutex> guard(impl_->operation);
+  impl_->waiter.forgetCancel();
   if (cliPid != -1 && !endCli()) {
     CliLogHelper(3, kLogFile, __func__, __LINE__)
         .message("Can't disconnect cli mediator");
@@ -261,10 +405,8 @@ bool ZUBAdaptor::disconnect() {
   connected = false;
   loggedIn = false;
   cliPid = -1;
-  if (impl_) {
-    impl_->source.setDescriptor(-1);
-    impl_->reader.reset();
-  }
+  impl_->source.setDescriptor(-1);
+  impl_->reader.reset();
   return true;
 }
 
@@ -279,12 +421,28 @@ bool ZUBAdaptor::endCli() {
 }
 
 bool ZUBAdaptor::restart() {
-  if (!disconnect() || !connect()) {
+  bool ok = false;
+  if (impl_ && impl_->foreign()) {
+    leaveToOwner();
+  } else if (impl_) {
+    // A command running on another thread ends first, as cancelled.
+    impl_->waiter.cancel();
+    std::lock_guard<std::recursive_mutex> guard(impl_->operation);
+    ok = disconnect() && connect();
+  }
+  if (!ok) {
     CliLogHelper(3, kLogFile, __func__, __LINE__)
         .message("Can't restart cli mediator");
-    return false;
   }
-  return true;
+  return ok;
+}
+
+ZUBAdaptor::CommandLock::CommandLock(ZUBAdaptor& adaptor) : adaptor_(adaptor) {
+  if (adaptor_.impl_) adaptor_.impl_->operation.lock();
+}
+
+ZUBAdaptor::CommandLock::~CommandLock() {
+  if (adaptor_.impl_) adaptor_.impl_->operation.unlock();
 }
 
 bool ZUBAdaptor::isReadyForCommand() const {
@@ -323,6 +481,7 @@ size_t ZUBAdaptor::writeLine(std::string_view text, std::string_view end,
     if (written < 0 && errno != EAGAIN) {
       zubdm::internal::SigpipeShield::noteWriteFailure(errno);
       impl_->lastFailure = FailureKind::CliGone;
+      impl_->child.reapIfExited();
       break;
     }
     // The pipe is full: wait for room, and meanwhile take in what the CLI
@@ -331,6 +490,7 @@ size_t ZUBAdaptor::writeLine(std::string_view text, std::string_view end,
         impl_->waiter.wait(recvFd, sendFd, impl_->child.exitFd(), deadline);
     if (ready.event != Waiter::Event::Ready) {
       impl_->lastFailure = failureOf(ready.event);
+      if (ready.event == Waiter::Event::CliExited) impl_->child.reapIfExited();
       break;
     }
     if (ready.readable &&
@@ -372,21 +532,48 @@ bool ZUBAdaptor::writeCommand(const std::string& command) {
   return false;
 }
 
-bool ZUBAdaptor::send(const std::string& command, CLIResponse& response) {
-  if (impl_) impl_->lastFailure = FailureKind::None;
-  bool ready = loggedIn && isReadyForCommand();
-  if (ready && impl_->reader.owesReply()) {
+bool ZUBAdaptor::prepareForCommand() {
+  ReplyReader& reader = impl_->reader;
+  if (reader.owesReply()) {
     // The rest of a reply that timed out must not pass for this one's.
     const ReplyReader::Outcome dropped =
-        impl_->reader.dropOwedReply(Clock::now() + impl_->replyTimeout);
-    impl_->lastFailure = failureOf(dropped);
-    ready = dropped == ReplyReader::Outcome::Complete;
-  }
-  if (!ready) {
-    if (impl_ && impl_->lastFailure == FailureKind::None) {
-      impl_->lastFailure = !loggedIn ? FailureKind::NotConnected : impl_->brokenBy;
+        reader.dropOwedReply(Clock::now() + impl_->replyTimeout);
+    if (dropped != ReplyReader::Outcome::Complete) {
+      impl_->lastFailure = failureOf(dropped);
+      return false;
     }
-    CliLogHelper(3, kLogFile, __func__, __LINE__).message("Can't send command");
+  }
+  // Nor may anything that came after the last prompt.
+  const size_t dropped = reader.dropLeftover();
+  if (dropped > 0) {
+    log(__LINE__, "send",
+        "dropped " + std::to_string(dropped) +
+            " bytes that the CLI sent after its prompt");
+  }
+  return true;
+}
+
+bool ZUBAdaptor::send(const std::string& command, CLIResponse& response) {
+  if (!zubdm::internal::isOneLine(command)) {
+    if (impl_) impl_->lastFailure = FailureKind::Refused;
+    log(__LINE__, __func__,
+        "Can't send command: it holds a line break or NUL: " +
+            zubdm::internal::quoted(command));
+    return false;
+  }
+  if (!impl_ || impl_->foreign()) {
+    log(__LINE__, __func__, "Can't send command");
+    return false;
+  }
+  std::lock_guard<std::recursive_mutex> guard(impl_->operation);
+  impl_->lastFailure = FailureKind::None;
+  if (!loggedIn || !isReadyForCommand()) {
+    impl_->lastFailure = !loggedIn ? FailureKind::NotConnected : impl_->brokenBy;
+    log(__LINE__, __func__, "Can't send command");
+    return false;
+  }
+  if (!prepareForCommand()) {
+    log(__LINE__, __func__, "Can't send command");
     return false;
   }
   if (!writeCommand(command)) return false;
@@ -400,11 +587,11 @@ bool ZUBAdaptor::send(const std::string& command, CLIResponse& response) {
 
 bool ZUBAdaptor::findTagEnd(std::string& reply, bool& full, const char* tag) {
   full = false;
-  const ReplyReader::Outcome outcome =
-      impl_ && connected
-          ? impl_->reader.readThrough(tag, reply,
-                                      Clock::now() + impl_->replyTimeout)
-          : ReplyReader::Outcome::Failed;
+  ReplyReader::Outcome outcome = ReplyReader::Outcome::Failed;
+  if (impl_ && connected) {
+    std::lock_guard<std::recursive_mutex> guard(impl_->operation);
+    outcome = impl_->reader.readThrough(tag, reply, Clock::now() + impl_->replyTimeout);
+  }
   if (outcome == ReplyReader::Outcome::TooLarge) {
     full = true;
     return true;
@@ -418,21 +605,22 @@ bool ZUBAdaptor::findTagEnd(std::string& reply, bool& full, const char* tag) {
 
 bool ZUBAdaptor::parseResult(CLIResponse& response) {
   if (!impl_ || !connected) return false;
+  std::lock_guard<std::recursive_mutex> guard(impl_->operation);
   ReplyReader& reader = impl_->reader;
   const ReplyReader::Outcome outcome =
       reader.readReply(Clock::now() + impl_->replyTimeout);
   impl_->lastFailure = failureOf(outcome);
   switch (outcome) {
     case ReplyReader::Outcome::Complete:
-      ReplyClassifier::store(reader.reply(), reader.promptStart(), response);
-      reader.releaseReply();
-      return true;
+      return storeReply(response);
     case ReplyReader::Outcome::TooLarge:
     case ReplyReader::Outcome::OutOfMemory:
       // A runaway CLI: no prompt to resynchronise on can be trusted.
       if (impl_->brokenBy == FailureKind::None) impl_->brokenBy = impl_->lastFailure;
       log(__LINE__, __func__,
-          "CLI response length exceeds the string object's maximum length");
+          outcome == ReplyReader::Outcome::TooLarge
+              ? "CLI response length exceeds the string object's maximum length"
+              : "CLI response could not be held in memory");
       return false;
     case ReplyReader::Outcome::TimedOut:
     case ReplyReader::Outcome::Cancelled:
@@ -445,6 +633,21 @@ bool ZUBAdaptor::parseResult(CLIResponse& response) {
   log(__LINE__, "findTagEnd", "read from fifo failed!");
   log(__LINE__, __func__, "Error reading CLI output");
   return false;
+}
+
+bool ZUBAdaptor::storeReply(CLIResponse& response) {
+  ReplyReader& reader = impl_->reader;
+  try {
+    ReplyClassifier::store(reader.reply(), reader.promptStart(), response);
+  } catch (const std::bad_alloc&) {
+    // The reply was read whole: only this command fails.
+    reader.releaseReply();
+    impl_->lastFailure = FailureKind::OutOfMemory;
+    log(__LINE__, "parseResult", "CLI response could not be held in memory");
+    return false;
+  }
+  reader.releaseReply();
+  return true;
 }
 
 std::string ZUBAdaptor::checkError(const std::string& text) {

@@ -21,25 +21,37 @@ namespace ZUB_DEVICE_MEDIATION {
 //
 // Construction reserves a slot in the shared table of CLI users. connect()
 // creates the pipes /tmp/clPipeW<slot> (written here) and /tmp/clPipeR<slot>
-// (read here), starts "cli -n <slot>" found along PATH, opens the pipes and
-// logs in; send() then writes one command and reads its reply up to the next
-// prompt ("HVB" ... "#"). disconnect() ends the CLI (reaping it) and removes
-// the pipes; destruction also frees the slot.
+// (read here), starts "cli -n <slot>" found along PATH, with every signal at
+// its default disposition, opens the pipes and logs in; send() then writes
+// one command and reads its reply up to the prompt that ends it (see
+// below). disconnect() ends the CLI (reaping it) and removes the pipes;
+// destruction also frees the slot. Each failed step of a connection logs
+// one extra line starting with "cause: " that says why.
+//
+// A reply ends at the first prompt that starts a line: "HVB", at most 64
+// bytes that are no blanks, line ends or "#", then "#". A prompt-like text
+// in the middle of a line ends the reply only when the CLI then stays
+// silent for 50 ms. Whatever the CLI sends after a prompt is dropped (and
+// logged) before the next command is written, never taken for its reply.
+// Text holding "\n", "\r" or NUL is refused before anything is written.
 //
 // Every wait is bounded and is a poll on the pipe, the CLI's exit and a wake
 // descriptor: each pipe open and each login prompt by the connect time-out;
 // writing a command, and then its reply, each by the reply time-out. A CLI
-// that exits is noticed at once; cancel() ends the wait in progress. A reply
-// that timed out (or was cancelled) is discarded up to its prompt before the
-// next command is written; a reply that exceeded the size cap, or a command
-// line that could not be written whole, leaves the mediator refusing
-// commands until it is reconnected. Bytes after the "#" that ends a prompt
-// stay buffered and begin the next reply. The mediator never restarts the
-// CLI by itself.
+// that exits is noticed at once and reaped. cancel() ends the wait in
+// progress. A reply that timed out (or was cancelled) is discarded up to
+// its prompt before the next command is written; a reply over the size cap
+// or one that could not be held in memory, or a command line that went out
+// only in part, leaves the mediator refusing commands until it is
+// reconnected. The mediator never restarts the CLI by itself.
 //
-// Not thread-safe except cancel(): the caller serialises use (commands pass
-// through the controller's dispatch mutex; connect, disconnect and restart
-// must not run while a command does).
+// Thread-safe: operations are serialised by a lock of the mediator's own.
+// disconnect() and restart() called while another thread runs a command
+// first cancel that command (it fails as cancelled), then proceed;
+// connect() waits for it. cancel() may also be called from a signal
+// handler. In a forked copy of the host process, destruction, disconnect()
+// and restart() only close that process's copies of the descriptors: the
+// CLI, the slot and the pipe files stay with the process that made them.
 class ZUBDM_EXPORT ZUBAdaptor {
  public:
   // Largest reply accepted; anything longer is a runaway CLI.
@@ -52,8 +64,9 @@ class ZUBDM_EXPORT ZUBAdaptor {
   ZUBAdaptor(const ZUBAdaptor&) = delete;
   ZUBAdaptor& operator=(const ZUBAdaptor&) = delete;
 
-  // Brings the mediator up and logs in; true when logged in, or at once when
-  // the pipes are already open (even if that login had failed).
+  // Brings the mediator up and logs in; true when logged in. Once the pipes
+  // are open it returns at once: true when that login succeeded, false
+  // when it failed (restart() starts over).
   bool connect();
   // Ends the CLI and removes the pipes; the slot stays reserved. False (and
   // nothing changed) only when the CLI could not be signalled.
@@ -121,18 +134,42 @@ class ZUBDM_EXPORT ZUBAdaptor {
 
  private:
   struct Impl;
+  // Runs a whole forwarded command under the mediator's lock.
+  friend class CmdDriver;
 
   bool createPipes();
   bool spawnCli();
   bool openPipes();
-  bool openWritePipe();
+  // Opens the write pipe as soon as the CLI has opened its end; false with
+  // the reason in `problem` when the CLI ended or the bound passed first.
+  bool openWritePipe(std::string& problem);
+  // The login's last wait: the first prompt, by the replies' prompt rule.
+  bool waitForFirstPrompt();
   bool endCli();
+  // A forked copy of the host closes its own descriptors and nothing else.
+  void leaveToOwner();
+  // Holds off connect, disconnect and restart of other threads from the
+  // start of a forwarded command to its end.
+  class CommandLock {
+   public:
+    explicit CommandLock(ZUBAdaptor& adaptor);
+    ~CommandLock();
+    CommandLock(const CommandLock&) = delete;
+    CommandLock& operator=(const CommandLock&) = delete;
+
+   private:
+    ZUBAdaptor& adaptor_;
+  };
+  // Drops what is left of earlier replies before a command is written.
+  bool prepareForCommand();
   // Writes a command line; false (logged) when it did not go out whole.
   bool writeCommand(const std::string& command);
+  // Stores the reply just read; false when memory ran out doing so.
+  bool storeReply(CLIResponse& response);
   // Writes `text` and then `end`, waiting for room at most until
   // `deadline`; returns how many of their bytes went out (fewer when the
   // deadline passed, the wait was cancelled, the CLI ended or a write
-  // failed).
+  // failed). A secret is passed to the transcript as "****".
   size_t writeLine(std::string_view text, std::string_view end,
                    std::chrono::steady_clock::time_point deadline,
                    bool secret = false);

@@ -26,10 +26,10 @@ void CLIResult::appendMessageList(std::vector<std::string>&& lines) {
 }
 
 void CLIResult::appendMessageList(const std::list<std::string>& lines) {
-  // The entries are handed over, not copied: callers pass a list they are
-  // done with, through an interface that takes it as a constant. Moving the
-  // nodes needs write access to that list.
-  appendMessageList(std::move(const_cast<std::list<std::string>&>(lines)));
+  // Copied: moving out of a list passed as a constant would change a list
+  // the caller may have defined const.
+  if (&lines == &messageList_) return;
+  messageList_.insert(messageList_.end(), lines.begin(), lines.end());
 }
 
 void CLIResult::appendMessageList(std::list<std::string>&& lines) {

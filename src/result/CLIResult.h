@@ -31,11 +31,11 @@ class ZUBDM_EXPORT CLIResult {
   void appendMessageList(const std::vector<std::string>& lines);
   // Appends `lines`, in order, taking over their contents.
   void appendMessageList(std::vector<std::string>&& lines);
-  // Moves every entry of `lines`, in order, to the end of the message list
-  // without copying: `lines` is empty afterwards although it is passed as a
-  // constant. It must therefore not be an object defined const. Passing the
+  // Appends copies of `lines`, in order, to the message list. Passing the
   // result's own message list changes nothing.
   void appendMessageList(const std::list<std::string>& lines);
+  // Moves every entry of `lines`, in order, to the end of the message list
+  // without copying. Passing the result's own message list changes nothing.
   void appendMessageList(std::list<std::string>&& lines);
 
   // Copies the ordinal and the name of `state`.

@@ -57,34 +57,48 @@ void* operator new(size_t size, const std::nothrow_t&) noexcept {
 
 TEST_F(CLIOpControllerTest, OutcomesFollowTheReplyKind) {
   auto controller = connected();
+  using ZUB_DEVICE_MEDIATION::FailureKind;
   struct Case {
     const char* name;
     std::string context;
     std::string command;
-    Lines wire;
-    const OpStatusEnum* stored;
-    const OpStatusEnum* reported;
+    Lines wire;                     // lines the CLI received
+    const OpStatusEnum* stored;     // getCurrentExecState()
+    const OpStatusEnum* reported;   // getState()
     Lines errors;
     size_t messages;
+    FailureKind kind;
+    std::string prompt;             // the prompt that ended the reply
   } cases[] = {
       {"config command without output", "configure terminal", "hostname edge",
        {"end", "configure terminal", "1 hostname edge"}, &OpStatusEnum::PartialSuccess,
-       &OpStatusEnum::Success, {}, 1},
+       &OpStatusEnum::Success, {}, 1, FailureKind::None, "HVB(config)#"},
       {"show document in the root mode", "", "show interfaces",
        {"end", "2 show interfaces"}, &OpStatusEnum::PartialSuccess, &OpStatusEnum::Success,
-       {}, 1},
+       {}, 1, FailureKind::None, "HVB#"},
       {"plain text does not parse", "", "show version", {"end", "3 show version"},
-       &OpStatusEnum::Failed, &OpStatusEnum::Success, {}, 1},
+       &OpStatusEnum::Failed, &OpStatusEnum::Success, {}, 1, FailureKind::None, "HVB#"},
       {"device error", "", "frobnicate", {"end", "4 frobnicate"}, &OpStatusEnum::Failed,
        &OpStatusEnum::Failed,
        {" Device error: Error: Invalid input detected: frobnicate\r\n, Current device "
         "context: HVB#, CLI command: 4 frobnicate  "},
-       0},
-      {"error in the context reply is ignored", "no-such-mode", "show interfaces",
-       {"end", "no-such-mode", "5 show interfaces"}, &OpStatusEnum::PartialSuccess,
-       &OpStatusEnum::Success, {}, 1},
-      {"empty command", "", "", {"end", "6 "}, &OpStatusEnum::PartialSuccess,
-       &OpStatusEnum::Success, {}, 1},
+       0, FailureKind::DeviceError, "HVB#"},
+      {"a mode command the CLI rejects stops the command", "no-such-mode",
+       "show interfaces", {"end", "no-such-mode"}, &OpStatusEnum::Failed,
+       &OpStatusEnum::Failed,
+       {"mode command \"no-such-mode\" failed: Error: Invalid input detected: "
+        "no-such-mode\r\n"},
+       0, FailureKind::ModeCommandFailed, ""},
+      {"a line break in the command is refused", "configure terminal",
+       "hostname edge-1\nhostname X", {}, &OpStatusEnum::Failed, &OpStatusEnum::Failed,
+       {"refused: the command holds a line break or NUL: \"hostname edge-1\\nhostname X\""},
+       0, FailureKind::Refused, ""},
+      {"a NUL in the mode command is refused", std::string("interface A\0B", 13),
+       "shutdown", {}, &OpStatusEnum::Failed, &OpStatusEnum::Failed,
+       {"refused: the mode command holds a line break or NUL: \"interface A\\0B\""}, 0,
+       FailureKind::Refused, ""},
+      {"empty command", "", "", {"end", "8 "}, &OpStatusEnum::PartialSuccess,
+       &OpStatusEnum::Success, {}, 1, FailureKind::None, "HVB#"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -96,6 +110,8 @@ TEST_F(CLIOpControllerTest, OutcomesFollowTheReplyKind) {
         << result.getCurrentExecState().toString();
     EXPECT_EQ(result.getErrorList(), c.errors);
     EXPECT_EQ(result.getMessageList().size(), c.messages);
+    EXPECT_EQ(result.getFailureKind(), c.kind);
+    EXPECT_EQ(result.getPrompt(), c.prompt);
     EXPECT_TRUE(result.getState().equals(*c.reported));
   }
 }
@@ -265,7 +281,8 @@ TEST_F(CLIOpControllerTest, CallerTextWithPercentSignsIsWrittenVerbatim) {
   controller->forwardCliCommand(context, "hostname x", failed);
   EXPECT_EQ(logs_->count("CLI Context Cmd: " + context), 1);
   EXPECT_EQ(logs_->count("failed to set context: " + context), 1);
-  EXPECT_EQ(failed.getErrorList(), Lines{"failed to set context: " + context});
+  EXPECT_EQ(failed.getErrorList(),
+            Lines{"mode command \"" + context + "\" failed: the CLI has gone"});
 
   controller = connected();
   CLIResult rejected;

@@ -142,15 +142,18 @@ TEST_F(FaultMatrix, ConnectFaultsFailPromptlyAndRestartRecovers) {
     Lines logs;
   } rows[] = {
       {"CLI not on PATH", "/nonexistent", "",
-       {"ERROR:CLI Spawn:idx=0,errno=2", "Can't create CLI process"}},
+       {"ERROR:CLI Spawn:idx=0,errno=2", "Can't create CLI process",
+        "cause: cli (along PATH): No such file or directory"}},
       {"CLI on PATH but not executable", notExecutable.path(), "",
-       {"ERROR:CLI Spawn:idx=0,errno=13", "Can't create CLI process"}},
+       {"ERROR:CLI Spawn:idx=0,errno=13", "Can't create CLI process",
+        "cause: cli (along PATH): Permission denied"}},
       {"CLI exits before opening the pipes", "", R"({"fault": "exit_at_once"})",
-       {"Cant open FIFO"}},
+       {"Cant open FIFO", "cause: the CLI exited with status 3 before opening " +
+                              std::string(sim_->pipe("clPipeW0"))}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    if (RUNNING_ON_VALGRIND && row.logs.size() == 2) {
+    if (RUNNING_ON_VALGRIND && row.logs.size() == 3) {
       // valgrind runs a spawn whose exec fails as a child that exits.
       std::printf("skipped under valgrind: %s\n", row.name);
       continue;
@@ -191,9 +194,13 @@ TEST_F(FaultMatrix, LoginFaultsFailWithinTheTimeOutAndRestartRecovers) {
       {"CLI exits at Login:", R"({"fault": "exit_at_login"})", false,
        {" nmsCliLogin: failed!", "Can't login"}, 0},
       {"CLI never prompts", R"({"fault": "never_prompt"})", false,
-       {"read from fifo failed!", " nmsCliLogin: failed!", "Can't login"}, timeout},
+       {"read from fifo failed!", "cause: waited 500 ms for \"Login:\"",
+        " nmsCliLogin: failed!", "Can't login"},
+       timeout},
       {"CLI prompts after the time-out", R"({"login_delay_ms": 3000})", false,
-       {"read from fifo failed!", " nmsCliLogin: failed!", "Can't login"}, timeout},
+       {"read from fifo failed!", "cause: waited 500 ms for \"Login:\"",
+        " nmsCliLogin: failed!", "Can't login"},
+       timeout},
       {"CLI exits right after the login", R"({"fault": "exit_after_login"})", true, {}, 0},
   };
   for (const Row& row : rows) {
@@ -211,16 +218,17 @@ TEST_F(FaultMatrix, LoginFaultsFailWithinTheTimeOutAndRestartRecovers) {
       EXPECT_LT(took, 3 * timeout);
       EXPECT_TRUE(endsWith(logs_->texts(), row.lastLogs));
       // The pipes are open either way; only a finished login lets commands
-      // through, and a second connect changes nothing.
+      // through, and a second connect changes nothing (and says so).
       EXPECT_TRUE(controller.adaptor.isConnected());
       EXPECT_EQ(controller.adaptor.isLoggedIn(), row.connects);
-      EXPECT_TRUE(controller.adaptor.connect());
+      EXPECT_EQ(controller.adaptor.connect(), row.connects);
       if (row.connects) {
         waitUntilEnded(controller.adaptor.getCliPid());
         CLIResult result;
         controller.forwardCliCommand("", "show version", result);
         EXPECT_TRUE(result.getState().equals(OpStatusEnum::Failed));
-        EXPECT_EQ(result.getErrorList(), Lines{"no reply from device to: 1 show version"});
+        EXPECT_EQ(result.getErrorList(),
+                  Lines{"mode command \"end\" failed: the CLI has gone"});
       } else {
         expectRefusedUnconnected(controller);
       }
@@ -231,9 +239,8 @@ TEST_F(FaultMatrix, LoginFaultsFailWithinTheTimeOutAndRestartRecovers) {
 }
 
 TEST_F(FaultMatrix, CommandFaultsFailCleanlyAndTheNextCommandBehaves) {
-  // What the command after the fault gets. Unchecked: it reads the rest of
-  // the faulty reply, as the prompt rule says, and merely must not hang.
-  enum class Next { Works, Fails, Refused, Unchecked };
+  // What the command after the fault gets.
+  enum class Next { Works, Fails, Refused };
   const size_t cap = ZUBAdaptor::MAX_REPLY_SIZE;
   const std::string big = block();
   const size_t bigRepeat = (64u << 20) / big.size();
@@ -256,18 +263,21 @@ TEST_F(FaultMatrix, CommandFaultsFailCleanlyAndTheNextCommandBehaves) {
        ScenarioBuilder()
            .reply("fault", "partial output\r\n", false, R"("fault": "die_mid_reply")")
            .json(),
-       "", "fault", &OpStatusEnum::Failed, {"no reply from device to: 1 fault"},
-       kReadFailure, 0, 1000, Next::Fails, 400, nullptr, nullptr},
+       "", "fault", &OpStatusEnum::Failed,
+       {"no reply from device to: 1 fault (the CLI has gone)"}, kReadFailure, 0, 1000,
+       Next::Fails, 400, nullptr, nullptr},
       {"CLI closes its output pipe mid-reply",
        ScenarioBuilder()
            .reply("fault", "partial output\r\n", false, R"("fault": "close_output")")
            .json(),
-       "", "fault", &OpStatusEnum::Failed, {"no reply from device to: 1 fault"},
-       kReadFailure, 0, 1000, Next::Fails, 400, nullptr, nullptr},
+       "", "fault", &OpStatusEnum::Failed,
+       {"no reply from device to: 1 fault (the CLI has gone)"}, kReadFailure, 0, 1000,
+       Next::Fails, 400, nullptr, nullptr},
       {"CLI exits without a reply",
        ScenarioBuilder().reply("fault", "", true, R"("fault": "exit")").json(), "",
-       "fault", &OpStatusEnum::Failed, {"no reply from device to: 1 fault"},
-       kReadFailure, 0, 1000, Next::Fails, 400, nullptr, nullptr},
+       "fault", &OpStatusEnum::Failed,
+       {"no reply from device to: 1 fault (the CLI has gone)"}, kReadFailure, 0, 1000,
+       Next::Fails, 400, nullptr, nullptr},
       {"CLI hangs mid-reply",
        ScenarioBuilder().reply("fault", "half\r\n", false, R"("fault": "hang")").json(),
        "", "fault", &OpStatusEnum::Failed,
@@ -283,24 +293,22 @@ TEST_F(FaultMatrix, CommandFaultsFailCleanlyAndTheNextCommandBehaves) {
       {"CLI hangs on the root reset",
        ScenarioBuilder().reply("end", "half\r\n", false, R"("fault": "hang")").json(),
        "", "show version", &OpStatusEnum::Failed,
-       {"no reply from device to: 1 show version"},
+       {"mode command \"end\" failed: timed out waiting for the reply"},
        {"read from fifo failed!", "Error reading CLI output",
         "error while parsing response",
-        "Timeout for waiting cli response after sending CLI: end to device WQT",
-        "Can't send command"},
-       800, 2000, Next::Refused, 400, nullptr, nullptr},
+        "Timeout for waiting cli response after sending CLI: end to device WQT"},
+       400, 2000, Next::Refused, 400, nullptr, nullptr},
       {"CLI exits on the context command",
        ScenarioBuilder().reply("configure terminal", "", true, R"("fault": "exit")").json(),
        "configure terminal", "hostname x", &OpStatusEnum::Failed,
-       {"failed to set context: configure terminal"},
+       {"mode command \"configure terminal\" failed: the CLI has gone"},
        {"CLI Context Cmd: configure terminal", "read from fifo failed!",
         "Error reading CLI output", "error while parsing response",
         "failed to set context: configure terminal"},
        0, 1000, Next::Fails, 400, nullptr, nullptr},
       {"CLI killed by another process while idle", "", "", "show version",
-       &OpStatusEnum::Failed, {"no reply from device to: 1 show version"},
-       {"Can't send command", "Can't send command"}, 0, 1000, Next::Fails, 400,
-       killCli, nullptr},
+       &OpStatusEnum::Failed, {"mode command \"end\" failed: the CLI has gone"},
+       {"Can't send command"}, 0, 1000, Next::Fails, 400, killCli, nullptr},
       {"binary garbage and NUL bytes",
        ScenarioBuilder().reply("fault", binaryGarbage(), false).json(), "", "fault",
        // Plain text, so the show reader cannot parse it: no error entry.
@@ -310,10 +318,11 @@ TEST_F(FaultMatrix, CommandFaultsFailCleanlyAndTheNextCommandBehaves) {
        }},
       {"\"HVB\" inside the output",
        ScenarioBuilder().reply("fault", "left HVB middle # right\r\n", false).json(), "",
-       "fault", &OpStatusEnum::Failed, {}, {}, 0, 1000, Next::Unchecked, 400, nullptr,
+       "fault", &OpStatusEnum::Failed, {}, {}, 0, 1000, Next::Works, 400, nullptr,
        [](CLIResult& result) {
-         // The false prompt ends the reply at the first "#" after it.
-         EXPECT_EQ(result.getMessageList(), std::list<std::string>{"left "});
+         // Output, not a prompt: the reply ends at the real one.
+         EXPECT_EQ(result.getMessageList(),
+                   std::list<std::string>{"left HVB middle # right\r\n"});
        }},
       {"prompt split across many small writes",
        ScenarioBuilder()
@@ -348,7 +357,9 @@ TEST_F(FaultMatrix, CommandFaultsFailCleanlyAndTheNextCommandBehaves) {
        ScenarioBuilder()
            .reply("fault", std::string(4096, 'x') + "\r\n", false, R"("fault": "endless")")
            .json(),
-       "", "fault", &OpStatusEnum::Failed, {"no reply from device to: 1 fault"},
+       "", "fault", &OpStatusEnum::Failed,
+       {"the reply exceeded the size cap of " + std::to_string(cap) +
+        " bytes (command: 1 fault)"},
        {"CLI response length exceeds the string object's maximum length",
         "error while parsing response"},
        0, 60000, Next::Refused, 60000,
@@ -409,14 +420,17 @@ TEST_F(FaultMatrix, CommandFaultsFailCleanlyAndTheNextCommandBehaves) {
           EXPECT_EQ(admin, "up");
           break;
         case Next::Refused:
-          EXPECT_EQ(logs_->count("Can't send command"), 2);
+          // Stopped at the root reset, which could not be written.
+          EXPECT_EQ(logs_->count("Can't send command"), 1);
           EXPECT_TRUE(sim_->transcript().empty());
-          [[fallthrough]];
+          EXPECT_TRUE(next.getState().equals(OpStatusEnum::Failed));
+          ASSERT_EQ(next.getErrorList().size(), 1u);
+          EXPECT_EQ(next.getErrorList()[0].rfind("mode command \"end\" failed: ", 0), 0u);
+          break;
         case Next::Fails:
           EXPECT_TRUE(next.getState().equals(OpStatusEnum::Failed));
-          EXPECT_EQ(next.getErrorList(), Lines{"no reply from device to: 2 show interfaces"});
-          break;
-        case Next::Unchecked:
+          EXPECT_EQ(next.getErrorList(),
+                    Lines{"mode command \"end\" failed: the CLI has gone"});
           break;
       }
       expectRecovery(controller);

@@ -94,39 +94,64 @@ TEST(ReplyReader, FramesRepliesAndRecoversFromCutOffOnes) {
        {bytes("show\r\nH"), bytes("VB(con"), bytes("fig)#")},
        0,
        {{Outcome::Complete, "show\r\nHVB(config)#", "HVB(config)#"}}},
-      {"bytes after a prompt begin the next reply",
-       {bytes("a HVB# b HVB#")},
+      {"a prompt that starts a line ends the reply, whatever follows",
+       {bytes("out\r\nHVB#\r\nnext\rHVB(config)#")},
        0,
-       {{Outcome::Complete, "a HVB#", "HVB#"}, {Outcome::Complete, " b HVB#", "HVB#"}}},
+       {{Outcome::Complete, "out\r\nHVB#", "HVB#"},
+        {Outcome::Complete, "\r\nnext\rHVB(config)#", "HVB(config)#"}}},
+      {"blanks may come before a prompt that starts the reply",
+       {bytes(" \tHVB-1#")},
+       0,
+       {{Outcome::Complete, " \tHVB-1#", "HVB-1#"}}},
+      {"a prompt-like text in a line followed by more bytes is output",
+       {bytes("say HVB# now\r\n"), bytes("HVB#")},
+       0,
+       {{Outcome::Complete, "say HVB# now\r\nHVB#", "HVB#"}}},
+      {"a prompt-like text in a line followed by silence is the prompt",
+       {bytes("12:00:00HVB#")},
+       0,
+       {{Outcome::Complete, "12:00:00HVB#", "HVB#"}}},
+      {"HVB with a blank, a line end or a body over 64 bytes is output",
+       {bytes("HVB up#\r\nHVB\r\n#\r\nHVB" + std::string(65, 'x') + "#\r\nHVB" +
+              std::string(64, 'x') + "#")},
+       0,
+       {{Outcome::Complete,
+         "HVB up#\r\nHVB\r\n#\r\nHVB" + std::string(65, 'x') + "#\r\nHVB" +
+             std::string(64, 'x') + "#",
+         "HVB" + std::string(64, 'x') + "#"}}},
       {"a time-out leaves the reply owed; its rest is dropped up to its prompt",
-       {kTimeout, bytes("late HVB#"), bytes("next HVB#")},
+       {kTimeout, bytes("late\r\nHVB#"), bytes("\r\nnext\r\nHVB#")},
        0,
-       {{Outcome::TimedOut}, {Outcome::Complete}, {Outcome::Complete, "next HVB#", "HVB#"}}},
+       {{Outcome::TimedOut},
+        {Outcome::Complete},
+        {Outcome::Complete, "\r\nnext\r\nHVB#", "HVB#"}}},
       {"a time-out inside the prompt keeps its place in it",
-       {bytes("out HV"), kTimeout, bytes("B# next HVB#")},
+       {bytes("out\r\nHV"), kTimeout, bytes("B#\r\nnext\r\nHVB#")},
        0,
-       {{Outcome::TimedOut}, {Outcome::Complete}, {Outcome::Complete, " next HVB#", "HVB#"}}},
+       {{Outcome::TimedOut},
+        {Outcome::Complete},
+        {Outcome::Complete, "\r\nnext\r\nHVB#", "HVB#"}}},
       {"a cancel is handled as a time-out",
-       {kCancel, bytes("late HVB#"), bytes("x HVB#")},
+       {kCancel, bytes("late\r\nHVB#"), bytes("\r\nx\r\nHVB#")},
        0,
-       {{Outcome::Cancelled}, {Outcome::Complete}, {Outcome::Complete, "x HVB#", "HVB#"}}},
+       {{Outcome::Cancelled}, {Outcome::Complete}, {Outcome::Complete, "\r\nx\r\nHVB#", "HVB#"}}},
       {"a time-out while dropping keeps the reply owed",
-       {kTimeout, kTimeout, bytes("HVB#x HVB#")},
+       {kTimeout, kTimeout, bytes("HVB#\r\nx\r\nHVB#")},
        0,
        {{Outcome::TimedOut}, {Outcome::TimedOut}, {Outcome::Complete},
-        {Outcome::Complete, "x HVB#", "HVB#"}}},
+        {Outcome::Complete, "\r\nx\r\nHVB#", "HVB#"}}},
       {"end of file in the middle of a reply",
        {bytes("partial"), kClosed},
        0,
        {{Outcome::Closed}}},
       {"a reply over the cap breaks the reader for good",
-       {bytes("0123456789HVB#"), bytes("HVB#")},
+       {bytes("0123456789\nHVB#"), bytes("HVB#")},
        8,
        {{Outcome::TooLarge}, {Outcome::TooLarge}}},
       {"a reply of exactly the cap is accepted",
-       {bytes("1234HVB#")},
+       {bytes("123\nHVB#")},
        8,
-       {{Outcome::Complete, "1234HVB#", "HVB#"}}},
+       {{Outcome::Complete, "123\nHVB#", "HVB#"}}},
   };
   for (const ReplyRow& row : rows) {
     SCOPED_TRACE(row.name);
@@ -146,13 +171,18 @@ TEST(ReplyReader, FramesRepliesAndRecoversFromCutOffOnes) {
   }
 }
 
-TEST(ReplyReader, BytesTakenInWhileWritingStartTheReply) {
+TEST(ReplyReader, BytesTakenInWhileWritingStartTheReplyAndLeftoversAreDropped) {
   ScriptedSource source({bytes("echo of a long "), bytes("line\r\n"), kPause,
-                         bytes("out HVB#")});
+                         bytes("out\r\nHVB# late bytes\r\n"), kPause,
+                         bytes("x\r\nHVB#")});
   ReplyReader reader(source);
   EXPECT_EQ(reader.absorb(), Status::Empty);
   ASSERT_EQ(reader.readReply(soon()), Outcome::Complete);
-  EXPECT_EQ(reader.reply(), "echo of a long line\r\nout HVB#");
+  EXPECT_EQ(reader.reply(), "echo of a long line\r\nout\r\nHVB#");
+  // What came after the prompt is dropped; blanks and line ends uncounted.
+  EXPECT_EQ(reader.dropLeftover(), 9u);
+  ASSERT_EQ(reader.readReply(soon()), Outcome::Complete);
+  EXPECT_EQ(reader.reply(), "x\r\nHVB#");
 }
 
 TEST(ReplyReader, LoginWaitsDropWhatComesBeforeTheirText) {

@@ -32,10 +32,14 @@ TEST_F(ZUBAdaptorExchange, RepliesAreClassifiedIntoContextOutputAndError) {
        {"line 1\r\nline 2\r\n"}, ""},
       {"error up to the prompt", "cmd\r\nError: bad input\r\nHVB#", "HVB#", {},
        "Error: bad input\r\n"},
-      {"tagged output drops the echo", "show x\r\n<SHOW><OBJ id=\"1\"/></SHOW>\r\nHVB#",
+      {"show output drops the echo", "show x\r\n<SHOW><OBJ id=\"1\"/></SHOW>\r\nHVB#",
        "HVB#", {"<SHOW><OBJ id=\"1\"/></SHOW>\r\n"}, ""},
-      {"'<' only in the prompt", "text\r\nHVB<a>#", "HVB<a>#", {""}, ""},
-      {"reply starting with the prompt", "HVB<1>#", "HVB<1>#", {}, ""},
+      {"other output is kept whole", "Uptime < 1 day\r\nHVB<a>#", "HVB<a>#",
+       {"Uptime < 1 day\r\n"}, ""},
+      {"reply that is a prompt alone", "HVB<1>#", "HVB<1>#", {""}, ""},
+      {"\"Error:\" in a show document is data",
+       "<SHOW><OBJ id=\"A\"><info d=\"Error: x\"/></OBJ></SHOW>\r\nHVB#", "HVB#",
+       {"<SHOW><OBJ id=\"A\"><info d=\"Error: x\"/></OBJ></SHOW>\r\n"}, ""},
       {"error in tagged output runs to its end", "<a>\r\nError: no\r\nmore\r\nHVB#",
        "HVB#", {}, "Error: no\r\nmore\r\n"},
       {"binary bytes and NULs", std::string("\x01\xff\0x\0\r\nHVB#", 11), "HVB#",
@@ -58,27 +62,30 @@ TEST_F(ZUBAdaptorExchange, RepliesAreClassifiedIntoContextOutputAndError) {
   EXPECT_TRUE(logs_->records().empty());
 }
 
-TEST_F(ZUBAdaptorExchange, BytesAfterThePromptStartTheNextReply) {
-  start(ScenarioBuilder()
-            .reply("early", "out HVB x #tail\r\nHVB#")
-            .reply("spaced", "one\r\nHVB# ")
-            .reply("next", "two\r\nHVB#")
-            .json());
-  CLIResponse response;
-  // "HVB" inside the output ends the reply at the first "#" after it ...
-  ASSERT_TRUE(adaptor_->send("early", response));
-  EXPECT_EQ(response.getRspContext(), "HVB x #");
-  EXPECT_EQ(response.getResponseList(), Lines{"out "});
-  // ... and the rest is read as the start of the next reply, as is a blank
-  // after a prompt.
-  const std::pair<const char*, const char*> replies[] = {
-      {"spaced", "tail\r\n"}, {"next", "one\r\n"}, {"next", " two\r\n"}};
-  for (const auto& expected : replies) {
-    SCOPED_TRACE(expected.second);
-    response.clearAll();
-    ASSERT_TRUE(adaptor_->send(expected.first, response));
-    EXPECT_EQ(response.getResponseList(), Lines{expected.second});
+TEST_F(ZUBAdaptorExchange, PromptLikeTextNeverShiftsLaterReplies) {
+  struct Row {
+    const char* command;
+    std::string reply;   // what the CLI sends
+    std::string output;  // the reply's output as stored
+  } rows[] = {
+      {"blank in the prompt", "out HVB x #tail\r\nHVB#", "out HVB x #tail\r\n"},
+      {"echoed prompt in a line", "say HVB# now\r\nHVB#", "say HVB# now\r\n"},
+      {"blank after the prompt", "one\r\nHVB# ", "one\r\n"},
+      {"bytes after the prompt", "two\r\nHVB#junk\r\n", "two\r\n"},
+      {"next", "three\r\nHVB#", "three\r\n"},
+  };
+  ScenarioBuilder scenario;
+  for (const Row& row : rows) scenario.reply(row.command, row.reply);
+  start(scenario.json());
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.command);
+    CLIResponse response;
+    ASSERT_TRUE(adaptor_->send(row.command, response));
+    EXPECT_EQ(response.getRspContext(), "HVB#");
+    EXPECT_EQ(response.getResponseList(), Lines{row.output});
   }
+  // Only the bytes that were more than blanks and line ends are reported.
+  EXPECT_EQ(logs_->texts(), Lines{"dropped 4 bytes that the CLI sent after its prompt"});
 }
 
 TEST_F(ZUBAdaptorExchange, RepliesAccumulateUntilTheCallerClears) {

@@ -144,7 +144,11 @@ TEST_F(ZUBAdaptorSecurity, PlantedPipePathsAreRefusedNeverOpenedNeverFollowed) {
           ZUBAdaptor adaptor;
           logs_->clear();
           EXPECT_FALSE(adaptor.connect());
-          EXPECT_EQ(logs_->texts(), Lines{end.message});
+          // The failure, then its cause: what sits at the path and whose.
+          const Lines logs = logs_->texts();
+          ASSERT_EQ(logs.size(), 2u);
+          EXPECT_EQ(logs[0], end.message);
+          EXPECT_EQ(logs[1].rfind("cause: " + end.path + " is ", 0), 0u) << logs[1];
           EXPECT_EQ(ProcessState::childCount(), 0) << "no CLI is started";
         }
         EXPECT_EQ(path.events(), 0) << "the planted path was used";

@@ -75,7 +75,7 @@ TEST(CLIResultRender, RendersStoredStateMessagesAndErrors) {
                                              "Error messages:", "e1", "e2"}));
 }
 
-TEST(CLIResultAppendMessageList, ListsAreSplicedVectorsCopiedInOrder) {
+TEST(CLIResultAppendMessageList, ConstantsAreCopiedTemporariesMovedInOrder) {
   CLIResult result;
   result.appendMessageList(std::vector<std::string>{"first"});
 
@@ -83,16 +83,18 @@ TEST(CLIResultAppendMessageList, ListsAreSplicedVectorsCopiedInOrder) {
   result.appendMessageList(vector);
   EXPECT_EQ(vector, (std::vector<std::string>{"v1", "v2"}));
 
-  std::list<std::string> list = {"l1", "l2"};
-  const std::string* const node = &list.front();
-  result.appendMessageList(static_cast<const std::list<std::string>&>(list));
-  EXPECT_TRUE(list.empty());
+  // A list passed as a constant may be defined const: it is copied.
+  const std::list<std::string> list = {"l1", "l2"};
+  result.appendMessageList(list);
+  EXPECT_EQ(list, (std::list<std::string>{"l1", "l2"}));
 
-  result.appendMessageList(std::list<std::string>{"r1"});
+  std::list<std::string> temporary = {"r1"};
+  const std::string* const node = &temporary.front();
+  result.appendMessageList(std::move(temporary));
 
   LogCapture log;
   const std::list<std::string>& held = result.getMessageList();
-  EXPECT_EQ(&*std::next(held.begin(), 3), node);  // moved, not copied
+  EXPECT_EQ(&*std::next(held.begin(), 5), node);  // moved, not copied
   result.appendMessageList(held);                 // its own list: no change
   EXPECT_EQ(messages(result),
             (std::vector<std::string>{"first", "v1", "v2", "l1", "l2", "r1"}));

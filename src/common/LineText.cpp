@@ -1,0 +1,37 @@
+#include "common/LineText.h"
+
+#include <cstdio>
+
+namespace zubdm {
+namespace internal {
+
+bool isOneLine(std::string_view text) {
+  return text.find_first_of(std::string_view("\n\r\0", 3)) == std::string_view::npos;
+}
+
+std::string quoted(std::string_view text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\0') {
+      out += "\\0";
+    } else if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (byte < 0x20 || byte == 0x7f) {
+      char escaped[5];
+      std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+}  // namespace internal
+}  // namespace zubdm
