@@ -125,6 +125,12 @@ bool CliChild::reapIfExited() {
   return true;
 }
 
+bool CliChild::reapWithin(int graceMs) {
+  if (reapIfExited() || !held()) return reaped_;
+  waitForExit(graceMs);
+  return reapIfExited();
+}
+
 std::string CliChild::exitDescription() const {
   if (!reaped_ || status_ < 0) return std::string();
   if (WIFEXITED(status_)) {

@@ -42,6 +42,9 @@ class CliChild {
   // is not left a zombie; true once it is reaped. Only this child is
   // reaped, through its process descriptor where there is one.
   bool reapIfExited();
+  // The same, giving a child that is ending `graceMs` to finish (its pipes
+  // close a moment before it can be reaped).
+  bool reapWithin(int graceMs);
   // How the reaped child ended ("exited with status 3", "was killed by
   // signal 9"); empty before it was reaped here.
   std::string exitDescription() const;

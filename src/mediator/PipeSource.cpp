@@ -7,6 +7,12 @@
 namespace zubdm {
 namespace internal {
 
+namespace {
+// How long a CLI whose output closed gets to end before it is left for
+// disconnect() to reap.
+const int kEndingGraceMs = 50;
+}  // namespace
+
 ByteSource::Result PipeSource::read(char* buffer, size_t capacity,
                                     Deadline deadline) {
   for (;;) {
@@ -45,8 +51,8 @@ ByteSource::Result PipeSource::readNow(char* buffer, size_t capacity) {
     return {Status::Data, static_cast<size_t>(got)};
   }
   if (got == 0) {
-    // Without a process descriptor, end of file is how the exit shows.
-    child_.reapIfExited();
+    // The output closes as the CLI ends: it is reaped once it has.
+    child_.reapWithin(kEndingGraceMs);
     return {Status::Closed, 0};
   }
   return {errno == EAGAIN ? Status::Empty : Status::Failed, 0};

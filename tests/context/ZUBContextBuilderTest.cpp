@@ -66,6 +66,30 @@ TEST(ZUBContextBuilderGetContextCLI, UnknownNameAppendsNothingAndLogsOnce) {
   }
 }
 
+TEST(ZUBContextBuilderGetContextCLI, LineBreakOrNulInArgumentOrPrefixIsRefused) {
+  const struct {
+    std::string argument;
+    std::string prefix;
+    const char* logged;  // the refused text, as quoted in the log line
+  } cases[] = {
+      {"A\nshutdown", "", "\"A\\nshutdown\""},
+      {"A", "no\r", "\"no\\r\""},
+      {std::string("A\0B", 3), "", "\"A\\0B\""},
+  };
+  const ZUBContextBuilder builder;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.logged);
+    LogCapture log;
+    std::vector<std::string> out = {"kept"};
+    EXPECT_EQ(builder.getContextCLI(out, "config-if", c.argument, c.prefix), 0);
+    EXPECT_EQ(out, std::vector<std::string>{"kept"});
+    EXPECT_EQ(log.texts(),
+              std::vector<std::string>{
+                  std::string("context <config-if> refused: its argument or prefix "
+                              "holds a line break or NUL: ") + c.logged});
+  }
+}
+
 TEST(ZUBContextBuilderKnownContexts, ListsEveryModeButNotThePromptEntry) {
   const ZUBContextBuilder builder;
   const std::vector<std::string> names = builder.knownContexts();

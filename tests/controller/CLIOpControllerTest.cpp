@@ -1,10 +1,15 @@
 #include "controller/CLIOpController.h"
 
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <valgrind/valgrind.h>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <fstream>
 #include <locale>
 #include <memory>
 #include <new>
@@ -136,6 +141,107 @@ TEST_F(CLIOpControllerTest, ShowOutputIsParsedAndSearchable) {
   EXPECT_EQ(value, "down");
 }
 
+TEST_F(CLIOpControllerTest, FailuresInTheReplyAreReportedNeverHidden) {
+  using ZUB_DEVICE_MEDIATION::FailureKind;
+  const std::string document =
+      "<SHOW><OBJ id=\"A\"><info description=\"Error: user text\"/></OBJ></SHOW>\r\n";
+  struct Row {
+    const char* name;
+    std::string scenario;
+    size_t cap;                    // reply size cap (0: the default)
+    Lines errors;                  // as stored; the first may be a prefix
+    FailureKind kind;
+    Lines messages;
+  } rows[] = {
+      {"the root reset leaves the CLI in another mode",
+       ScenarioBuilder().reply("end", "HVB(config)#").json(), 0,
+       {"mode command \"end\" failed: its reply ended at \"HVB(config)#\", not at the root "
+        "prompt \"HVB#\""},
+       FailureKind::ModeCommandFailed, {}},
+      {"a show document cut short",
+       ScenarioBuilder().reply("x", "<SHOW><OBJ id=\"A\">\r\nHVB#").json(), 0,
+       {"broken show document: "}, FailureKind::DeviceError, {"<SHOW><OBJ id=\"A\">\r\n"}},
+      {"\"Error:\" inside the document is data",
+       ScenarioBuilder().reply("x", document + "HVB#").json(), 0, {}, FailureKind::None,
+       {document}},
+      {"plain output with \"<\" is kept whole",
+       ScenarioBuilder().reply("x", "Uptime < 1 day\r\nHVB#").json(), 0, {},
+       FailureKind::None, {"Uptime < 1 day\r\n"}},
+      {"a reply over the cap names the cap",
+       ScenarioBuilder().reply("x", std::string(3000, 'y') + "\r\nHVB#").json(), 1000,
+       {"the reply exceeded the size cap of 1000 bytes (command: 1 x)"},
+       FailureKind::ReplyTooLarge, {}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    auto controller = connected(row.scenario);
+    if (row.cap != 0) controller->adaptor.setMaxReplySize(row.cap);
+    CLIResult result;
+    controller->forwardCliCommand("", "x", result);
+    EXPECT_EQ(result.getFailureKind(), row.kind);
+    EXPECT_EQ(result.getState().equals(OpStatusEnum::Success), row.errors.empty());
+    ASSERT_EQ(result.getErrorList().size(), row.errors.size());
+    for (size_t i = 0; i < row.errors.size(); ++i) {
+      EXPECT_EQ(result.getErrorList()[i].rfind(row.errors[i], 0), 0u)
+          << result.getErrorList()[i];
+    }
+    const std::list<std::string>& held = result.getMessageList();
+    EXPECT_EQ(Lines(held.begin(), held.end()), row.messages);
+  }
+}
+
+TEST_F(CLIOpControllerTest, MemoryThatRunsOutFailsTheCommandNotTheHost) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "an address-space limit cannot be set under a sanitizer";
+#endif
+  if (RUNNING_ON_VALGRIND) GTEST_SKIP() << "valgrind keeps its own address space";
+  using ZUB_DEVICE_MEDIATION::FailureKind;
+  const struct {
+    const char* name;
+    const char* command;
+    FailureKind nextKind;  // the command after it: a fault (refused) or none
+  } rows[] = {
+      // Memory runs out while the reply is read: like the size cap, nothing
+      // after it can be trusted until the mediator is restarted.
+      {"while the reply is read", "show bulk 128M", FailureKind::OutOfMemory},
+      // The reply was read whole, but cannot be stored: only it fails.
+      {"while the reply is stored", "show bulk 40M", FailureKind::None},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    // The limit is the whole process's: it is set in a child of the test.
+    const pid_t child = fork();
+    if (child == 0) {
+      std::ifstream status("/proc/self/status");
+      std::string field;
+      long sizeKiB = 0;
+      while (status >> field && field != "VmSize:") {
+      }
+      status >> sizeKiB;
+      const rlim_t limit = (static_cast<rlim_t>(sizeKiB) << 10) + (80u << 20);
+      const struct rlimit bound = {limit, limit};
+      setrlimit(RLIMIT_AS, &bound);
+      int failures = 0;
+      {
+        auto controller = connected();
+        CLIResult result;
+        controller->forwardCliCommand("", row.command, result);
+        failures += result.getFailureKind() != FailureKind::OutOfMemory;
+        failures += result.getErrorList().size() != 1;
+        CLIResult next;
+        controller->forwardCliCommand("", "show version", next);
+        failures += next.getFailureKind() != row.nextKind;
+        failures += !controller->adaptor.restart();
+      }
+      _exit(failures);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status)) << "the child died: " << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+  }
+}
+
 TEST_F(CLIOpControllerTest, ModeListIsSentInOrderOfUseWithoutTheTrailingEnd) {
   auto controller = connected();
   std::vector<std::string> enter;
@@ -221,6 +327,28 @@ TEST_F(CLIOpControllerConcurrency, CommandsFromManyThreadsNeverInterleaveOnTheWi
   }
   EXPECT_EQ(one->getCommandCounter(), 2u * perThread);
   EXPECT_EQ(two->getCommandCounter(), 1u * perThread);
+}
+
+TEST_F(CLIOpControllerConcurrency, DisconnectOrRestartFromAnotherThreadCancelsTheCommand) {
+  using ZUB_DEVICE_MEDIATION::FailureKind;
+  for (const bool restart : {false, true}) {
+    SCOPED_TRACE(restart ? "restart" : "disconnect");
+    auto controller = connected(
+        ScenarioBuilder().reply("slow", "done\r\n", false, R"("delay_ms": 3000)").json());
+    CLIResult result;
+    std::thread forwarder(
+        [&] { controller->forwardCliCommand("", "slow", result); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(restart ? controller->adaptor.restart() : controller->adaptor.disconnect());
+    forwarder.join();
+    EXPECT_LT(elapsedMs(start), 2000);
+    EXPECT_EQ(result.getFailureKind(), FailureKind::Cancelled);
+    EXPECT_TRUE(result.getState().equals(OpStatusEnum::Failed));
+    // Readable from any thread while commands run.
+    EXPECT_EQ(controller->getCommandCounter(), 1u);
+    EXPECT_EQ(controller->adaptor.isLoggedIn(), restart);
+  }
 }
 
 TEST_F(CLIOpControllerTest, DestructionLogsBeforeTheCliIsEnded) {

@@ -111,6 +111,39 @@ TEST_F(ZUBAdaptorExchange, CommandLinesReachTheCliWholeAndInOrder) {
   EXPECT_EQ(response.getRspContext(), "HVB#");
 }
 
+TEST_F(ZUBAdaptorExchange, TranscriptHasEveryByteInOrderWithThePasswordMasked) {
+  using Direction = ZUBAdaptor::Direction;
+  sim_->setScenario(ScenarioBuilder().reply("x", "out\r\nHVB#junk").json());
+  ZUBAdaptor adaptor;
+  std::string sent, received;
+  adaptor.setTranscriptSink([&](Direction direction, std::string_view bytes) {
+    (direction == Direction::ToCli ? sent : received).append(bytes);
+  });
+  ASSERT_TRUE(adaptor.connect());
+  CLIResponse response;
+  ASSERT_TRUE(adaptor.send("x", response));
+  ASSERT_TRUE(adaptor.send("end", response));
+  EXPECT_EQ(sent, "root\r\n****\r\nx\n\rend\n\r");
+  // The bytes dropped after a prompt are in it too.
+  EXPECT_EQ(received, "Login:Password:HVB#out\r\nHVB#junkHVB#");
+}
+
+TEST_F(ZUBAdaptorExchange, LineBreakOrNulIsRefusedBeforeAnythingIsWritten) {
+  start("");
+  for (const std::string& text : {std::string("show\nend"), std::string("a\rb"),
+                                  std::string("a\0b", 3)}) {
+    SCOPED_TRACE(text);
+    logs_->clear();
+    CLIResponse response;
+    EXPECT_FALSE(adaptor_->send(text, response));
+    EXPECT_EQ(adaptor_->getLastFailure(), ZUB_DEVICE_MEDIATION::FailureKind::Refused);
+    ASSERT_EQ(logs_->texts().size(), 1u);
+    EXPECT_EQ(logs_->texts()[0].rfind("Can't send command: it holds a line break or NUL: ", 0),
+              0u);
+  }
+  EXPECT_TRUE(sim_->transcript().empty());
+}
+
 TEST_F(ZUBAdaptorExchange, SendingRequiresALogin) {
   ZUBAdaptor adaptor;
   CLIResponse response;

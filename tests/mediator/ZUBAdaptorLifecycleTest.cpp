@@ -1,11 +1,14 @@
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <atomic>
+#include <cstring>
+#include <fstream>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -14,6 +17,7 @@
 
 #include "mediator/ZUBAdaptor.h"
 #include "support/MediatorFixture.h"
+#include "support/ScenarioBuilder.h"
 
 using ZUB_DEVICE_MEDIATION::ZUBAdaptor;
 
@@ -140,6 +144,100 @@ TEST_F(ZUBAdaptorLifecycle, HostIgnoringSigchldIsCopedWith) {
     EXPECT_TRUE(adaptor.disconnect());
   }
   sigaction(SIGCHLD, &old, nullptr);
+}
+
+TEST_F(ZUBAdaptorLifecycle, ForkedChildLeavesTheParentsConnectionAlone) {
+  const struct {
+    const char* name;
+    std::function<bool(std::unique_ptr<ZUBAdaptor>&)> act;  // true: as expected
+  } rows[] = {
+      {"destroyed in the child", [](std::unique_ptr<ZUBAdaptor>& a) { a.reset(); return true; }},
+      {"disconnect in the child", [](std::unique_ptr<ZUBAdaptor>& a) { return a->disconnect(); }},
+      {"restart in the child", [](std::unique_ptr<ZUBAdaptor>& a) { return !a->restart(); }},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    auto adaptor = std::make_unique<ZUBAdaptor>();
+    ASSERT_TRUE(adaptor->connect());
+    const int cli = adaptor->getCliPid();
+    const std::vector<unsigned char> table = sim_->readTable();
+    const pid_t child = fork();
+    if (child == 0) _exit(row.act(adaptor) ? 0 : 1);
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_EQ(status, 0);
+    // The CLI, its slot and its pipe files are the parent's still.
+    EXPECT_EQ(kill(cli, 0), 0);
+    EXPECT_EQ(sim_->readTable(), table);
+    EXPECT_TRUE(isOurPipe(sim_->pipe("clPipeW0")));
+    EXPECT_TRUE(isOurPipe(sim_->pipe("clPipeR0")));
+    ZUB_DEVICE_MEDIATION::CLIResponse response;
+    EXPECT_TRUE(adaptor->send("end", response));
+  }
+}
+
+TEST_F(ZUBAdaptorLifecycle, CliStartsWithDefaultSignalsAndNoneBlocked) {
+  // A CLI program that writes down the signal state it was started with.
+  const std::string report = sim_->pipe("signals");
+  const std::string program = sim_->pipe("report");
+  std::ofstream(program) << "#!/bin/sh\ngrep -E '^Sig(Blk|Ign)' /proc/$$/status > "
+                         << report << "\n";
+  chmod(program.c_str(), 0700);
+  sim_->setCliProgram(program);
+  struct sigaction ignore = {}, oldHup = {};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGHUP, &ignore, &oldHup);
+  sigset_t usr1, oldMask;
+  sigemptyset(&usr1);
+  sigaddset(&usr1, SIGUSR1);
+  pthread_sigmask(SIG_BLOCK, &usr1, &oldMask);
+  {
+    ZUBAdaptor adaptor;
+    adaptor.setConnectTimeout(std::chrono::milliseconds(2000));
+    EXPECT_FALSE(adaptor.connect());
+  }
+  pthread_sigmask(SIG_SETMASK, &oldMask, nullptr);
+  sigaction(SIGHUP, &oldHup, nullptr);
+  std::ifstream in(report);
+  std::string field;
+  unsigned long long blocked = 1, ignored = 1;
+  in >> field >> std::hex >> blocked >> field >> ignored;
+  EXPECT_EQ(blocked, 0u);
+  // Signals 32 and 33 belong to the C library, which keeps them ignored
+  // across posix_spawn; every other one is at its default.
+  EXPECT_EQ(ignored & ~0x180000000ull, 0u) << std::hex << ignored;
+}
+
+TEST_F(ZUBAdaptorLifecycle, CliThatDiedIsReapedWhenNoticed) {
+  const struct {
+    const char* name;
+    std::string scenario;
+    bool killFirst;  // killed by another process before the command
+  } rows[] = {
+      {"dies in the middle of a reply",
+       ScenarioBuilder().reply("x", "half", true, R"("fault": "die_mid_reply")").json(),
+       false},
+      {"exits instead of replying",
+       ScenarioBuilder().reply("x", "", true, R"("fault": "exit")").json(), false},
+      {"killed while idle", "", true},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    sim_->setScenario(row.scenario);
+    ZUBAdaptor adaptor;
+    ASSERT_TRUE(adaptor.connect());
+    if (row.killFirst) {
+      kill(adaptor.getCliPid(), SIGKILL);
+      // Dead but not reaped yet: a zombie child.
+      siginfo_t info = {};
+      waitid(P_PID, static_cast<id_t>(adaptor.getCliPid()), &info, WEXITED | WNOWAIT);
+    }
+    ZUB_DEVICE_MEDIATION::CLIResponse response;
+    EXPECT_FALSE(adaptor.send("x", response));
+    EXPECT_EQ(adaptor.getLastFailure(), ZUB_DEVICE_MEDIATION::FailureKind::CliGone);
+    // Not left a zombie until the host restarts the mediator.
+    EXPECT_EQ(ProcessState::childCount(), 0);
+  }
 }
 
 TEST_F(ZUBAdaptorConcurrency, MediatorsBuiltAtOnceTakeDistinctSlots) {
