@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -176,7 +175,7 @@ ZUBAdaptor::ZUBAdaptor()
       cliIndex(-1) {
   cliIndex = swmGetFreeCliUserIndex(cliUsers);
   if (cliIndex == -1) {
-    CliLogHelper(3, kLogFile, __func__, __LINE__).message("No free cli index");
+    log(__LINE__, __func__, "No free cli index");
   }
 }
 
@@ -215,7 +214,7 @@ bool ZUBAdaptor::connect() {
   if (!createPipes() || !spawnCli() || !openPipes()) return false;
   connected = true;
   if (login(kUser, kPassword) == -1) {
-    CliLogHelper(3, kLogFile, __func__, __LINE__).message("Can't login");
+    log(__LINE__, __func__, "Can't login");
     return false;
   }
   impl_->lastFailure = FailureKind::None;
@@ -228,16 +227,14 @@ bool ZUBAdaptor::createPipes() {
   std::snprintf(name, sizeof name, "%sclPipeW%d", directory, cliIndex);
   if (fifoSend.create(name, kPipeMode) == -1) {
     const int error = errno;
-    CliLogHelper(3, kLogFile, "connect", __LINE__)
-        .message("Can't create write FIFO:%s", name);
+    log(__LINE__, "connect", std::string("Can't create write FIFO:") + name);
     logCause(__LINE__, "connect", pipeProblem(name, error));
     return false;
   }
   std::snprintf(name, sizeof name, "%sclPipeR%d", directory, cliIndex);
   if (fifoRecv.create(name, kPipeMode) == -1) {
     const int error = errno;
-    CliLogHelper(3, kLogFile, "connect", __LINE__)
-        .message("Can't create read FIFO:%s", name);
+    log(__LINE__, "connect", std::string("Can't create read FIFO:") + name);
     logCause(__LINE__, "connect", pipeProblem(name, error));
     return false;
   }
@@ -322,19 +319,19 @@ bool ZUBAdaptor::openWritePipe(std::string& problem) {
 int ZUBAdaptor::login(const char* user, const char* password) {
   if (loggedIn) return 0;
   if (!impl_ || !connected) {
-    CliLogHelper(3, kLogFile, "login", __LINE__).message(" nmsCliLogin: failed!");
+    log(__LINE__, "login", " nmsCliLogin: failed!");
     return -1;
   }
   std::lock_guard<std::recursive_mutex> guard(impl_->operation);
   const auto bound = impl_->connectTimeout;
   std::string text;
   bool ok = swmExpect(text, "Login:", "") == 0 &&
-            writeLine(user, "", Clock::now() + bound) == std::strlen(user);
+            writeLine(user, Clock::now() + bound, false) == std::strlen(user);
   ok = ok && swmExpect(text, "Password:", "") == 0 &&
-       writeLine(password, "", Clock::now() + bound, true) == std::strlen(password);
+       writeLine(password, Clock::now() + bound, true) == std::strlen(password);
   ok = ok && waitForFirstPrompt();
   if (!ok) {
-    CliLogHelper(3, kLogFile, "login", __LINE__).message(" nmsCliLogin: failed!");
+    log(__LINE__, "login", " nmsCliLogin: failed!");
     return -1;
   }
   loggedIn = true;
@@ -350,7 +347,7 @@ bool ZUBAdaptor::waitForFirstPrompt() {
   reader.releaseReply();
   if (outcome == ReplyReader::Outcome::Complete) return true;
   impl_->lastFailure = failureOf(outcome);
-  CliLogHelper(3, kLogFile, "swmExpect", __LINE__).message("read from fifo failed!");
+  log(__LINE__, "swmExpect", "read from fifo failed!");
   logCause(__LINE__, "login",
            impl_->waitProblem(outcome, "the prompt", impl_->connectTimeout));
   return false;
@@ -375,7 +372,7 @@ int ZUBAdaptor::swmExpect(std::string& text, const char* first,
     }
   }
   if (outcome != ReplyReader::Outcome::Complete) {
-    CliLogHelper(3, kLogFile, __func__, __LINE__).message("read from fifo failed!");
+    log(__LINE__, __func__, "read from fifo failed!");
     if (impl_) {
       logCause(__LINE__, __func__,
                impl_->waitProblem(outcome, waited, impl_->connectTimeout));
@@ -396,8 +393,7 @@ bool ZUBAdaptor::disconnect() {
   std::lock_guard<std::recursive_mutex> guard(impl_->operation);
   impl_->waiter.forgetCancel();
   if (cliPid != -1 && !endCli()) {
-    CliLogHelper(3, kLogFile, __func__, __LINE__)
-        .message("Can't disconnect cli mediator");
+    log(__LINE__, __func__, "Can't disconnect cli mediator");
     return false;
   }
   fifoRecv.remove();
@@ -413,8 +409,8 @@ bool ZUBAdaptor::disconnect() {
 bool ZUBAdaptor::endCli() {
   const int error = impl_->child.terminate(kTerminateGraceMs);
   if (error != 0) {
-    CliLogHelper(3, kLogFile, "swmKillCli", __LINE__)
-        .message("swmKillCli: %s, %d", strerror(error), error);
+    log(__LINE__, "swmKillCli",
+        "swmKillCli: " + std::string(strerror(error)) + ", " + std::to_string(error));
     return false;
   }
   return true;
@@ -431,8 +427,7 @@ bool ZUBAdaptor::restart() {
     ok = disconnect() && connect();
   }
   if (!ok) {
-    CliLogHelper(3, kLogFile, __func__, __LINE__)
-        .message("Can't restart cli mediator");
+    log(__LINE__, __func__, "Can't restart cli mediator");
   }
   return ok;
 }
@@ -449,32 +444,20 @@ bool ZUBAdaptor::isReadyForCommand() const {
   return impl_ && !impl_->reader.broken() && !impl_->lineBroken;
 }
 
-size_t ZUBAdaptor::writeLine(std::string_view text, std::string_view end,
-                             Clock::time_point deadline, bool secret) {
+size_t ZUBAdaptor::writeLine(std::string_view line, Clock::time_point deadline,
+                             bool secret) {
   if (!impl_) return 0;
   const int sendFd = fifoSend.get_handle();
   int recvFd = fifoRecv.get_handle();
   zubdm::internal::SigpipeShield shield;
-  const size_t length = text.size() + end.size();
   size_t done = 0;
-  while (done < length) {
-    // The text and its line end in one system call, as one would write
-    // them in two: the CLI sees the same bytes.
-    struct iovec parts[2];
-    int count = 0;
-    if (done < text.size()) {
-      parts[count++] = {const_cast<char*>(text.data() + done), text.size() - done};
-    }
-    const size_t endDone = done > text.size() ? done - text.size() : 0;
-    if (endDone < end.size()) {
-      parts[count++] = {const_cast<char*>(end.data() + endDone), end.size() - endDone};
-    }
+  while (done < line.size()) {
     ssize_t written;
     do {
-      written = ::writev(sendFd, parts, count);
+      written = ::write(sendFd, line.data() + done, line.size() - done);
     } while (written < 0 && errno == EINTR);
     if (written > 0) {
-      if (!secret) recordWritten(text, end, done, static_cast<size_t>(written));
+      if (!secret) impl_->record(Direction::ToCli, line.substr(done, written));
       done += static_cast<size_t>(written);
       continue;
     }
@@ -493,40 +476,30 @@ size_t ZUBAdaptor::writeLine(std::string_view text, std::string_view end,
       if (ready.event == Waiter::Event::CliExited) impl_->child.reapIfExited();
       break;
     }
-    if (ready.readable &&
-        impl_->reader.absorb() != ByteSource::Status::Empty) {
+    if (ready.readable && impl_->reader.absorb() != ByteSource::Status::Empty) {
       recvFd = -1;  // closed or failed: would be readable for ever
     }
   }
-  if (secret && done == length) {
+  if (secret && done == line.size()) {
     impl_->record(Direction::ToCli, "****");
-    impl_->record(Direction::ToCli, lineEndOf(text));
+    impl_->record(Direction::ToCli, lineEndOf(line));
   }
   // A line written in part would run together with the next one.
-  if (done > 0 && done < length) breakStream(impl_->lastFailure);
+  if (done > 0 && done < line.size()) {
+    impl_->lineBroken = true;
+    if (impl_->brokenBy == FailureKind::None) impl_->brokenBy = impl_->lastFailure;
+  }
   return done;
 }
 
-void ZUBAdaptor::recordWritten(std::string_view text, std::string_view end,
-                               size_t done, size_t count) const {
-  if (done < text.size()) {
-    const size_t fromText = std::min(count, text.size() - done);
-    impl_->record(Direction::ToCli, text.substr(done, fromText));
-    done += fromText;
-    count -= fromText;
-  }
-  if (count > 0) impl_->record(Direction::ToCli, end.substr(done - text.size(), count));
-}
-
-void ZUBAdaptor::breakStream(FailureKind why) {
-  impl_->lineBroken = true;
-  if (impl_->brokenBy == FailureKind::None) impl_->brokenBy = why;
-}
-
 bool ZUBAdaptor::writeCommand(const std::string& command) {
-  const size_t written = writeLine(command, kLineEnd,
-                                   Clock::now() + impl_->replyTimeout);
-  if (written == command.size() + 2) return true;
+  // The text and its line end in one write: the CLI sees the same bytes as
+  // from two, and the command costs one system call less.
+  std::string line;
+  line.reserve(command.size() + 2);
+  line.append(command).append(kLineEnd);
+  const size_t written = writeLine(line, Clock::now() + impl_->replyTimeout, false);
+  if (written == line.size()) return true;
   log(__LINE__, "send",
       written < command.size() ? "Can't send command" : "Can't write to pipe");
   return false;
@@ -578,8 +551,7 @@ bool ZUBAdaptor::send(const std::string& command, CLIResponse& response) {
   }
   if (!writeCommand(command)) return false;
   if (!parseResult(response)) {
-    CliLogHelper(3, kLogFile, __func__, __LINE__)
-        .message("error while parsing response");
+    log(__LINE__, __func__, "error while parsing response");
     return false;
   }
   return true;
@@ -597,7 +569,7 @@ bool ZUBAdaptor::findTagEnd(std::string& reply, bool& full, const char* tag) {
     return true;
   }
   if (outcome != ReplyReader::Outcome::Complete) {
-    CliLogHelper(3, kLogFile, __func__, __LINE__).message("read from fifo failed!");
+    log(__LINE__, __func__, "read from fifo failed!");
     return false;
   }
   return true;
@@ -717,8 +689,8 @@ bool swmKillCli(int pid) {
   // kill() with 0 or a negative id would signal whole process groups.
   if (pid <= 0 || kill(pid, SIGTERM) != 0) {
     const int error = pid <= 0 ? ESRCH : errno;
-    CliLogHelper(3, kLogFile, __func__, __LINE__)
-        .message("swmKillCli: %s, %d", strerror(error), error);
+    log(__LINE__, __func__,
+        "swmKillCli: " + std::string(strerror(error)) + ", " + std::to_string(error));
     return false;
   }
   return true;

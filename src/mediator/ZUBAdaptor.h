@@ -166,19 +166,12 @@ class ZUBDM_EXPORT ZUBAdaptor {
   bool writeCommand(const std::string& command);
   // Stores the reply just read; false when memory ran out doing so.
   bool storeReply(CLIResponse& response);
-  // Writes `text` and then `end`, waiting for room at most until
-  // `deadline`; returns how many of their bytes went out (fewer when the
-  // deadline passed, the wait was cancelled, the CLI ended or a write
-  // failed). A secret is passed to the transcript as "****".
-  size_t writeLine(std::string_view text, std::string_view end,
-                   std::chrono::steady_clock::time_point deadline,
-                   bool secret = false);
-  // Passes `count` bytes written after the first `done` of text and end to
-  // the transcript.
-  void recordWritten(std::string_view text, std::string_view end, size_t done,
-                     size_t count) const;
-  // From now on the mediator refuses commands, because of `why`.
-  void breakStream(FailureKind why);
+  // Writes `line`, waiting for room at most until `deadline`; returns how
+  // many of its bytes went out (fewer when the deadline passed, the wait was
+  // cancelled, the CLI ended or a write failed). A secret is passed to the
+  // transcript as "****".
+  size_t writeLine(std::string_view line,
+                   std::chrono::steady_clock::time_point deadline, bool secret);
 
   // Everything beyond the fields below; null only when it could not be
   // allocated, which leaves the mediator unable to connect.
