@@ -55,19 +55,16 @@ bool isCause(const std::string& line) {
 
 void ConnectFailure::observe(ZUB_DEVICE_MEDIATION::ZUBAdaptor::Direction direction,
                              std::string_view bytes) {
-  // The login lines end in "\r\n"; the password arrives as "****" and
-  // its line end apart.
-  if (direction == ZUB_DEVICE_MEDIATION::ZUBAdaptor::Direction::ToCli &&
-      bytes.find('\n') != std::string_view::npos) {
-    ++linesSent_;
-  }
+  if (direction != ZUB_DEVICE_MEDIATION::ZUBAdaptor::Direction::FromCli) return;
+  if (bytes.find("Login:") != std::string_view::npos) promptsSeen_ = 1;
+  if (bytes.find("Password:") != std::string_view::npos) promptsSeen_ = 2;
 }
 
 std::string ConnectFailure::waitedFor() const {
   static const char* const kPrompts[] = {"the CLI's \"Login:\" (its pipe opened and its first output)",
                                          "the password prompt \"Password:\"",
                                          "the first prompt \"HVB...#\" after the login"};
-  return kPrompts[linesSent_ < 2 ? linesSent_ : 2];
+  return kPrompts[promptsSeen_];
 }
 
 std::vector<std::string> ConnectFailure::explain(const ZUB_DEVICE_MEDIATION::ZUBAdaptor& adaptor,
@@ -76,7 +73,7 @@ std::vector<std::string> ConnectFailure::explain(const ZUB_DEVICE_MEDIATION::ZUB
   std::vector<std::string> out;
   const std::string pipe = plantedPipe(logged);
   const FailureKind kind = adaptor.getLastFailure();
-  const bool spawned = linesSent_ > 0 || adaptor.getCliPid() > 0;
+  const bool spawned = promptsSeen_ > 0 || adaptor.getCliPid() > 0;
   if (adaptor.getCliIndex() == -1) {
     out.push_back(tableProblem());
   } else if (!pipe.empty()) {

@@ -13,10 +13,11 @@
 // the files the names point to. Not thread-safe.
 class ConnectFailure {
  public:
-  // The transcript sink: follows the login to tell which prompt was due.
+  // The transcript sink: follows the login's prompts to tell which one was
+  // due next.
   void observe(ZUB_DEVICE_MEDIATION::ZUBAdaptor::Direction direction, std::string_view bytes);
   // Forgets the login seen so far (before a new connect).
-  void reset() { linesSent_ = 0; }
+  void reset() { promptsSeen_ = 0; }
 
   // One line per finding, the most telling first; `elapsedMs` is how long
   // the connect took.
@@ -27,7 +28,8 @@ class ConnectFailure {
   // The prompt the login was waiting for.
   std::string waitedFor() const;
 
-  int linesSent_ = 0;
+  // 0: nothing yet; 1: "Login:"; 2: "Password:" came from the CLI.
+  int promptsSeen_ = 0;
 };
 
 #endif  // ZUBDM_TOOLS_ZUBDM_CONNECTFAILURE_H

@@ -3,16 +3,21 @@
 #include <editline/readline.h>
 #include <signal.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Interrupts.h"
 #include "VisibleText.h"
 
 namespace {
+
+const int kCliSettleSteps = 40;
+const int kCliSettleStepMs = 5;
 
 std::vector<std::string> words(const std::string& line) {
   std::istringstream in(line);
@@ -60,6 +65,7 @@ int Shell::run() {
     char* input = readline(prompt.c_str());
     if (input == nullptr && Interrupts::pending() == SIGINT) {
       std::printf("\n");  // the line is abandoned
+      awaitCliAfterInterrupt();
       continue;
     }
     if (input == nullptr) break;
@@ -69,6 +75,15 @@ int Shell::run() {
   }
   if (!history.empty()) write_history(history.c_str());
   return printer_.failed() ? 2 : 0;
+}
+
+// The CLI runs in this process group, so a Ctrl-C typed on the terminal
+// reaches it too; one that ends on it is given a moment to do so, and the
+// next command then connects again instead of finding it half gone.
+void Shell::awaitCliAfterInterrupt() {
+  for (int i = 0; i < kCliSettleSteps && session_.usable(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(kCliSettleStepMs));
+  }
 }
 
 bool Shell::handleLine(const std::string& line) {

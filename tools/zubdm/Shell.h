@@ -27,6 +27,7 @@ class Shell {
   bool handleLine(const std::string& line);
   bool runCommand(const std::string& line);
   bool reconnect(const char* why);
+  void awaitCliAfterInterrupt();
   void helper(const std::string& line);
 
   Session& session_;
