@@ -26,8 +26,8 @@ int CommandRunner::run(const std::vector<std::string>& lines) {
     if (printer_.failed() || writeFailed_) return kExitUsage;
     failed = failed || !ok;
     if (!ok && !options_.keepGoing && i + 1 < lines.size() && Interrupts::pending() == 0) {
-      std::fprintf(stderr, "zubdm: stopped after the failed line %zu (--keep-going goes on)\n",
-                   i + 1);
+      std::fprintf(stderr, "zubdm: stopped after the failed line '%s' (--keep-going goes on)\n",
+                   lines[i].c_str());
       break;
     }
   }

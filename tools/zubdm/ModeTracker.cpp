@@ -1,6 +1,6 @@
 #include "ModeTracker.h"
 
-#include <sstream>
+#include "Words.h"
 
 namespace {
 
@@ -17,14 +17,6 @@ const NamedMode* namedModeOf(const std::string& modeOrCommand) {
     if (modeOrCommand == named.mode || modeOrCommand == named.command) return &named;
   }
   return nullptr;
-}
-
-std::vector<std::string> words(const std::string& line) {
-  std::istringstream in(line);
-  std::vector<std::string> out;
-  std::string word;
-  while (in >> word) out.push_back(word);
-  return out;
 }
 
 bool isOneWord(const std::string& text) {

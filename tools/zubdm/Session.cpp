@@ -43,13 +43,6 @@ Session::Session(const Options& options) {
 
 Session::~Session() { close(); }
 
-const ZUB_DEVICE_MEDIATION::ZUBContextBuilder& Session::modes() const {
-  // init() ran in the controller's constructor; without memory for the
-  // table the command cannot work at all.
-  if (controller_.getContextBuilder() == nullptr) std::abort();
-  return *controller_.getContextBuilder();
-}
-
 void Session::setTranscriptSink(ZUB_DEVICE_MEDIATION::ZUBAdaptor::TranscriptSink sink) {
   sink_ = std::move(sink);
   controller_.adaptor.setTranscriptSink(

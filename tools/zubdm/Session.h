@@ -1,7 +1,6 @@
 #ifndef ZUBDM_TOOLS_ZUBDM_SESSION_H
 #define ZUBDM_TOOLS_ZUBDM_SESSION_H
 
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,7 +24,6 @@ class Session {
   Session& operator=(const Session&) = delete;
 
   ZUB_DEVICE_MEDIATION::ZUBAdaptor& adaptor() { return controller_.adaptor; }
-  const ZUB_DEVICE_MEDIATION::ZUBContextBuilder& modes() const;
   void setTranscriptSink(ZUB_DEVICE_MEDIATION::ZUBAdaptor::TranscriptSink sink);
 
   // Brings the CLI connection up (again); false with the reasons for a

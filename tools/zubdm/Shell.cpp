@@ -6,26 +6,18 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "Interrupts.h"
 #include "VisibleText.h"
+#include "Words.h"
 
 namespace {
 
 const int kCliSettleSteps = 40;
 const int kCliSettleStepMs = 5;
-
-std::vector<std::string> words(const std::string& line) {
-  std::istringstream in(line);
-  std::vector<std::string> out;
-  std::string word;
-  while (in >> word) out.push_back(word);
-  return out;
-}
 
 const char* kHelp =
     "  COMMAND                run COMMAND in the current mode\n"
