@@ -16,7 +16,7 @@ int CommandRunner::run(const std::vector<std::string>& lines) {
       case ModeTracker::Line::kModeCommand:
         continue;
       case ModeTracker::Line::kBadModeCommand:
-        std::fprintf(stderr, "zubdm: %s: %s\n", lines[i].c_str(), error.c_str());
+        warn(lines[i] + ": " + error);
         ok = false;
         break;
       case ModeTracker::Line::kCommand:
@@ -26,8 +26,7 @@ int CommandRunner::run(const std::vector<std::string>& lines) {
     if (printer_.failed() || writeFailed_) return kExitUsage;
     failed = failed || !ok;
     if (!ok && !options_.keepGoing && i + 1 < lines.size() && Interrupts::pending() == 0) {
-      std::fprintf(stderr, "zubdm: stopped after the failed line '%s' (--keep-going goes on)\n",
-                   lines[i].c_str());
+      warn("stopped after the failed line '" + lines[i] + "' (--keep-going goes on)");
       break;
     }
   }
@@ -36,7 +35,9 @@ int CommandRunner::run(const std::vector<std::string>& lines) {
 
 bool CommandRunner::runCommand(const std::string& line, size_t index, size_t count) {
   const bool progress = !options_.batchFile.empty() && isatty(STDERR_FILENO);
-  if (progress) std::fprintf(stderr, "\r\033[K[%zu/%zu] %s", index + 1, count, line.c_str());
+  if (progress) {
+    std::fprintf(stderr, "\r\033[K[%zu/%zu] %s", index + 1, count, masks_.apply(line).c_str());
+  }
   const bool ok = session_->run(line, mode_);
   if (progress) std::fprintf(stderr, "\r\033[K");
   // Interrupted: the run ends, and nothing more is written to a reader
@@ -45,7 +46,7 @@ bool CommandRunner::runCommand(const std::string& line, size_t index, size_t cou
   CommandReport report = session_->lastReport();
   if (index + 1 == count) addLookups(report);
   if (report.failed && printer_.format() == ResultPrinter::Format::kRaw) {
-    std::fprintf(stderr, "zubdm: %s: %s\n", line.c_str(), report.errorText.c_str());
+    warn(line + ": " + report.errorText);
   }
   printer_.print(report);
   return ok;
@@ -73,4 +74,8 @@ void CommandRunner::addLookups(CommandReport& report) {
     result.getXMLValues(report.values, options_.values[0], options_.values[1],
                         options_.values[2]);
   }
+}
+
+void CommandRunner::warn(const std::string& text) const {
+  std::fprintf(stderr, "zubdm: %s\n", masks_.apply(text).c_str());
 }

@@ -119,7 +119,7 @@ int runSession(const Options& options, Plan& plan, ResultPrinter& printer) {
   } else {
     plan.recorder.start();
     status = options.shell ? Shell(session, plan.mode, printer, plan.recorder).run()
-                           : CommandRunner(options, plan.mode, &session, printer).run(plan.lines);
+                           : CommandRunner(options, plan.mode, &session, printer, plan.masks).run(plan.lines);
   }
   session.close();
   plan.log.flush();
@@ -152,7 +152,9 @@ int main(int argc, char** argv) {
   Plan plan(table);
   if (!prepare(options, plan, error)) return usageError(error);
   ResultPrinter printer(formatOf(options), stdout);
-  if (options.dryRun) return CommandRunner(options, plan.mode, nullptr, printer).run(plan.lines);
+  if (options.dryRun) {
+    return CommandRunner(options, plan.mode, nullptr, printer, plan.masks).run(plan.lines);
+  }
   if (options.simulator && !useSimulator(options, error)) return usageError(error);
   return runSession(options, plan, printer);
 }
