@@ -8,6 +8,7 @@
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -125,7 +126,16 @@ class Terminal {
     if (pid_ > 0) kill(pid_, SIGKILL), wait();
     close(master_);
   }
-  void type(const std::string& keys) { EXPECT_EQ(write(master_, keys.data(), keys.size()), ssize_t(keys.size())); }
+  // `editing`: first waits until the line editor reads (the terminal is
+  // out of line mode), as an operator would see the prompt.
+  void type(const std::string& keys, bool editing) {
+    struct termios mode = {};
+    for (int i = 0; editing && i < 500 && tcgetattr(master_, &mode) == 0; ++i) {
+      if (!(mode.c_lflag & ICANON)) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(write(master_, keys.data(), keys.size()), ssize_t(keys.size()));
+  }
   // True once `text` has appeared on the terminal since the last match.
   bool expect(const std::string& text, int timeoutMs = 5000) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -460,23 +470,25 @@ TEST_F(ZubdmCommand, SignalsEndTheRunAndFreeWhatItHeld) {
 TEST_F(ZubdmCommand, ShellCtrlCAbandonsTheLineOrCancelsTheCommandAndGoesOn) {
   struct Step {
     const char* keys;
-    const char* shows;  // on the terminal afterwards
+    const char* waitFor;  // the simulator's input line to wait for first
+    const char* shows;    // on the terminal afterwards
   } steps[] = {
-      {"", "zubdm(root)> "},
-      {"show vers\003", "zubdm(root)> "},
-      {"show version\r", "Software version 1.0.0"},
-      {"show bulk 1024M\r", nullptr},  // Ctrl-C once it is sent
-      {"\003", "zubdm: cancelled"},
-      {"show interfaces\r", "state: Success"},
-      {":quit\r", nullptr},
+      {"", nullptr, "zubdm(root)> "},
+      {"show vers", nullptr, "show vers"},
+      {"\003", nullptr, "zubdm(root)> "},
+      {"show version\r", nullptr, "Software version 1.0.0"},
+      {"show bulk 1024M\r", nullptr, nullptr},
+      {"\003", "2 show bulk 1024M", "zubdm: cancelled"},
+      {"show interfaces\r", nullptr, "state: Success"},
+      {":quit\r", nullptr, nullptr},
   };
   Terminal shell({"--simulator", "shell"});
   for (const Step& step : steps) {
     SCOPED_TRACE(step.keys);
-    if (std::strcmp(step.keys, "\003") == 0) {
-      ASSERT_TRUE(received("2 show bulk 1024M"));
+    if (step.waitFor) {
+      ASSERT_TRUE(received(step.waitFor));
     }
-    shell.type(step.keys);
+    shell.type(step.keys, step.waitFor == nullptr);
     if (step.shows) {
       EXPECT_TRUE(shell.expect(step.shows));
     }

@@ -63,6 +63,9 @@ int Shell::run() {
     if (input == nullptr) break;
     const std::string line = input;
     std::free(input);
+    // A Ctrl-C that came as the editor started did not end its read: the
+    // line it was typed on is abandoned all the same.
+    if (Interrupts::pending() == SIGINT) continue;
     going = handleLine(line);
   }
   if (!history.empty()) write_history(history.c_str());
