@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "ExitStatus.h"
 #include "Interrupts.h"
 #include "VisibleText.h"
 #include "Words.h"
@@ -69,7 +70,7 @@ int Shell::run() {
     going = handleLine(line);
   }
   if (!history.empty()) write_history(history.c_str());
-  return printer_.failed() ? 2 : 0;
+  return printer_.failed() ? kExitUsage : kExitSuccess;
 }
 
 // The CLI runs in this process group, so a Ctrl-C typed on the terminal
