@@ -74,18 +74,21 @@ std::vector<std::string> ConnectFailure::explain(const ZUB_DEVICE_MEDIATION::ZUB
   const std::string pipe = plantedPipe(logged);
   const FailureKind kind = adaptor.getLastFailure();
   const bool spawned = promptsSeen_ > 0 || adaptor.getCliPid() > 0;
+  const long timeoutMs = static_cast<long>(adaptor.getConnectTimeout().count());
   if (adaptor.getCliIndex() == -1) {
     out.push_back(tableProblem());
   } else if (!pipe.empty()) {
     out.push_back(pipeProblem(pipe));
   } else if (kind == FailureKind::Cancelled) {
     out.push_back("interrupted while waiting for " + waitedFor());
-  } else if (kind == FailureKind::CliGone || (spawned && !processRunning(adaptor.getCliPid()))) {
-    out.push_back("the CLI ended while the login waited for " + waitedFor());
-  } else if (kind == FailureKind::TimedOut || elapsedMs >= adaptor.getConnectTimeout().count()) {
-    out.push_back("no answer from the CLI: waited " +
-                  std::to_string(adaptor.getConnectTimeout().count()) +
+  } else if (kind == FailureKind::TimedOut || elapsedMs >= timeoutMs) {
+    out.push_back("no answer from the CLI: waited " + std::to_string(timeoutMs) +
                   " ms (--connect-timeout) for " + waitedFor());
+  } else if (kind == FailureKind::CliGone || spawned) {
+    // Before the time-out only an end of the CLI's output ends the login;
+    // the CLI may not have been reaped yet.
+    const char* what = processRunning(adaptor.getCliPid()) ? "closed its output" : "ended";
+    out.push_back("the CLI " + std::string(what) + " while the login waited for " + waitedFor());
   } else {
     out.push_back("could not bring up the CLI connection");
     for (const std::string& line : logged) out.push_back("library: " + line);

@@ -23,6 +23,13 @@ class Interrupts {
   static int take();
   // True when a signal was recorded while cancelling was armed.
   static bool cancelled();
+
+  // While held, the signals stay pending, except inside waitReadable(),
+  // which lets them in only while it waits: none can slip in between a
+  // look at pending() and a blocking read. Sets the calling thread's mask.
+  static void hold(bool held);
+  // Waits until `fd` is readable (true) or a signal is recorded (false).
+  static bool waitReadable(int fd);
 };
 
 #endif  // ZUBDM_TOOLS_ZUBDM_INTERRUPTS_H

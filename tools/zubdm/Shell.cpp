@@ -2,7 +2,9 @@
 
 #include <editline/readline.h>
 #include <signal.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -34,6 +36,18 @@ const char* kHelp =
     "  :quit                  leave (also end of input)\n"
     "  Ctrl-C                 abandon the line, or cancel the command waited for\n";
 
+// The line editor's reads: they end when a signal comes, so that readline()
+// returns at once, whenever the signal came.
+int readKey(FILE*) {
+  unsigned char key = 0;
+  while (Interrupts::waitReadable(STDIN_FILENO)) {
+    const ssize_t n = read(STDIN_FILENO, &key, 1);
+    if (n == 1) return key;
+    if (n == 0 || (errno != EINTR && errno != EAGAIN)) return EOF;
+  }
+  return EOF;
+}
+
 std::string historyFile() {
   const char* home = std::getenv("HOME");
   return home ? std::string(home) + "/.zubdm_history" : std::string();
@@ -47,6 +61,11 @@ void printLookup(bool found, const std::vector<std::string>& values) {
 }  // namespace
 
 int Shell::run() {
+  // Before the editor is set up, which reading the history does: its own
+  // handlers would send a Ctrl-C on to the whole process group (the CLI
+  // included); the command's handlers do the work.
+  rl_catch_signals = 0;
+  rl_getc_function = readKey;
   const std::string history = historyFile();
   if (!history.empty()) read_history(history.c_str());
   std::printf("zubdm shell: commands run on the element CLI; :help for help\n");
@@ -55,7 +74,9 @@ int Shell::run() {
     Interrupts::arm(false);
     if (Interrupts::pending() == SIGINT) Interrupts::take();
     const std::string prompt = "zubdm(" + mode_.label() + ")> ";
+    Interrupts::hold(true);
     char* input = readline(prompt.c_str());
+    Interrupts::hold(false);
     if (input == nullptr && Interrupts::pending() == SIGINT) {
       std::printf("\n");  // the line is abandoned
       awaitCliAfterInterrupt();
@@ -64,9 +85,6 @@ int Shell::run() {
     if (input == nullptr) break;
     const std::string line = input;
     std::free(input);
-    // A Ctrl-C that came as the editor started did not end its read: the
-    // line it was typed on is abandoned all the same.
-    if (Interrupts::pending() == SIGINT) continue;
     going = handleLine(line);
   }
   if (!history.empty()) write_history(history.c_str());
