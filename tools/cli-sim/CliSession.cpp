@@ -205,7 +205,7 @@ bool CliSession::login() {
 bool CliSession::serve(const std::string& received) {
   transcript_.record(received);
   const std::string command = stripNumber(received);
-  const ReplySpec* spec = scenario_.find(command);
+  const ReplySpec* spec = scenario_.find(command, nextExchange_);
   if (spec && spec->fault == ReplyFault::kExit) {
     exitStatus_ = 1;
     return false;

@@ -51,6 +51,8 @@ class CliSession {
   std::string currentInterface_;
   std::string hostname_ = "element";
   int exitStatus_ = 0;
+  // The scenario's next exchange.
+  std::size_t nextExchange_ = 0;
 };
 
 #endif  // ZUBDM_TOOLS_CLI_SIM_CLISESSION_H

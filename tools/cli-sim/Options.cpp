@@ -91,6 +91,7 @@ const char* Options::usage() {
          "                     write_chunk, then_mode,\n"
          "                     fault: die_mid_reply | close_output | hang |\n"
          "                            endless | exit | stop_reading } }\n"
+         "  exchanges      [ { command, reply spec keys }, ... ] played in order\n"
          "\n"
          "Exit status: 0 at end of input, on SIGTERM or when the reader is\n"
          "gone; 1 for an injected fault or an I/O failure; 2 for bad usage\n"

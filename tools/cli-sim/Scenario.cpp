@@ -136,6 +136,28 @@ bool parseCommands(const json& commands, Scenario& loaded,
   return true;
 }
 
+// Each exchange is a reply spec with its "command".
+bool parseExchanges(const json& list, Scenario& loaded, std::string& reason) {
+  for (const json& item : list) {
+    Exchange exchange;
+    json spec = item;
+    if (!item.is_object() || !item.contains("command") ||
+        !item["command"].is_string()) {
+      reason = "exchange " + std::to_string(loaded.exchanges.size()) +
+               ": no \"command\" text";
+      return false;
+    }
+    exchange.command = item["command"].get<std::string>();
+    spec.erase("command");
+    if (!parseReply(spec, exchange.reply, reason)) {
+      reason.insert(0, "exchange \"" + exchange.command + "\": ");
+      return false;
+    }
+    loaded.exchanges.push_back(std::move(exchange));
+  }
+  return true;
+}
+
 bool parseScenario(const json& root, Scenario& loaded, std::string& reason) {
   for (const auto& item : root.items()) {
     const std::string& key = item.key();
@@ -160,6 +182,9 @@ bool parseScenario(const json& root, Scenario& loaded, std::string& reason) {
     } else if (key == "commands") {
       ok = value.is_object();
       if (ok && !parseCommands(value, loaded, reason)) return false;
+    } else if (key == "exchanges") {
+      ok = value.is_array();
+      if (ok && !parseExchanges(value, loaded, reason)) return false;
     } else {
       reason = "unknown key \"" + key + "\"";
       return false;
@@ -196,7 +221,11 @@ bool Scenario::load(const std::string& path, std::string& error) {
   return false;
 }
 
-const ReplySpec* Scenario::find(const std::string& command) const {
+const ReplySpec* Scenario::find(const std::string& command,
+                                std::size_t& next) const {
+  if (next < exchanges.size() && exchanges[next].command == command) {
+    return &exchanges[next++].reply;
+  }
   auto it = commands.find(command);
   return it == commands.end() ? nullptr : &it->second;
 }

@@ -6,6 +6,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "Mode.h"
 
@@ -40,6 +41,13 @@ struct ReplySpec {
   std::optional<Mode> thenMode;  // mode to switch to before the prompt
 };
 
+// One expected command (after the number is dropped) and its reply: a
+// recorded session played back in order.
+struct Exchange {
+  std::string command;
+  ReplySpec reply;
+};
+
 // What a scenario file asks of the simulator. Everything defaults to the
 // built-in behaviour, so an empty object is a valid scenario.
 class Scenario {
@@ -49,8 +57,10 @@ class Scenario {
   // Returns false with a message in `error`; the scenario is then unchanged.
   bool load(const std::string& path, std::string& error);
 
-  // The canned reply for `command`, or null when the built-in one applies.
-  const ReplySpec* find(const std::string& command) const;
+  // The reply for `command` when it is the next exchange of the list
+  // (`next` is then advanced past it), else its canned reply, or null when
+  // the built-in one applies.
+  const ReplySpec* find(const std::string& command, std::size_t& next) const;
 
   StartFault fault = StartFault::kNone;
   bool echo = false;
@@ -58,6 +68,7 @@ class Scenario {
   unsigned loginDelayMs = 0;
   std::string transcriptPath;
   std::map<std::string, ReplySpec> commands;
+  std::vector<Exchange> exchanges;
 };
 
 #endif  // ZUBDM_TOOLS_CLI_SIM_SCENARIO_H

@@ -4,21 +4,21 @@
 #include <string>
 #include <vector>
 
-// Receives the library's log messages for the command's lifetime: writes them
-// to standard error when verbose, and keeps the latest ones so that a failure
-// can be explained.
+// Receives the library's log messages for the command's lifetime and keeps
+// the latest error messages, so that a failure can be explained; nothing
+// goes to syslog. Not thread-safe beyond what the log sink guarantees.
 class LogRouter {
  public:
-  explicit LogRouter(bool verbose);
+  LogRouter();
   ~LogRouter();
   LogRouter(const LogRouter&) = delete;
   LogRouter& operator=(const LogRouter&) = delete;
 
-  // The error messages (severity 3) logged since the last call, oldest first.
+  // The error messages (severity 3 and below) logged since the last call,
+  // oldest first.
   std::vector<std::string> takeErrors();
 
  private:
-  bool verbose_;
   std::vector<std::string> errors_;
 };
 

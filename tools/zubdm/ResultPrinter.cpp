@@ -1,89 +1,65 @@
 #include "ResultPrinter.h"
 
+#include <algorithm>
 #include <nlohmann/json.hpp>
+
+#include "VisibleText.h"
 
 namespace {
 
-// The CLI ends its lines with CR LF; a terminal wants LF.
-std::string withoutCarriageReturns(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    if (c != '\r') out += c;
+// The output's lines, without "\r" and without the empty piece after a
+// final line end.
+std::vector<std::string> lines(const std::string& output) {
+  std::vector<std::string> out;
+  size_t start = 0;
+  while (start < output.size()) {
+    size_t end = output.find('\n', start);
+    if (end == std::string::npos) end = output.size();
+    std::string line = output.substr(start, end - start);
+    line.erase(std::remove(line.begin(), line.end(), '\r'), line.end());
+    out.push_back(std::move(line));
+    start = end + 1;
   }
   return out;
-}
-
-// One line: line ends inside the text become blanks.
-std::string oneLine(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    if (c == '\r') continue;
-    if (c == '\n') {
-      if (!out.empty() && out.back() != ' ') out += ' ';
-      continue;
-    }
-    out += c;
-  }
-  return out;
-}
-
-std::string trimmed(const std::string& text) {
-  const size_t start = text.find_first_not_of(" \r\n\t");
-  if (start == std::string::npos) return std::string();
-  const size_t end = text.find_last_not_of(" \r\n\t");
-  return text.substr(start, end - start + 1);
 }
 
 }  // namespace
 
-CommandReport makeReport(const std::string& command, const std::string& mode,
-                         ZUB_DEVICE_MEDIATION::CLIResult& result,
-                         const std::string& storedState) {
-  CommandReport report;
-  report.command = command;
-  report.mode = mode;
-  report.storedState = storedState;
-  report.state = result.getState().toString();
-  const auto& messages = result.getMessageList();
-  report.messages.assign(messages.begin(), messages.end());
-  report.errors = result.getErrorList();
-  return report;
+bool ResultPrinter::print(const CommandReport& report) {
+  const std::string bytes =
+      format_ == Format::kRaw ? report.output : format_ == Format::kJson ? json(report) : text(report);
+  if (!failed_ && std::fwrite(bytes.data(), 1, bytes.size(), out_) != bytes.size()) failed_ = true;
+  if (!failed_ && (std::fflush(out_) != 0 || std::ferror(out_))) failed_ = true;
+  return !failed_;
 }
 
-void printText(const CommandReport& report, std::FILE* out) {
-  std::fprintf(out, "[%s] %s\n", report.mode.c_str(), report.command.c_str());
-  for (const std::string& message : report.messages) {
-    const std::string text = withoutCarriageReturns(message);
-    std::fputs(text.c_str(), out);
-    if (!text.empty() && text.back() != '\n') std::fputc('\n', out);
-  }
-  for (const std::string& error : report.errors) {
-    std::fprintf(out, "error: %s\n", trimmed(oneLine(error)).c_str());
-  }
+std::string ResultPrinter::text(const CommandReport& report) const {
+  std::string out = "[" + report.mode + "] " + visibleText(report.command, false) + "\n";
+  out += visibleText(report.output, true);
+  if (!out.empty() && out.back() != '\n') out += '\n';
+  if (report.failed) out += "error: " + visibleText(report.errorText, false) + "\n";
   if (report.findAsked) {
-    std::fprintf(out, "found: %s\n", report.found ? report.foundValue.c_str() : "(nothing)");
+    out += "found: " + (report.found ? visibleText(report.foundValue, false) : "(nothing)") + "\n";
   }
   if (report.valuesAsked) {
-    std::fprintf(out, "values:");
-    for (const std::string& value : report.values) std::fprintf(out, " %s", value.c_str());
-    std::fprintf(out, "\n");
+    out += "values:";
+    for (const std::string& value : report.values) out += " " + visibleText(value, false);
+    out += "\n";
   }
-  std::fprintf(out, "state: %s\n", report.state.c_str());
+  return out + "state: " + report.state + "\n";
 }
 
-void printJson(const CommandReport& report, std::FILE* out) {
+std::string ResultPrinter::json(const CommandReport& report) const {
   nlohmann::json json = {
-      {"command", report.command},   {"mode", report.mode},
-      {"state", report.state},       {"stored_state", report.storedState},
-      {"messages", report.messages}, {"errors", report.errors},
+      {"command", report.command}, {"mode", report.mode},     {"state", report.state},
+      {"output", lines(report.output)}, {"prompt", report.prompt},
+      {"duration_ms", report.durationMs},
   };
+  if (report.failed) json["error"] = {{"kind", report.errorKind}, {"text", report.errorText}};
   if (report.findAsked) {
     json["found"] = report.found ? nlohmann::json(report.foundValue) : nlohmann::json();
   }
   if (report.valuesAsked) json["values"] = report.values;
   // Device output may hold bytes that are not UTF-8: replace, never fail.
-  const std::string line =
-      json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-  std::fprintf(out, "%s\n", line.c_str());
+  return json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }

@@ -3,35 +3,32 @@
 
 #include <cstdio>
 #include <string>
-#include <vector>
 
-#include "zubdm.h"
+#include "CommandReport.h"
 
-// What one command produced, as the zubdm command reports it.
-struct CommandReport {
-  std::string command;
-  std::string mode;
-  std::string state;        // as read through getState()
-  std::string storedState;  // as the driver stored it
-  std::vector<std::string> messages;
-  std::vector<std::string> errors;
-  // --find: whether the value was found, and the value.
-  bool findAsked = false;
-  bool found = false;
-  std::string foundValue;
-  // --values
-  bool valuesAsked = false;
-  std::vector<std::string> values;
+// Writes command reports to a stream in one of three forms: text for a
+// person (control bytes made visible), one JSON object per line, or the
+// device output alone, as received. Flushes after each report and remembers
+// a failed write. Borrows the stream; not thread-safe.
+class ResultPrinter {
+ public:
+  enum class Format { kText, kJson, kRaw };
+
+  ResultPrinter(Format format, std::FILE* out) : format_(format), out_(out) {}
+
+  // False when this or an earlier write failed (full disk, closed pipe).
+  bool print(const CommandReport& report);
+  bool failed() const { return failed_; }
+  Format format() const { return format_; }
+  void setFormat(Format format) { format_ = format; }
+
+ private:
+  std::string text(const CommandReport& report) const;
+  std::string json(const CommandReport& report) const;
+
+  Format format_;
+  std::FILE* out_;
+  bool failed_ = false;
 };
-
-// Collects the report of the last command of `session`-like inputs.
-CommandReport makeReport(const std::string& command, const std::string& mode,
-                         ZUB_DEVICE_MEDIATION::CLIResult& result,
-                         const std::string& storedState);
-
-// Human-readable form: the output, errors, looked-up values and the state.
-void printText(const CommandReport& report, std::FILE* out);
-// One line of JSON.
-void printJson(const CommandReport& report, std::FILE* out);
 
 #endif  // ZUBDM_TOOLS_ZUBDM_RESULTPRINTER_H

@@ -6,7 +6,19 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "ProcessProbe.h"
+
 using ZUB_DEVICE_MEDIATION::CLIResult;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+long millisecondsSince(Clock::time_point start) {
+  return static_cast<long>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+}
+
+}  // namespace
 
 bool onPath(const std::string& program) {
   const char* path = std::getenv("PATH");
@@ -19,73 +31,62 @@ bool onPath(const std::string& program) {
   return false;
 }
 
-Session::Session(const Options& options)
-    : logs_(options.verbose), modeLabel_("root") {
+Session::Session(const Options& options) {
   if (options.connectTimeoutMs > 0) {
     controller_.adaptor.setConnectTimeout(std::chrono::milliseconds(options.connectTimeoutMs));
   }
   if (options.replyTimeoutMs > 0) {
     controller_.adaptor.setReplyTimeout(std::chrono::milliseconds(options.replyTimeoutMs));
   }
+  setTranscriptSink({});
 }
 
-bool Session::open(std::string& reason) {
-  if (controller_.adaptor.getCliIndex() == -1) {
-    reason = "no free CLI user slot in /shmem_cl_users (all taken, or three zubdm users "
-             "already connected)";
-    return false;
-  }
-  if (!onPath("cli")) {
-    reason = "the element CLI program 'cli' was not found on PATH (try --simulator "
-             "to use the bundled simulator)";
-    return false;
-  }
+Session::~Session() { close(); }
+
+void Session::setTranscriptSink(ZUB_DEVICE_MEDIATION::ZUBAdaptor::TranscriptSink sink) {
+  sink_ = std::move(sink);
+  controller_.adaptor.setTranscriptSink(
+      [this](ZUB_DEVICE_MEDIATION::ZUBAdaptor::Direction direction, std::string_view bytes) {
+        failure_.observe(direction, bytes);
+        if (sink_) sink_(direction, bytes);
+      });
+}
+
+bool Session::open(std::vector<std::string>& reasons) {
   logs_.takeErrors();
-  if (controller_.adaptor.restart()) return true;
-  reason = "could not bring up the CLI connection";
-  const std::vector<std::string> errors = logs_.takeErrors();
-  for (size_t i = 0; i < errors.size(); ++i) {
-    reason += (i == 0 ? ": " : "; ") + errors[i];
+  failure_.reset();
+  const Clock::time_point start = Clock::now();
+  if (controller_.adaptor.getCliIndex() != -1 && !onPath("cli")) {
+    reasons = {"the element CLI program 'cli' was not found on PATH (--simulator uses the "
+               "bundled simulator)"};
+    return false;
   }
+  if (controller_.adaptor.getCliIndex() != -1 && controller_.adaptor.restart()) return true;
+  reasons = failure_.explain(controller_.adaptor, logs_.takeErrors(), millisecondsSince(start));
   return false;
 }
 
-bool Session::enterMode(const std::string& mode, const std::string& argument,
-                        const std::string& prefix, std::string& error) {
-  const ZUB_DEVICE_MEDIATION::ZUBContextBuilder* builder = controller_.getContextBuilder();
-  std::vector<std::string> commands;
-  if (builder == nullptr || builder->getContextCLI(commands, mode, argument, prefix) == 0) {
-    error = "unknown mode '" + mode + "'; known modes:";
-    for (const std::string& known : knownModes()) error += " " + known;
-    logs_.takeErrors();
-    return false;
-  }
-  contextCommands_ = commands;
-  contextCommand_.clear();
-  modeLabel_ = argument.empty() ? mode : mode + " " + argument;
-  return true;
+void Session::close() { controller_.adaptor.disconnect(); }
+
+bool Session::usable() const {
+  const ZUB_DEVICE_MEDIATION::ZUBAdaptor& adaptor = controller_.adaptor;
+  return adaptor.isLoggedIn() && adaptor.isReadyForCommand() && processRunning(adaptor.getCliPid());
 }
 
-void Session::useContextCommand(const std::string& command) {
-  contextCommands_.clear();
-  contextCommand_ = command;
-  modeLabel_ = command.empty() ? "root" : command;
-}
-
-std::string Session::modeLabel() const { return modeLabel_; }
-
-bool Session::run(const std::string& command) {
+bool Session::run(const std::string& command, const ModeTracker& mode) {
   last_.reset(new CLIResult);
-  if (contextCommand_.empty()) {
-    controller_.forwardCliCommand(contextCommands_, command, *last_);
+  logs_.takeErrors();
+  const Clock::time_point start = Clock::now();
+  if (mode.contextCommand().empty()) {
+    controller_.forwardCliCommand(mode.contextCommands(), command, *last_);
   } else {
-    controller_.forwardCliCommand(contextCommand_, command, *last_);
+    controller_.forwardCliCommand(mode.contextCommand(), command, *last_);
   }
-  storedState_ = last_->getCurrentExecState().toString();
+  lastContext_.command = command;
+  lastContext_.mode = mode.label();
+  lastContext_.durationMs = millisecondsSince(start);
+  lastContext_.replyTimeoutMs = static_cast<long>(controller_.adaptor.getReplyTimeout().count());
+  lastContext_.maxReplySize = controller_.adaptor.getMaxReplySize();
+  lastContext_.logged = logs_.takeErrors();
   return last_->getState().equals(OpStatusEnum::Success);
-}
-
-std::vector<std::string> Session::knownModes() const {
-  const ZUB_DEVICE_MEDIATION::ZUBContextBuilder* builder = controller_.getContextBuilder();
-  return builder ? builder->knownContexts() : std::vector<std::string>();
 }

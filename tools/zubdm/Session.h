@@ -5,45 +5,48 @@
 #include <string>
 #include <vector>
 
+#include "CommandReport.h"
+#include "ConnectFailure.h"
 #include "LogRouter.h"
+#include "ModeTracker.h"
 #include "Options.h"
 #include "zubdm.h"
 
-// One connection to the element's CLI through a controller: brings it up,
-// runs commands in the chosen mode and keeps the last result.
+// One connection to the element's CLI through a controller: brings it up
+// (explaining a failure), runs commands in the mode a ModeTracker gives and
+// keeps the last result, and takes the connection down. Passes every byte
+// of the exchange to a transcript sink.
 class Session {
  public:
   explicit Session(const Options& options);
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
 
-  // Brings the CLI connection up; false with a reason for a person.
-  bool open(std::string& reason);
+  ZUB_DEVICE_MEDIATION::ZUBAdaptor& adaptor() { return controller_.adaptor; }
+  void setTranscriptSink(ZUB_DEVICE_MEDIATION::ZUBAdaptor::TranscriptSink sink);
 
-  // Chooses the mode for the following commands: a mode name (with its
-  // argument and prefix) or a ready-made context command. False with a
-  // message naming the known modes when the mode is unknown.
-  bool enterMode(const std::string& mode, const std::string& argument,
-                 const std::string& prefix, std::string& error);
-  void useContextCommand(const std::string& command);
-  // "root", "config", "config-if A", ... or the context command in use.
-  std::string modeLabel() const;
+  // Brings the CLI connection up (again); false with the reasons for a
+  // person, one per line.
+  bool open(std::vector<std::string>& reasons);
+  // Ends the CLI and removes the pipes; the slot is freed with the session.
+  void close();
+  // False once the CLI has ended or the mediator refuses commands.
+  bool usable() const;
 
   // Runs one command; true when the result reads as Success.
-  bool run(const std::string& command);
+  bool run(const std::string& command, const ModeTracker& mode);
   ZUB_DEVICE_MEDIATION::CLIResult* last() { return last_.get(); }
-  // The last result's state as the driver stored it, before it was read.
-  const std::string& lastStoredState() const { return storedState_; }
-
-  std::vector<std::string> knownModes() const;
-  LogRouter& logs() { return logs_; }
+  // The report of the last command, for `command` in `mode`.
+  CommandReport lastReport() { return makeReport(lastContext_, *last_); }
 
  private:
   LogRouter logs_;
+  ConnectFailure failure_;
   CLIOpController controller_;
-  std::vector<std::string> contextCommands_;
-  std::string contextCommand_;
-  std::string modeLabel_;
+  ZUB_DEVICE_MEDIATION::ZUBAdaptor::TranscriptSink sink_;
   std::unique_ptr<ZUB_DEVICE_MEDIATION::CLIResult> last_;
-  std::string storedState_;
+  CommandContext lastContext_;
 };
 
 // True when an executable named `program` is found along PATH.

@@ -1,36 +1,26 @@
 #include "Shell.h"
 
 #include <editline/readline.h>
+#include <signal.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "ResultPrinter.h"
+#include "ExitStatus.h"
+#include "Interrupts.h"
+#include "VisibleText.h"
+#include "Words.h"
 
 namespace {
 
-struct ShellState {
-  std::string mode = "root";
-  std::string argument;
-  bool json = false;
-};
-
-std::vector<std::string> words(const std::string& line) {
-  std::istringstream in(line);
-  std::vector<std::string> out;
-  std::string word;
-  while (in >> word) out.push_back(word);
-  return out;
-}
-
-std::string rest(const std::string& line, const std::string& first) {
-  const size_t start = line.find(first) + first.size();
-  const size_t text = line.find_first_not_of(' ', start);
-  return text == std::string::npos ? std::string() : line.substr(text);
-}
+const int kCliSettleSteps = 40;
+const int kCliSettleStepMs = 5;
 
 const char* kHelp =
     "  COMMAND                run COMMAND in the current mode\n"
@@ -43,67 +33,19 @@ const char* kHelp =
     "  :values MARKER KEY DELIMS\n"
     "                         values extracted from the last output\n"
     "  :json                  switch JSON output on or off\n"
-    "  :quit                  leave (also end of input)\n";
+    "  :quit                  leave (also end of input)\n"
+    "  Ctrl-C                 abandon the line, or cancel the command waited for\n";
 
-bool switchMode(Session& session, ShellState& state, const std::string& mode,
-                const std::string& argument) {
-  std::string error;
-  if (!session.enterMode(mode, argument, "", error)) {
-    std::fprintf(stderr, "zubdm: %s\n", error.c_str());
-    return false;
+// The line editor's reads: they end when a signal comes, so that readline()
+// returns at once, whenever the signal came.
+int readKey(FILE*) {
+  unsigned char key = 0;
+  while (Interrupts::waitReadable(STDIN_FILENO)) {
+    const ssize_t n = read(STDIN_FILENO, &key, 1);
+    if (n == 1) return key;
+    if (n == 0 || (errno != EINTR && errno != EAGAIN)) return EOF;
   }
-  state.mode = mode;
-  state.argument = argument;
-  return true;
-}
-
-// The mode an element mode command leads to from the shell's mode; false
-// when `line` is no such command.
-bool modeCommandTarget(const ShellState& state, const std::string& line,
-                       std::string& mode, std::string& argument) {
-  const std::vector<std::string> w = words(line);
-  argument.clear();
-  if (line == "end") {
-    mode = "root";
-  } else if (line == "configure terminal" || line == "config" || line == "c") {
-    mode = "config";
-  } else if (line == "exit") {
-    mode = state.mode.rfind("config-", 0) == 0 ? "config" : "root";
-  } else if (state.mode != "root" && w.size() >= 2 &&
-             (w[0] == "interface" || w[0] == "controller")) {
-    mode = w[0] == "interface" ? "config-if" : "config-controller";
-    argument = rest(line, w[0]);
-  } else {
-    return false;
-  }
-  return true;
-}
-
-void handleHelper(Session& session, ShellState& state, const std::string& line) {
-  const std::vector<std::string> w = words(line);
-  ZUB_DEVICE_MEDIATION::CLIResult* last = session.last();
-  if (w[0] == ":help") {
-    std::fputs(kHelp, stdout);
-  } else if (w[0] == ":json") {
-    state.json = !state.json;
-    std::printf("JSON output %s\n", state.json ? "on" : "off");
-  } else if (w[0] == ":mode" && w.size() >= 2) {
-    switchMode(session, state, w[1], w.size() > 2 ? rest(line, w[1]) : "");
-  } else if (w[0] == ":find" && w.size() == 4) {
-    std::string value;
-    if (last && last->getXMLResult().find_value(w[1].c_str(), w[2].c_str(), w[3].c_str(), value)) {
-      std::printf("%s\n", value.c_str());
-    } else {
-      std::printf("(nothing found)\n");
-    }
-  } else if (w[0] == ":values" && w.size() == 4) {
-    std::vector<std::string> values;
-    if (last) last->getXMLValues(values, w[1], w[2], w[3]);
-    for (const std::string& value : values) std::printf("%s\n", value.c_str());
-    if (values.empty()) std::printf("(nothing found)\n");
-  } else {
-    std::fprintf(stderr, "zubdm: unknown or incomplete helper; :help lists them\n");
-  }
+  return EOF;
 }
 
 std::string historyFile() {
@@ -111,42 +53,127 @@ std::string historyFile() {
   return home ? std::string(home) + "/.zubdm_history" : std::string();
 }
 
+void printLookup(bool found, const std::vector<std::string>& values) {
+  for (const std::string& value : values) std::printf("%s\n", visibleText(value, false).c_str());
+  if (!found) std::printf("(nothing found)\n");
+}
+
 }  // namespace
 
-int runShell(Session& session, const Options& options) {
-  ShellState state;
-  state.json = options.json;
-  if (!options.mode.empty()) {
-    state.mode = options.mode;
-    state.argument = options.modeArgument;
-  }
+int Shell::run() {
+  // Before the editor is set up, which reading the history does: its own
+  // handlers would send a Ctrl-C on to the whole process group (the CLI
+  // included); the command's handlers do the work.
+  rl_catch_signals = 0;
+  rl_getc_function = readKey;
   const std::string history = historyFile();
   if (!history.empty()) read_history(history.c_str());
   std::printf("zubdm shell: commands run on the element CLI; :help for help\n");
-  for (;;) {
-    const std::string prompt = "zubdm(" + session.modeLabel() + ")> ";
+  bool going = true;
+  while (going && !printer_.failed()) {
+    Interrupts::arm(false);
+    if (Interrupts::pending() == SIGINT) Interrupts::take();
+    const std::string prompt = "zubdm(" + mode_.label() + ")> ";
+    Interrupts::hold(true);
     char* input = readline(prompt.c_str());
+    Interrupts::hold(false);
+    if (input == nullptr && Interrupts::pending() == SIGINT) {
+      std::printf("\n");  // the line is abandoned
+      awaitCliAfterInterrupt();
+      continue;
+    }
     if (input == nullptr) break;
     const std::string line = input;
     std::free(input);
-    if (line.find_first_not_of(' ') == std::string::npos) continue;
-    add_history(line.c_str());
-    if (line == ":quit" || line == ":q") break;
-    if (line[0] == ':') {
-      handleHelper(session, state, line);
-      continue;
-    }
-    std::string mode;
-    std::string argument;
-    if (modeCommandTarget(state, line, mode, argument)) {
-      switchMode(session, state, mode, argument);
-      continue;
-    }
-    session.run(line);
-    const CommandReport report =
-        makeReport(line, session.modeLabel(), *session.last(), session.lastStoredState());
-    state.json ? printJson(report, stdout) : printText(report, stdout);
+    going = handleLine(line);
   }
   if (!history.empty()) write_history(history.c_str());
-  return 0;
+  return printer_.failed() ? kExitUsage : kExitSuccess;
+}
+
+// The CLI runs in this process group, so a Ctrl-C typed on the terminal
+// reaches it too; one that ends on it is given a moment to do so, and the
+// next command then connects again instead of finding it half gone.
+void Shell::awaitCliAfterInterrupt() {
+  for (int i = 0; i < kCliSettleSteps && session_.usable(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(kCliSettleStepMs));
+  }
+}
+
+bool Shell::handleLine(const std::string& line) {
+  if (line.find_first_not_of(" \t") == std::string::npos) return true;
+  add_history(line.c_str());
+  if (line == ":quit" || line == ":q") return false;
+  if (line[0] == ':') {
+    helper(line);
+    return true;
+  }
+  std::string error;
+  switch (mode_.follow(line, error)) {
+    case ModeTracker::Line::kModeCommand:
+      return true;
+    case ModeTracker::Line::kBadModeCommand:
+      std::fprintf(stderr, "zubdm: %s\n", error.c_str());
+      return true;
+    case ModeTracker::Line::kCommand:
+      break;
+  }
+  return runCommand(line);
+}
+
+bool Shell::runCommand(const std::string& line) {
+  if (!session_.usable() && !reconnect("the CLI connection had ended")) return true;
+  Interrupts::arm(true);
+  session_.run(line, mode_);
+  Interrupts::arm(false);
+  const int signal = Interrupts::pending();
+  if (signal != 0 && signal != SIGINT) return false;
+  if (signal == SIGINT) {
+    Interrupts::take();
+    std::fprintf(stderr, "zubdm: cancelled\n");
+    reconnect("the command was cancelled");
+    return true;
+  }
+  printer_.print(session_.lastReport());
+  return true;
+}
+
+// A cancel left over from a signal that came as the command ended may end
+// the first wait of the connect: then it is tried once more.
+bool Shell::reconnect(const char* why) {
+  std::fprintf(stderr, "zubdm: %s; connecting again\n", why);
+  recorder_.stop();
+  std::vector<std::string> reasons;
+  const bool up = session_.open(reasons) || session_.open(reasons);
+  for (const std::string& reason : reasons) std::fprintf(stderr, "zubdm: %s\n", reason.c_str());
+  if (up) recorder_.start();
+  return up;
+}
+
+void Shell::helper(const std::string& line) {
+  const std::vector<std::string> w = words(line);
+  ZUB_DEVICE_MEDIATION::CLIResult* last = session_.last();
+  std::string error;
+  std::vector<std::string> values;
+  if (w[0] == ":help") {
+    std::fputs(kHelp, stdout);
+  } else if (w[0] == ":json") {
+    const bool json = printer_.format() != ResultPrinter::Format::kJson;
+    printer_.setFormat(json ? ResultPrinter::Format::kJson : ResultPrinter::Format::kText);
+    std::printf("JSON output %s\n", json ? "on" : "off");
+  } else if (w[0] == ":mode" && (w.size() == 2 || w.size() == 3)) {
+    const std::optional<std::string> argument =
+        w.size() == 3 ? std::optional<std::string>(w[2]) : std::nullopt;
+    if (!mode_.enter(w[1], argument, "", error)) std::fprintf(stderr, "zubdm: %s\n", error.c_str());
+  } else if (w[0] == ":find" && w.size() == 4) {
+    std::string value;
+    const bool found =
+        last && last->getXMLResult().find_value(w[1].c_str(), w[2].c_str(), w[3].c_str(), value);
+    printLookup(found, found ? std::vector<std::string>{value} : values);
+  } else if (w[0] == ":values" && w.size() == 4) {
+    if (last) last->getXMLValues(values, w[1], w[2], w[3]);
+    printLookup(!values.empty(), values);
+  } else {
+    std::fprintf(stderr, "zubdm: unknown or incomplete helper; :help lists them\n");
+  }
 }

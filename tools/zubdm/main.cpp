@@ -5,20 +5,29 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 #include <vector>
 
+#include "CommandRunner.h"
+#include "ExitStatus.h"
+#include "Interrupts.h"
+#include "Masks.h"
+#include "ModeTracker.h"
+#include "OptionChecks.h"
 #include "Options.h"
+#include "Recorder.h"
 #include "ResultPrinter.h"
 #include "Session.h"
 #include "Shell.h"
+#include "SlotsCommand.h"
+#include "TranscriptLog.h"
 
 namespace {
 
-const int kExitSuccess = 0;
-const int kExitFailed = 1;
-const int kExitUsage = 2;
+int usageError(const std::string& error) {
+  std::fprintf(stderr, "zubdm: %s\n", error.c_str());
+  return kExitUsage;
+}
 
 std::string executableDirectory() {
   char path[PATH_MAX] = {};
@@ -28,67 +37,100 @@ std::string executableDirectory() {
   return exe.substr(0, exe.rfind('/'));
 }
 
-// The bundled simulator: beside an installed zubdm under libexec/zubdm, or
-// in the build tree.
-std::string simulatorDirectory() {
-  const std::string installed = executableDirectory() + "/../" ZUBDM_LIBEXEC_REL;
-  if (access((installed + "/cli").c_str(), X_OK) == 0) return installed;
-  if (access(ZUBDM_BUILD_SIM_DIR "/cli", X_OK) == 0) return ZUBDM_BUILD_SIM_DIR;
-  return std::string();
-}
-
-bool readBatch(const std::string& file, std::vector<std::string>& commands) {
-  std::ifstream in(file);
-  if (!in) return false;
-  std::string line;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    const size_t start = line.find_first_not_of(" \t");
-    if (start == std::string::npos || line[start] == '#') continue;
-    commands.push_back(line.substr(start));
+// The bundled simulator first on PATH (beside an installed zubdm under
+// libexec/zubdm, or in the build tree), with its scenario if one is given.
+bool useSimulator(const Options& options, std::string& error) {
+  std::string directory = executableDirectory() + "/../" ZUBDM_LIBEXEC_REL;
+  if (access((directory + "/cli").c_str(), X_OK) != 0) directory = ZUBDM_BUILD_SIM_DIR;
+  if (access((directory + "/cli").c_str(), X_OK) != 0) {
+    error = "the bundled CLI simulator is not installed";
+    return false;
+  }
+  const char* path = std::getenv("PATH");
+  setenv("PATH", (directory + ":" + (path ? path : "")).c_str(), 1);
+  if (!options.scenarioFile.empty()) {
+    if (access(options.scenarioFile.c_str(), R_OK) != 0) {
+      error = "--scenario " + options.scenarioFile + " cannot be read";
+      return false;
+    }
+    setenv("ZUBDM_CLI_SCENARIO", options.scenarioFile.c_str(), 1);
   }
   return true;
 }
 
-// Looks up what the options ask for in the last command's result.
-void addLookups(const Options& options, ZUB_DEVICE_MEDIATION::CLIResult& result,
-                CommandReport& report) {
-  if (!options.find.empty()) {
-    report.findAsked = true;
-    report.found = result.getXMLResult().find_value(
-                       options.find[0].c_str(), options.find[1].c_str(),
-                       options.find[2].c_str(), report.foundValue) == 1;
-  }
-  if (!options.values.empty()) {
-    report.valuesAsked = true;
-    result.getXMLValues(report.values, options.values[0], options.values[1],
-                        options.values[2]);
-  }
+// -p changes what the mode commands do (-p no turns "interface A" into
+// "no interface A"): they are shown, and sent only when confirmed.
+bool confirmPrefix(const Options& options, const ModeTracker& mode, std::string& error) {
+  if (options.modePrefix.empty()) return true;
+  std::fprintf(stderr, "zubdm: with -p %s the mode lines are:\n", options.modePrefix.c_str());
+  for (const std::string& line : mode.lines()) std::fprintf(stderr, "  %s\n", line.c_str());
+  if (options.yes || options.dryRun) return true;
+  error = "not sent: add --yes to send them (--dry-run shows every line)";
+  return false;
 }
 
-int runCommands(Session& session, const Options& options,
-                const std::vector<std::string>& commands) {
-  const bool progress = !options.batchFile.empty() && isatty(STDERR_FILENO);
-  bool allSucceeded = true;
-  for (size_t i = 0; i < commands.size(); ++i) {
-    if (progress) {
-      std::fprintf(stderr, "\r\033[K[%zu/%zu] %s", i + 1, commands.size(), commands[i].c_str());
-    }
-    const bool succeeded = session.run(commands[i]);
-    CommandReport report = makeReport(commands[i], session.modeLabel(), *session.last(),
-                                      session.lastStoredState());
-    const bool lastOne = i + 1 == commands.size();
-    if (lastOne) addLookups(options, *session.last(), report);
-    if (progress) std::fprintf(stderr, "\r\033[K");
-    options.json ? printJson(report, stdout) : printText(report, stdout);
-    std::fflush(stdout);
-    allSucceeded = allSucceeded && succeeded && (!report.findAsked || report.found);
-    if (!succeeded && !options.batchFile.empty() && !options.keepGoing && !lastOne) {
-      std::fprintf(stderr, "zubdm: stopped after a failed command (--keep-going runs on)\n");
-      break;
-    }
+ResultPrinter::Format formatOf(const Options& options) {
+  if (options.raw) return ResultPrinter::Format::kRaw;
+  return options.json ? ResultPrinter::Format::kJson : ResultPrinter::Format::kText;
+}
+
+// Everything before connecting: the lines to run, the starting mode, the
+// masks and the log.
+struct Plan {
+  explicit Plan(const ZUB_DEVICE_MEDIATION::ZUBContextBuilder& table)
+      : mode(table), log(masks), recorder(masks) {}
+  std::vector<std::string> lines;
+  ModeTracker mode;
+  Masks masks;
+  TranscriptLog log;
+  Recorder recorder;
+};
+
+bool prepare(const Options& options, Plan& plan, std::string& error) {
+  plan.lines = options.commands;
+  if (!options.batchFile.empty() && !readBatch(options.batchFile, plan.lines, error)) return false;
+  if (!options.mode.empty() &&
+      !plan.mode.enter(options.mode, options.modeArgument, options.modePrefix, error)) {
+    return false;
   }
-  return allSucceeded ? kExitSuccess : kExitFailed;
+  if (!options.contextCommand.empty()) plan.mode.useContextCommand(options.contextCommand);
+  for (const std::string& mask : options.masks) {
+    if (!plan.masks.add(mask, error)) return false;
+  }
+  if (!confirmPrefix(options, plan.mode, error)) return false;
+  plan.log.toStandardError(options.verbose);
+  return options.logFile.empty() || options.dryRun || plan.log.openFile(options.logFile, error);
+}
+
+// Connects, runs, disconnects. The exit status, 128+N after signal N.
+int runSession(const Options& options, Plan& plan, ResultPrinter& printer) {
+  Session session(options);
+  Interrupts::install(session.adaptor());
+  session.setTranscriptSink([&plan](ZUB_DEVICE_MEDIATION::ZUBAdaptor::Direction direction,
+                                    std::string_view bytes) {
+    plan.log.add(direction, bytes);
+    plan.recorder.add(direction, bytes);
+  });
+  std::vector<std::string> reasons;
+  int status = kExitUsage;
+  if (!session.open(reasons)) {
+    if (Interrupts::pending() == 0) std::fprintf(stderr, "zubdm: cannot connect to the CLI:\n");
+    for (const std::string& reason : reasons) std::fprintf(stderr, "  %s\n", reason.c_str());
+  } else {
+    plan.recorder.start();
+    status = options.shell ? Shell(session, plan.mode, printer, plan.recorder).run()
+                           : CommandRunner(options, plan.mode, &session, printer, plan.masks).run(plan.lines);
+  }
+  session.close();
+  plan.log.flush();
+  std::string error;
+  if (!options.recordFile.empty() && !plan.recorder.write(options.recordFile, error)) {
+    status = usageError(error);
+  }
+  if (printer.failed() && Interrupts::pending() == 0) {
+    std::fprintf(stderr, "zubdm: the output could not be written\n");
+  }
+  return Interrupts::pending() != 0 ? kExitSignalBase + Interrupts::pending() : status;
 }
 
 }  // namespace
@@ -96,40 +138,23 @@ int runCommands(Session& session, const Options& options,
 int main(int argc, char** argv) {
   Options options;
   std::string error;
-  if (!parseOptions(argc, argv, options, error)) {
-    std::fprintf(stderr, "zubdm: %s\n%s", error.c_str(), usageText());
+  if (!parseOptions(argc, argv, options, error) ||
+      (!options.help && !checkOptions(options, error))) {
+    std::fprintf(stderr, "zubdm: %s\n(zubdm --help shows the usage)\n", error.c_str());
     return kExitUsage;
   }
   if (options.help) {
     std::fputs(usageText(), stdout);
     return kExitSuccess;
   }
-  std::vector<std::string> commands = options.commands;
-  if (!options.batchFile.empty() && !readBatch(options.batchFile, commands)) {
-    std::fprintf(stderr, "zubdm: cannot read %s\n", options.batchFile.c_str());
-    return kExitUsage;
+  if (options.slots) return runSlots(options.freeStale, stdout);
+  const ZUB_DEVICE_MEDIATION::ZUBContextBuilder table;
+  Plan plan(table);
+  if (!prepare(options, plan, error)) return usageError(error);
+  ResultPrinter printer(formatOf(options), stdout);
+  if (options.dryRun) {
+    return CommandRunner(options, plan.mode, nullptr, printer, plan.masks).run(plan.lines);
   }
-  if (options.simulator) {
-    const std::string directory = simulatorDirectory();
-    if (directory.empty()) {
-      std::fprintf(stderr, "zubdm: the bundled CLI simulator is not installed\n");
-      return kExitUsage;
-    }
-    const char* path = std::getenv("PATH");
-    setenv("PATH", (directory + ":" + (path ? path : "")).c_str(), 1);
-  }
-
-  Session session(options);
-  if (!options.mode.empty() &&
-      !session.enterMode(options.mode, options.modeArgument, options.modePrefix, error)) {
-    std::fprintf(stderr, "zubdm: %s\n", error.c_str());
-    return kExitUsage;
-  }
-  if (!options.contextCommand.empty()) session.useContextCommand(options.contextCommand);
-  if (!session.open(error)) {
-    std::fprintf(stderr, "zubdm: %s\n", error.c_str());
-    return kExitUsage;
-  }
-  if (options.shell) return runShell(session, options);
-  return runCommands(session, options, commands);
+  if (options.simulator && !useSimulator(options, error)) return usageError(error);
+  return runSession(options, plan, printer);
 }

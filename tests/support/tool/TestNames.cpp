@@ -1,9 +1,11 @@
 // Start-up hook of the zubdm command as the tests build it: a test's private
 // machine names (CLI user table, pipe directory, CLI program) come from
 // ZUBDM_TEST_USER_TABLE, ZUBDM_TEST_PIPE_DIR and ZUBDM_TEST_CLI, each
-// optional. The installed command is built without this file.
+// optional; the command's own copy of the table and pipe names follows them.
+// The installed command is built without this file.
 #include <cstdlib>
 
+#include "MachinePaths.h"
 #include "mediator/MachineNames.h"
 
 namespace {
@@ -19,6 +21,8 @@ const bool applied = [] {
   take("ZUBDM_TEST_PIPE_DIR", names.pipeDirectory);
   take("ZUBDM_TEST_CLI", names.cliProgram);
   zubdm::internal::setMachineNames(names);
+  machinePaths().userTable = names.userTable;
+  machinePaths().pipeDirectory = names.pipeDirectory;
   return true;
 }();
 

@@ -1,0 +1,79 @@
+#include "Recorder.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+namespace {
+
+using Direction = ZUB_DEVICE_MEDIATION::ZUBAdaptor::Direction;
+
+// "12 show version\n\r" -> "show version", as the simulator matches it.
+std::string commandOf(std::string line) {
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+  size_t digits = 0;
+  while (digits < line.size() && line[digits] >= '0' && line[digits] <= '9') ++digits;
+  if (digits > 0 && digits < line.size() && line[digits] == ' ') line.erase(0, digits + 1);
+  return line;
+}
+
+// The simulator's name for the mode that the reply's last prompt shows;
+// empty for a prompt it does not know.
+std::string modeOf(const std::string& reply) {
+  static const char* const kModes[] = {"config-controller", "config-if", "config"};
+  const size_t prompt = reply.rfind("HVB");
+  if (prompt == std::string::npos) return std::string();
+  if (reply.compare(prompt, 4, "HVB#") == 0) return "root";
+  for (const char* mode : kModes) {
+    if (reply.compare(prompt, std::strlen(mode) + 6, "HVB(" + std::string(mode) + ")#") == 0) {
+      return mode;
+    }
+  }
+  return std::string();
+}
+
+nlohmann::json exchangeJson(const std::string& command, const std::string& reply) {
+  nlohmann::json spec = {{"command", command}, {"raw", true}};
+  try {
+    spec["reply"] = reply;
+    spec.dump();
+  } catch (const nlohmann::json::exception&) {
+    // Not UTF-8: as hex pairs, which the simulator reads back exactly.
+    static const char kHex[] = "0123456789abcdef";
+    std::string hex;
+    for (unsigned char c : reply) hex += {kHex[c >> 4], kHex[c & 15]};
+    spec.erase("reply");
+    spec["reply_hex"] = hex;
+  }
+  const std::string mode = modeOf(reply);
+  if (!mode.empty()) spec["then_mode"] = mode;
+  return spec;
+}
+
+}  // namespace
+
+void Recorder::add(Direction direction, std::string_view bytes) {
+  if (!recording_) return;
+  if (direction == Direction::ToCli) {
+    if (exchanges_.empty() || replyStarted_) exchanges_.push_back({});
+    replyStarted_ = false;
+    exchanges_.back().line.append(bytes);
+  } else if (!exchanges_.empty()) {
+    replyStarted_ = true;
+    exchanges_.back().reply.append(bytes);
+  }
+}
+
+bool Recorder::write(const std::string& path, std::string& error) const {
+  nlohmann::json list = nlohmann::json::array();
+  for (const Exchange& exchange : exchanges_) {
+    list.push_back(exchangeJson(masks_.apply(commandOf(exchange.line)), masks_.apply(exchange.reply)));
+  }
+  const nlohmann::json scenario = {{"exchanges", list}};
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << scenario.dump(1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+  out.close();
+  if (!out) error = "--record " + path + ": cannot be written: " + std::strerror(errno);
+  return static_cast<bool>(out);
+}

@@ -1,0 +1,44 @@
+#ifndef ZUBDM_TOOLS_ZUBDM_RECORDER_H
+#define ZUBDM_TOOLS_ZUBDM_RECORDER_H
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Masks.h"
+#include "zubdm.h"
+
+// Records the session as a scenario of the CLI simulator: each line written
+// to the CLI with the exact bytes that came back until the next line was
+// written (the prompt included), in order, so that the simulator replays
+// the replies byte for byte and the same command may be answered
+// differently each time. The login is left out (the simulator does its
+// own). Masks are applied to commands and replies. Borrows the masks; not
+// thread-safe.
+class Recorder {
+ public:
+  explicit Recorder(const Masks& masks) : masks_(masks) {}
+
+  // The transcript sink; ignored until start().
+  void add(ZUB_DEVICE_MEDIATION::ZUBAdaptor::Direction direction, std::string_view bytes);
+  // Records from now on (after the login).
+  void start() { recording_ = true; }
+  // Stops recording (before a restart, whose login is not recorded).
+  void stop() { recording_ = false; }
+
+  // Writes the scenario to `path`; false with a message.
+  bool write(const std::string& path, std::string& error) const;
+
+ private:
+  struct Exchange {
+    std::string line;   // as written, without the number and line end
+    std::string reply;  // every byte read after it
+  };
+
+  const Masks& masks_;
+  bool recording_ = false;
+  bool replyStarted_ = false;
+  std::vector<Exchange> exchanges_;
+};
+
+#endif  // ZUBDM_TOOLS_ZUBDM_RECORDER_H
