@@ -67,8 +67,12 @@ pid_t CliChild::spawn(const std::string& program, int index) {
   sigdelset(&signals, SIGKILL);
   sigdelset(&signals, SIGSTOP);
   posix_spawnattr_setsigdefault(&attributes, &signals);
-  posix_spawnattr_setflags(&attributes,
-                           POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  // In a process group of its own, signals meant for the host's group (a
+  // Ctrl-C at the host's terminal) do not end the CLI behind the host's
+  // back; the host ends it.
+  posix_spawnattr_setpgroup(&attributes, 0);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF |
+                                            POSIX_SPAWN_SETPGROUP);
   pid_t pid = -1;
   const int error =
       posix_spawnp(&pid, name.c_str(), nullptr, &attributes, arguments, environ);

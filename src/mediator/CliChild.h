@@ -23,8 +23,8 @@ class CliChild {
   CliChild& operator=(const CliChild&) = delete;
 
   // Starts `program` (along PATH unless it holds a "/") with the arguments
-  // "-n" and `index`, with every signal at its default disposition and none
-  // blocked; returns its process id, or -1 with errno set (logged, and a
+  // "-n" and `index`, in a process group of its own, with every signal at
+  // its default disposition and none blocked; returns its process id, or -1 with errno set (logged, and a
   // failed exec reported on standard error and to syslog as "execvp()
   // failed").
   static pid_t spawn(const std::string& program, int index);

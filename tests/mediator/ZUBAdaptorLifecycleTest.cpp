@@ -176,12 +176,13 @@ TEST_F(ZUBAdaptorLifecycle, ForkedChildLeavesTheParentsConnectionAlone) {
   }
 }
 
-TEST_F(ZUBAdaptorLifecycle, CliStartsWithDefaultSignalsAndNoneBlocked) {
-  // A CLI program that writes down the signal state it was started with.
+TEST_F(ZUBAdaptorLifecycle, CliStartsCleanInAProcessGroupOfItsOwn) {
+  // A CLI program that writes down the signal state it was started with,
+  // its process id and its process group.
   const std::string report = sim_->pipe("signals");
   const std::string program = sim_->pipe("report");
-  std::ofstream(program) << "#!/bin/sh\ngrep -E '^Sig(Blk|Ign)' /proc/$$/status > "
-                         << report << "\n";
+  std::ofstream(program) << "#!/bin/sh\n(grep -E '^Sig(Blk|Ign)' /proc/$$/status; "
+                         << "echo $$ $(cut -d' ' -f5 /proc/$$/stat)) > " << report << "\n";
   chmod(program.c_str(), 0700);
   sim_->setCliProgram(program);
   struct sigaction ignore = {}, oldHup = {};
@@ -201,7 +202,9 @@ TEST_F(ZUBAdaptorLifecycle, CliStartsWithDefaultSignalsAndNoneBlocked) {
   std::ifstream in(report);
   std::string field;
   unsigned long long blocked = 1, ignored = 1;
-  in >> field >> std::hex >> blocked >> field >> ignored;
+  long pid = 0, group = -1;
+  in >> field >> std::hex >> blocked >> field >> ignored >> std::dec >> pid >> group;
+  EXPECT_EQ(group, pid);
   EXPECT_EQ(blocked, 0u);
   // Signals 32 and 33 belong to the C library, which keeps them ignored
   // across posix_spawn; every other one is at its default.
