@@ -52,6 +52,12 @@ int CliUserInfo::setPid(int index, int pid) {
 
 void CliUserInfo::dump(int /*index*/) {}
 
+const std::string& CliUserInfo::failureCause() const {
+  static const std::string kNoTable = "no CLI user table is mapped";
+  const std::string& cause = users_.cause();
+  return cause.empty() && users_.get() == nullptr ? kNoTable : cause;
+}
+
 int swmGetFreeCliUserIndex(CliUserInfo& info) {
   if (!info.isValidEntry(0)) return -1;
   std::lock_guard<std::mutex> guard(slotMutex());

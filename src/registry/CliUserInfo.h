@@ -3,6 +3,8 @@
 
 #include "ZubdmExport.h"
 
+#include <string>
+
 #include "registry/CliUsers_ptr.h"
 
 namespace ZUB_DEVICE_MEDIATION {
@@ -47,6 +49,11 @@ class ZUBDM_EXPORT CliUserInfo {
 
   // Entry `index` (valid index required).
   unsigned char* entry(int index) const { return users_[index]; }
+
+  // Why the table could not be created, opened, sized or mapped: the
+  // table's name and the cause, with the error text, and the table's owner
+  // and mode when permission was refused. Empty when it was mapped.
+  const std::string& failureCause() const;
 
  private:
   CliUsers_ptr users_;

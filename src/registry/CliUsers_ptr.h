@@ -4,6 +4,7 @@
 #include "ZubdmExport.h"
 
 #include <cstddef>
+#include <memory>
 #include <string>
 
 namespace ZUB_DEVICE_MEDIATION {
@@ -14,10 +15,12 @@ namespace ZUB_DEVICE_MEDIATION {
 // Opening creates the object when it does not exist yet (the kernel fills it
 // with zero bytes: every slot free). An existing object is never shrunk and
 // never cleared, since other programs may already use it. The object itself
-// is never removed.
+// is never removed. When it cannot be created, opened, sized or mapped, the
+// failure is logged and its cause kept for CliUserInfo::failureCause().
 //
-// Ownership of the mapping moves on copy and assignment (the source is left
-// without one); the holder releases it on destruction. Not thread-safe.
+// Ownership of the mapping and the kept cause moves on copy and assignment
+// (the source is left without them); the holder releases the mapping on
+// destruction. Not thread-safe.
 class ZUBDM_EXPORT CliUsers_ptr {
  public:
   // Size in bytes of one slot.
@@ -43,12 +46,25 @@ class ZUBDM_EXPORT CliUsers_ptr {
   int length() const { return address_ ? length_ : 0; }
 
  private:
+  // CliUserInfo reads and keeps the cause.
+  friend class CliUserInfo;
+  struct Impl;
+
   void map(char const* name, int size);
   void release();
+
+  // Remembers `cause` for failureCause() ("": nothing failed).
+  void keep(const std::string& cause) const;
+  const std::string& cause() const;
+  // keep()s `cause` and logs it.
+  void fail(const char* function, int line, const std::string& cause) const;
+  // "CLI user table <name>: <what>".
+  std::string describe(const std::string& what) const;
 
   unsigned char* address_;
   std::string name_;
   int length_;
+  std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace ZUB_DEVICE_MEDIATION

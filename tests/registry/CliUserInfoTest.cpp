@@ -1,11 +1,18 @@
 #include "registry/CliUserInfo.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <vector>
 
+#include "support/LogCapture.h"
 #include "support/SimulatorEnvironment.h"
 
 using ZUB_DEVICE_MEDIATION::CliUserInfo;
@@ -16,6 +23,7 @@ using ZUB_DEVICE_MEDIATION::swmUpdateCliUserEntry;
 namespace {
 
 const int kEntry = CliUserInfo::ENTRY_SIZE;
+const int kSize = SimulatorEnvironment::TABLE_SIZE;
 
 struct SlotPreset {
   int index;
@@ -36,6 +44,33 @@ int32_t intAt(const std::vector<unsigned char>& bytes, int offset) {
   int32_t value;
   std::memcpy(&value, bytes.data() + offset, sizeof value);
   return value;
+}
+
+// What `body` returns, run in a forked child, so that a SIGBUS or a change
+// of user ends the child only; "signal N" when the child was killed.
+std::string inChild(const std::function<std::string()>& body) {
+  int out[2];
+  if (pipe2(out, O_CLOEXEC) != 0) return "no pipe";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const std::string text = body();
+    (void)!write(out[1], text.data(), text.size());
+    _exit(0);
+  }
+  close(out[1]);
+  std::string text;
+  char buffer[512];
+  for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) text.append(buffer, n);
+  close(out[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFSIGNALED(status) ? "signal " + std::to_string(WTERMSIG(status)) : text;
+}
+
+std::string joined(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += "|" + line;
+  return text;
 }
 
 }  // namespace
@@ -174,10 +209,37 @@ TEST(CliUserTable, CopyingMovesTheMappingAndTheSourceReleasesNothing) {
   EXPECT_EQ(table.readTable()[14 * kEntry + 4], 1);
 }
 
-TEST(CliUserTable, UnavailableObjectLeavesEverySlotOperationFailingQuietly) {
-  CliUserInfo info("/zubdm-no/such-name", SimulatorEnvironment::TABLE_SIZE);
-  EXPECT_FALSE(info.isValidEntry(0));
-  EXPECT_EQ(swmGetFreeCliUserIndex(info), -1);
-  EXPECT_EQ(info.setPid(0, 1), -1);
-  info.initEntry(0);
+TEST(CliUserTable, CauseOfAnUnusableTableGivesTheErrorAndForPermissionTheOwner) {
+  SimulatorEnvironment table;
+  ASSERT_EQ(chmod(("/dev/shm" + table.tableName()).c_str(), 0), 0);
+  const struct passwd* nobody = getpwnam("nobody");
+  struct Row {
+    const char* name;
+    const char* table;  // null: no table named
+    bool asNobody;      // opened by an unprivileged user
+    std::string cause;  // failureCause(), also logged once when not empty
+  } rows[] = {
+      {"no table named", nullptr, false, "no CLI user table is mapped"},
+      {"name that cannot be opened", "/zubdm-no/such-name", false,
+       "CLI user table /zubdm-no/such-name: cannot open: Invalid argument"},
+      {"no permission", table.tableName().c_str(), true,
+       "CLI user table " + table.tableName() + ": cannot open: Permission denied (owner uid " +
+           std::to_string(geteuid()) + ", mode 0000)"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    if (row.asNobody && (geteuid() != 0 || nobody == nullptr)) GTEST_SKIP() << "needs root";
+    const std::string logged = row.table ? "|" + row.cause : "";
+    EXPECT_EQ(inChild([&] {
+                if (row.asNobody && (setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0))
+                  return std::string("still root");
+                LogCapture logs;
+                CliUserInfo info(row.table, kSize);
+                const int reserved = swmGetFreeCliUserIndex(info);
+                const int pid = info.setPid(0, 1);
+                return info.failureCause() + " " + std::to_string(reserved) + " " +
+                       std::to_string(pid) + joined(logs.texts());
+              }),
+              row.cause + " -1 -1" + logged);
+  }
 }
