@@ -1,16 +1,19 @@
 #include "registry/CliUsers_ptr.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <new>
 
 #include "common/QorLogHelper.h"
+#include "registry/CliUserInfo.h"
 
 namespace ZUB_DEVICE_MEDIATION {
 
@@ -19,8 +22,14 @@ namespace {
 const char kLogFile[] = "CliUsers_ptr";
 // The element's programs all open the table with these permissions.
 const mode_t kTableMode = 0777;
+// Reservations hold their lock for a scan of 15 entries; a host that keeps
+// it longer is stopped or stuck, and the others give up rather than hang.
+const std::chrono::milliseconds kReservationWait{2000};
+const int kReservationPauseMs = 1;
+const off_t kReservationByte =
+    static_cast<off_t>(CliUserInfo::MAX_ENTRIES) * CliUsers_ptr::ENTRY_SIZE;
 
-// Closes the descriptor on every way out of map().
+// Closes the descriptor on every way out of map() but success.
 class DescriptorCloser {
  public:
   explicit DescriptorCloser(int fd) : fd_(fd) {}
@@ -29,10 +38,35 @@ class DescriptorCloser {
   }
   DescriptorCloser(const DescriptorCloser&) = delete;
   DescriptorCloser& operator=(const DescriptorCloser&) = delete;
+  int release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
 
  private:
   int fd_;
 };
+
+// Open-file-description locks belong to the open of the object, not to the
+// process: two opens in one process exclude each other, and the lock goes
+// when the last descriptor of the open is closed, also at the end of a
+// process that crashed.
+struct flock rangeLock(short type, off_t start, off_t length) {
+  struct flock lock = {};
+  lock.l_type = type;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = start;
+  lock.l_len = length;
+  return lock;  // l_pid stays 0, as open-file-description locks require
+}
+
+struct flock entryLock(short type, int i) {
+  return rangeLock(type, static_cast<off_t>(i) * CliUsers_ptr::ENTRY_SIZE,
+                   CliUsers_ptr::ENTRY_SIZE);
+}
+
+bool isLockConflict(int error) { return error == EAGAIN || error == EACCES; }
 
 // "<what>: <error text>", and for a permission problem who owns the table
 // and its mode, from the descriptor or, when none was opened, its path.
@@ -54,6 +88,10 @@ std::string withError(const std::string& what, int error, int fd,
 }  // namespace
 
 struct CliUsers_ptr::Impl {
+  // Kept open while the table is mapped: the entry locks live on it.
+  int descriptor = -1;
+  // Bit i: this holder locked entry i.
+  unsigned heldEntries = 0;
   std::string cause;
 };
 
@@ -134,12 +172,20 @@ void CliUsers_ptr::map(char const* name, int size) {
     return;
   }
   address_ = static_cast<unsigned char*>(address);
+  impl_->descriptor = closer.release();
 }
 
 void CliUsers_ptr::release() {
-  if (address_ == nullptr) return;
-  munmap(address_, static_cast<size_t>(length_));
-  address_ = nullptr;
+  if (address_ != nullptr) {
+    munmap(address_, static_cast<size_t>(length_));
+    address_ = nullptr;
+  }
+  // Closing the descriptor drops every lock taken through it.
+  if (impl_ && impl_->descriptor >= 0) {
+    ::close(impl_->descriptor);
+    impl_->descriptor = -1;
+    impl_->heldEntries = 0;
+  }
 }
 
 void CliUsers_ptr::keep(const std::string& cause) const {
@@ -159,6 +205,86 @@ void CliUsers_ptr::fail(const char* function, int line,
 
 std::string CliUsers_ptr::describe(const std::string& what) const {
   return "CLI user table " + name_ + ": " + what;
+}
+
+std::string CliUsers_ptr::describeError(const std::string& what,
+                                        int error) const {
+  return describe(withError(what, error, impl_->descriptor, name_));
+}
+
+CliUsers_ptr::LockResult CliUsers_ptr::lockEntry(int i, const char* function) {
+  struct flock lock = entryLock(F_WRLCK, i);
+  if (fcntl(impl_->descriptor, F_OFD_SETLK, &lock) == 0) {
+    impl_->heldEntries |= 1u << i;
+    return LockResult::Taken;
+  }
+  const int error = errno;
+  if (isLockConflict(error)) return LockResult::HeldElsewhere;
+  fail(function, __LINE__,
+       describeError("cannot lock slot " + std::to_string(i), error));
+  return LockResult::Failed;
+}
+
+void CliUsers_ptr::unlockEntry(int i, const char* function) {
+  if (!holdsEntry(i)) return;
+  struct flock lock = entryLock(F_UNLCK, i);
+  if (fcntl(impl_->descriptor, F_OFD_SETLK, &lock) != 0) {
+    const int error = errno;
+    // The lock stays until the descriptor is closed; the slot stays held.
+    fail(function, __LINE__,
+         describeError("cannot unlock slot " + std::to_string(i), error));
+    return;
+  }
+  impl_->heldEntries &= ~(1u << i);
+}
+
+bool CliUsers_ptr::holdsEntry(int i) const {
+  return impl_ && (impl_->heldEntries & (1u << i)) != 0;
+}
+
+bool CliUsers_ptr::lockedElsewhere(int i, const char* function) const {
+  // Locks of this holder's own open never show here: they do not conflict
+  // with it.
+  struct flock lock = entryLock(F_WRLCK, i);
+  if (fcntl(impl_->descriptor, F_OFD_GETLK, &lock) != 0) {
+    const int error = errno;
+    fail(function, __LINE__,
+         describeError("cannot test slot " + std::to_string(i), error));
+    return false;
+  }
+  return lock.l_type != F_UNLCK;
+}
+
+bool CliUsers_ptr::lockReservations(const char* function) {
+  const auto deadline = std::chrono::steady_clock::now() + kReservationWait;
+  for (;;) {
+    struct flock lock = rangeLock(F_WRLCK, kReservationByte, 1);
+    if (fcntl(impl_->descriptor, F_OFD_SETLK, &lock) == 0) return true;
+    const int error = errno;
+    if (!isLockConflict(error)) {
+      fail(function, __LINE__,
+           describeError("cannot lock it for a reservation", error));
+      return false;
+    }
+    if (std::chrono::steady_clock::now() >= deadline) {
+      fail(function, __LINE__,
+           describe("another host has been reserving a slot for over " +
+                    std::to_string(kReservationWait.count()) + " ms"));
+      return false;
+    }
+    // A waiting lock has no deadline: pause in poll, then try again.
+    poll(nullptr, 0, kReservationPauseMs);
+  }
+}
+
+void CliUsers_ptr::unlockReservations(const char* function) {
+  struct flock lock = rangeLock(F_UNLCK, kReservationByte, 1);
+  if (fcntl(impl_->descriptor, F_OFD_SETLK, &lock) != 0) {
+    const int error = errno;
+    // The lock stays until the descriptor is closed.
+    fail(function, __LINE__,
+         describeError("cannot unlock it after a reservation", error));
+  }
 }
 
 }  // namespace ZUB_DEVICE_MEDIATION
