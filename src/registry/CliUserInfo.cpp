@@ -38,7 +38,7 @@ bool CliUserInfo::isValidEntry(int index) const {
 }
 
 void CliUserInfo::initEntry(int index) {
-  if (!isValidEntry(index)) return;
+  if (!isValidEntry(index) || !users_.intact(__func__)) return;
   // Zeroed before the lock goes: no host can take the slot while bytes of
   // this one are left in it.
   std::memset(entry(index), 0, ENTRY_SIZE);
@@ -46,12 +46,19 @@ void CliUserInfo::initEntry(int index) {
 }
 
 int CliUserInfo::setPid(int index, int pid) {
-  if (!isValidEntry(index)) return -1;
+  if (!isValidEntry(index) || !users_.intact(__func__)) return -1;
   storeInt(entry(index) + PID_OFFSET, pid);
   return pid;
 }
 
 void CliUserInfo::dump(int /*index*/) {}
+
+std::optional<CliUserInfo::Entry> CliUserInfo::readEntry(int index) const {
+  if (!isValidEntry(index) || !users_.intact(__func__)) return std::nullopt;
+  Entry bytes;
+  std::memcpy(bytes.data(), entry(index), ENTRY_SIZE);
+  return bytes;
+}
 
 bool CliUserInfo::isSlotHeld(int index) const {
   if (!isValidEntry(index)) return false;
@@ -102,7 +109,7 @@ int CliUserInfo::sweep(const char* function, int& live) {
 int CliUserInfo::reserve() {
   const char* const function = "swmGetFreeCliUserIndex";
   // Without a mapping the cause was logged when the table was opened.
-  if (!isValidEntry(0)) return -1;
+  if (!isValidEntry(0) || !users_.intact(function)) return -1;
   if (!users_.lockReservations(function)) return -1;
   const int index = reserveLocked(function);
   users_.unlockReservations(function);
@@ -144,7 +151,8 @@ int CliUserInfo::reserveLocked(const char* function) {
 }
 
 int CliUserInfo::takeEntry(int index) {
-  if (!isValidEntry(index)) return -1;
+  if (!isValidEntry(index) || !users_.intact("swmUpdateCliUserEntry"))
+    return -1;
   if (!users_.holdsEntry(index)) {
     const CliUsers_ptr::LockResult lock =
         users_.lockEntry(index, "swmUpdateCliUserEntry");
@@ -168,7 +176,7 @@ int CliUserInfo::takeEntry(int index) {
 
 int CliUserInfo::freeStale() {
   const char* const function = "swmFreeStaleCliUsers";
-  if (!isValidEntry(0)) return -1;
+  if (!isValidEntry(0) || !users_.intact(function)) return -1;
   // Taken so that a reservation running meanwhile does not count an entry
   // locked only to be freed as a live one.
   if (!users_.lockReservations(function)) return -1;

@@ -3,6 +3,8 @@
 
 #include "ZubdmExport.h"
 
+#include <array>
+#include <optional>
 #include <string>
 
 #include "registry/CliUsers_ptr.h"
@@ -28,6 +30,11 @@ ZUBDM_EXPORT int swmFreeStaleCliUsers(CliUserInfo& info);
 // writes entries of this type must hold their locks). Entries of other types
 // belong to programs that take no locks and are never touched.
 //
+// Before each access to the table's bytes the table is checked to still
+// cover them: a table that another process shrank fails the step (logged)
+// instead of raising SIGBUS. A shrink between the check and the access
+// remains possible.
+//
 // One object is not thread-safe; different objects, in one process or in
 // several, reserve and free slots safely at the same time.
 class ZUBDM_EXPORT CliUserInfo {
@@ -47,6 +54,8 @@ class ZUBDM_EXPORT CliUserInfo {
   static constexpr unsigned char OWN_USER_TYPE = 2;
   static constexpr int MARK_VALUE = 15;
 
+  using Entry = std::array<unsigned char, ENTRY_SIZE>;
+
   CliUserInfo();
   CliUserInfo(char const* name, int size);
   virtual ~CliUserInfo();
@@ -54,16 +63,20 @@ class ZUBDM_EXPORT CliUserInfo {
   // True exactly when a mapping is held and 0 <= index <= 14.
   bool isValidEntry(int index) const;
   // Frees slot `index` by zeroing all its bytes, then drops this object's
-  // lock on it.
+  // lock on it. Nothing is written (logged) when the table shrank.
   void initEntry(int index);
   // Records the CLI's process id in slot `index`; returns `pid`, or -1 for an
-  // invalid index (nothing written).
+  // invalid index or a shrunk table (logged), with nothing written.
   int setPid(int index, int pid);
   // Kept for the host's diagnostics; prints nothing.
   void dump(int index);
 
-  // Entry `index` (valid index required).
+  // Entry `index` (valid index required). Not checked against the table's
+  // current size: readEntry() is.
   unsigned char* entry(int index) const { return users_[index]; }
+  // A copy of entry `index`; nothing for an invalid index or a shrunk table
+  // (logged).
+  std::optional<Entry> readEntry(int index) const;
   // True when a host, this object included, holds slot `index`. False for
   // an invalid index, and when that cannot be told (logged).
   bool isSlotHeld(int index) const;
@@ -95,26 +108,26 @@ class ZUBDM_EXPORT CliUserInfo {
 
 // Reserves the first free slot for this library and returns its index, or -1
 // without a mapping, when no slot is free, when three slots of this
-// library's type are held by live hosts, or when the table cannot be
-// locked. Stale entries of this library's type are freed first (see
+// library's type are held by live hosts, or when the table shrank or cannot
+// be locked. Stale entries of this library's type are freed first (see
 // swmFreeStaleCliUsers). The slot's lock is taken before its entry is
 // written, and the whole reservation is one step for every host, so no two
 // hosts take the same slot nor more than three at once; a host that has been
 // reserving for 2 s (stopped or stuck) makes it fail. failureCause() says
-// why it failed; the caller logs that, while failures of the table (a lock
-// that cannot be taken) are logged here.
+// why it failed; the caller logs that, while failures of the table (shrunk,
+// a lock that cannot be taken) are logged here.
 ZUBDM_EXPORT int swmGetFreeCliUserIndex(CliUserInfo& info);
 
 // Marks slot `index` as taken by this library (in-use flag, index, type, name,
 // the value 15 at offset 108), after taking its lock unless `info` holds it
-// already; other bytes stay. 0, or -1 for an invalid index or a slot that
-// another host holds (logged).
+// already; other bytes stay. 0, or -1 for an invalid index, a shrunk table,
+// or a slot that another host holds (logged).
 ZUBDM_EXPORT int swmUpdateCliUserEntry(int index, CliUserInfo& info);
 
 // Frees the stale entries (this library's type, in use, held by no host) and
 // returns how many it freed, logging each with its slot and the process id
-// it recorded; -1 without a mapping or when the table cannot be locked
-// (logged). Entries of other types are never touched.
+// it recorded; -1 without a mapping or when the table shrank or cannot be
+// locked (logged). Entries of other types are never touched.
 ZUBDM_EXPORT int swmFreeStaleCliUsers(CliUserInfo& info);
 
 }  // namespace ZUB_DEVICE_MEDIATION

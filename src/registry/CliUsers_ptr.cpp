@@ -212,6 +212,21 @@ std::string CliUsers_ptr::describeError(const std::string& what,
   return describe(withError(what, error, impl_->descriptor, name_));
 }
 
+bool CliUsers_ptr::intact(const char* function) const {
+  struct stat status;
+  if (fstat(impl_->descriptor, &status) != 0) {
+    const int error = errno;
+    fail(function, __LINE__, describeError("cannot stat", error));
+    return false;
+  }
+  if (status.st_size >= length_) return true;
+  fail(function, __LINE__,
+       describe("is " + std::to_string(status.st_size) +
+                " bytes, shorter than the " + std::to_string(length_) +
+                " mapped"));
+  return false;
+}
+
 CliUsers_ptr::LockResult CliUsers_ptr::lockEntry(int i, const char* function) {
   struct flock lock = entryLock(F_WRLCK, i);
   if (fcntl(impl_->descriptor, F_OFD_SETLK, &lock) == 0) {

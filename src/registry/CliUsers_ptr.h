@@ -68,6 +68,9 @@ class ZUBDM_EXPORT CliUsers_ptr {
   // describe() of "<what>: <text of error>", with the table's owner and mode
   // for a permission problem.
   std::string describeError(const std::string& what, int error) const;
+  // True when the object still covers every mapped byte; logs and keeps the
+  // cause otherwise, since touching a page past its end raises SIGBUS.
+  bool intact(const char* function) const;
   // Write lock on entry `i`'s bytes, without waiting; taken through this
   // holder's descriptor.
   LockResult lockEntry(int i, const char* function);
