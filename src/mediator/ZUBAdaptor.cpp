@@ -176,6 +176,7 @@ ZUBAdaptor::ZUBAdaptor()
   cliIndex = swmGetFreeCliUserIndex(cliUsers);
   if (cliIndex == -1) {
     log(__LINE__, __func__, "No free cli index");
+    logCause(__LINE__, __func__, cliUsers.failureCause());
   }
 }
 

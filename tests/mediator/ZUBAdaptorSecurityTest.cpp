@@ -214,7 +214,9 @@ TEST_F(ZUBAdaptorSecurity, TableFullOfForeignEntriesIsLeftAsItWas) {
       EXPECT_EQ(ProcessState::childCount(), 0);
       EXPECT_EQ(sim_->pipeFiles(), Lines{});
     }
-    EXPECT_EQ(logs_->texts(), Lines{"No free cli index"});
+    EXPECT_EQ(logs_->texts(),
+              (Lines{"No free cli index",
+                     "cause: CLI user table " + sim_->tableName() + ": no slot is free"}));
     EXPECT_EQ(sim_->readTable(), before);
   }
 }

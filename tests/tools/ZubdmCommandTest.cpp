@@ -384,7 +384,7 @@ TEST_F(ZubdmCommand, ConnectionFailuresSayWhy) {
   }
 }
 
-TEST_F(ZubdmCommand, SlotsListsEntriesWithTheirProcess) {
+TEST_F(ZubdmCommand, SlotsListsEntriesAndFreesOnlyStaleOnesOfItsType) {
   std::vector<unsigned char> table(SimulatorEnvironment::TABLE_SIZE, 0);
   const int32_t alive = getpid(), gone = 0x7ffffff0;
   table[3 * 116 + 4] = 1, table[3 * 116 + 5] = 2;
@@ -392,6 +392,7 @@ TEST_F(ZubdmCommand, SlotsListsEntriesWithTheirProcess) {
   table[5 * 116 + 4] = 1, table[5 * 116 + 5] = 7;
   std::memcpy(&table[5 * 116 + 72], &gone, 4);
   sim_.writeTable(table);
+  ASSERT_EQ(mkfifo(sim_.pipe("clPipeW3").c_str(), 0600), 0);
   std::ofstream(sim_.pipe("clPipeR5")) << "";
   const ToolRun run = zubdm({"slots"});
   EXPECT_EQ(run.status, 0) << run.err;
@@ -401,9 +402,20 @@ TEST_F(ZubdmCommand, SlotsListsEntriesWithTheirProcess) {
     std::istringstream in(line);
     rows.emplace_back(std::istream_iterator<std::string>(in), std::istream_iterator<std::string>());
   }
-  EXPECT_EQ(rows, (std::vector<Strings>{{"slot", "type", "process", "state", "pipes"},
-                                        {"3", "2", "(zubdm)", std::to_string(alive), "alive", "-"},
-                                        {"5", "7", "2147483632", "gone", sim_.pipe("clPipeR5")}}));
+  EXPECT_EQ(rows, (std::vector<Strings>{
+                      {"slot", "type", "process", "state", "held", "pipes"},
+                      {"3", "2", "(zubdm)", std::to_string(alive), "alive", "no",
+                       sim_.pipe("clPipeW3")},
+                      {"5", "7", "2147483632", "gone", "no", sim_.pipe("clPipeR5")}}));
+  // No host holds slot 3: it is stale and goes with its pipe; slot 5 is
+  // another program's and stays, as does the file at its pipe's name.
+  const ToolRun freed = zubdm({"slots", "--free-stale"});
+  EXPECT_EQ(freed.status, 0) << freed.err;
+  EXPECT_EQ(freed.out, "freed slot 3\nremoved " + sim_.pipe("clPipeW3") +
+                           "\n1 stale slot freed\n");
+  table[3 * 116 + 4] = 0, table[3 * 116 + 5] = 0;
+  std::memset(&table[3 * 116], 0, 116);
+  EXPECT_EQ(sim_.readTable(), table);
   unlink(sim_.pipe("clPipeR5").c_str());
   sim_.writeTable(std::vector<unsigned char>(SimulatorEnvironment::TABLE_SIZE, 0));
 }

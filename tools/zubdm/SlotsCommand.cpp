@@ -58,6 +58,36 @@ bool empty(const unsigned char* entry) {
   return true;
 }
 
+// Frees this library's entries that no live host holds, and removes their
+// pipe files when they are this user's pipes.
+int freeStaleSlots(CliUserInfo& table, std::FILE* out) {
+  bool wasOwn[CliUserInfo::MAX_ENTRIES];
+  for (int i = 0; i < CliUserInfo::MAX_ENTRIES; ++i) {
+    const unsigned char* entry = table.entry(i);
+    wasOwn[i] = entry[CliUserInfo::IN_USE_OFFSET] == CliUserInfo::IN_USE &&
+                entry[CliUserInfo::USER_TYPE_OFFSET] == CliUserInfo::OWN_USER_TYPE;
+  }
+  const int freed = ZUB_DEVICE_MEDIATION::swmFreeStaleCliUsers(table);
+  if (freed < 0) {
+    std::fprintf(stderr, "zubdm: %s\n", table.failureCause().c_str());
+    return kExitUsage;
+  }
+  for (int i = 0; i < CliUserInfo::MAX_ENTRIES; ++i) {
+    if (!wasOwn[i] || table.entry(i)[CliUserInfo::IN_USE_OFFSET] == CliUserInfo::IN_USE) continue;
+    std::fprintf(out, "freed slot %d\n", i);
+    for (bool write : {true, false}) {
+      // Accepted, and so removed, only when it is a pipe of this user.
+      QorFIFO pipe;
+      const std::string path = machinePaths().pipe(i, write);
+      if (pipeThere(path) && pipe.create(path.c_str(), 0660) == 0 && pipe.remove() == 0) {
+        std::fprintf(out, "removed %s\n", path.c_str());
+      }
+    }
+  }
+  std::fprintf(out, "%d stale slot%s freed\n", freed, freed == 1 ? "" : "s");
+  return std::fflush(out) == 0 && !std::ferror(out) ? kExitSuccess : kExitUsage;
+}
+
 }  // namespace
 
 int runSlots(bool freeStale, std::FILE* out) {
@@ -67,22 +97,17 @@ int runSlots(bool freeStale, std::FILE* out) {
     std::fprintf(stderr, "zubdm: cannot open the CLI user table %s\n", name.c_str());
     return kExitUsage;
   }
-  if (freeStale) {
-    // Which entries are stale takes knowing the host that holds each one,
-    // which the table alone does not tell.
-    std::fprintf(stderr,
-                 "zubdm: slots --free-stale needs the library's stale-entry check, which this "
-                 "version lacks; nothing was freed\n");
-    return kExitUsage;
-  }
-  std::fprintf(out, "%-4s  %-9s  %-8s  %-7s  %s\n", "slot", "type", "process", "state", "pipes");
+  if (freeStale) return freeStaleSlots(table, out);
+  std::fprintf(out, "%-4s  %-9s  %-8s  %-7s  %-6s  %s\n", "slot", "type", "process", "state",
+               "held", "pipes");
   for (int i = 0; i < CliUserInfo::MAX_ENTRIES; ++i) {
     if (empty(table.entry(i))) continue;
     const Slot slot = readSlot(table, i);
     const std::string type = std::to_string(slot.type) +
                              (slot.type == CliUserInfo::OWN_USER_TYPE ? " (zubdm)" : "");
-    std::fprintf(out, "%-4d  %-9s  %-8d  %-7s  %s%s\n", slot.index, type.c_str(), slot.pid,
-                 processState(slot.pid), slot.pipes.empty() ? "-" : slot.pipes.c_str(),
+    std::fprintf(out, "%-4d  %-9s  %-8d  %-7s  %-6s  %s%s\n", slot.index, type.c_str(),
+                 slot.pid, processState(slot.pid), table.isSlotHeld(i) ? "yes" : "no",
+                 slot.pipes.empty() ? "-" : slot.pipes.c_str(),
                  slot.inUse ? "" : " (not marked in use)");
   }
   return std::fflush(out) == 0 && !std::ferror(out) ? kExitSuccess : kExitUsage;
