@@ -9,7 +9,7 @@ Not part of `make check`: a full run takes about a minute per fault.
 Usage: scripts/mutate.py [--list scripts/mutations.txt] [--only N,M,...]
                          [--ctest-args "..."]
 
-The list has one fault per line: FILE | TEXT | REPLACEMENT, where TEXT occurs
+The list has one fault per line: FILE @@ TEXT @@ REPLACEMENT, where TEXT occurs
 exactly once in FILE; "#" starts a comment line.
 """
 import argparse
@@ -30,9 +30,9 @@ def read_list(path):
             line = line.rstrip("\n")
             if not line.strip() or line.lstrip().startswith("#"):
                 continue
-            parts = [p.strip() for p in line.split(" | ")]
+            parts = [p.strip() for p in line.split(" @@ ")]
             if len(parts) != 3:
-                sys.exit("%s:%d: expected FILE | TEXT | REPLACEMENT" % (path, number))
+                sys.exit("%s:%d: expected FILE @@ TEXT @@ REPLACEMENT" % (path, number))
             faults.append((number, *parts))
     return faults
 
