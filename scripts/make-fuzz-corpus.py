@@ -87,11 +87,7 @@ def main():
     seeds = {
         "fuzz_reply": ["login", "end", "show_version", "show_interfaces", "error",
                        "configure", "echo_show", "echo_error", "empty"],
-        "fuzz_prompt_matcher": ["login", "show_version", "error", "echo_show"],
-        "fuzz_check_error": ["error", "echo_error", "show_version"],
-        "fuzz_show_xml": ["show_interfaces", "show_objects", "show_bulk", "echo_show"],
-        "fuzz_xml_values": ["show_interfaces", "show_objects", "echo_show"],
-        "fuzz_tokenizer": ["show_interfaces", "show_version", "show_objects"],
+        "fuzz_show_output": ["show_interfaces", "show_objects", "show_bulk", "echo_show"],
     }
     for target, names in seeds.items():
         directory = os.path.join(ROOT, "fuzz", "corpus", target)

@@ -1,3 +1,6 @@
+// The reply reader on scripted bytes, and with it the prompt scanner that
+// frames replies and the matcher that the login's waits use; the classifier
+// that splits each reply.
 #include "mediator/ReplyReader.h"
 
 #include <gtest/gtest.h>
@@ -8,157 +11,107 @@
 #include <string>
 #include <vector>
 
+#include "mediator/ReplyClassifier.h"
+
 using zubdm::internal::ByteSource;
 using zubdm::internal::Clock;
 using zubdm::internal::Deadline;
+using zubdm::internal::ReplyClassifier;
 using zubdm::internal::ReplyReader;
 using Outcome = ReplyReader::Outcome;
 using Status = ByteSource::Status;
+using Lines = std::vector<std::string>;
 
 namespace {
 
-// One step of what the CLI does: bytes, or how a wait ends without them.
+// One step of what the CLI does: bytes, how a wait ends without them, or a
+// silence of `ms` that only a wait with that much time left gets past.
 struct Step {
   Status status;
   std::string bytes;
+  int ms;
 };
 
-Step bytes(const std::string& text) { return {Status::Data, text}; }
-const Step kTimeout{Status::TimedOut, ""};
-const Step kCancel{Status::Cancelled, ""};
-const Step kClosed{Status::Closed, ""};
-// Nothing there for a read that does not wait; a wait goes past it.
-const Step kPause{Status::Empty, ""};
+Step bytes(const std::string& text) { return {Status::Data, text, 0}; }
+Step quiet(int ms) { return {Status::Empty, "", ms}; }
+const Step kTimeout{Status::TimedOut, "", 0};
 
-// Plays a script; a wait with nothing left in it times out.
-class ScriptedSource final : public ByteSource {
- public:
-  explicit ScriptedSource(std::vector<Step> script)
-      : script_(script.begin(), script.end()) {}
+// Plays a script; a wait with nothing left in it, or with too little time
+// left for a silence, times out.
+struct ScriptedSource final : ByteSource {
+  explicit ScriptedSource(std::vector<Step> steps) : script(steps.begin(), steps.end()) {}
 
-  Result read(char* buffer, size_t capacity, Deadline) override {
-    if (!script_.empty() && script_.front().status == Status::Empty) {
-      script_.pop_front();
+  Result read(char* buffer, size_t capacity, Deadline deadline) override {
+    if (!script.empty() && script.front().status == Status::Empty &&
+        deadline >= Clock::now() + std::chrono::milliseconds(script.front().ms)) {
+      script.pop_front();
     }
-    if (script_.empty()) return {Status::TimedOut, 0};
-    if (script_.front().status != Status::Data) {
-      const Status status = script_.front().status;
-      script_.pop_front();
-      return {status, 0};
-    }
-    return take(buffer, capacity);
+    if (script.empty() || script.front().status == Status::Empty) return {Status::TimedOut, 0};
+    if (script.front().status == Status::Data) return readNow(buffer, capacity);
+    const Status status = script.front().status;
+    script.pop_front();
+    return {status, 0};
   }
 
   Result readNow(char* buffer, size_t capacity) override {
-    if (script_.empty() || script_.front().status != Status::Data) {
-      return {Status::Empty, 0};
-    }
-    return take(buffer, capacity);
-  }
-
- private:
-  Result take(char* buffer, size_t capacity) {
-    std::string& text = script_.front().bytes;
+    if (script.empty() || script.front().status != Status::Data) return {Status::Empty, 0};
+    std::string& text = script.front().bytes;
     const size_t count = std::min(capacity, text.size());
     std::memcpy(buffer, text.data(), count);
     text.erase(0, count);
-    if (text.empty()) script_.pop_front();
+    if (text.empty()) script.pop_front();
     return {Status::Data, count};
   }
 
-  std::deque<Step> script_;
+  std::deque<Step> script;
 };
 
-// What one call is expected to give: readReply(), or dropOwedReply() when
-// a reply is owed.
-struct Expect {
+// One call: readReply(), or dropOwedReply() while a reply is owed.
+struct Call {
   Outcome outcome;
-  std::string reply = "";   // Complete readReply: the whole reply
-  std::string prompt = "";  // ... and the prompt that ends it
-};
-
-struct ReplyRow {
-  const char* name;
-  std::vector<Step> script;
-  size_t cap;  // reply size cap (0: the default)
-  std::vector<Expect> calls;
+  std::string reply = "";  // a Complete readReply(): the reply, its last "HVB" the prompt
 };
 
 Deadline soon() { return Clock::now() + std::chrono::seconds(1); }
 
 }  // namespace
 
-TEST(ReplyReader, FramesRepliesAndRecoversFromCutOffOnes) {
-  const ReplyRow rows[] = {
-      {"a prompt split over reads",
-       {bytes("show\r\nH"), bytes("VB(con"), bytes("fig)#")},
-       0,
-       {{Outcome::Complete, "show\r\nHVB(config)#", "HVB(config)#"}}},
-      {"a prompt that starts a line ends the reply, whatever follows",
-       {bytes("out\r\nHVB#\r\nnext\rHVB(config)#")},
-       0,
-       {{Outcome::Complete, "out\r\nHVB#", "HVB#"},
-        {Outcome::Complete, "\r\nnext\rHVB(config)#", "HVB(config)#"}}},
-      {"blanks may come before a prompt that starts the reply",
-       {bytes(" \tHVB-1#")},
-       0,
-       {{Outcome::Complete, " \tHVB-1#", "HVB-1#"}}},
-      {"a prompt-like text in a line followed by more bytes is output",
-       {bytes("say HVB# now\r\n"), bytes("HVB#")},
-       0,
-       {{Outcome::Complete, "say HVB# now\r\nHVB#", "HVB#"}}},
-      {"a prompt-like text in a line followed by silence is the prompt",
-       {bytes("12:00:00HVB#")},
-       0,
-       {{Outcome::Complete, "12:00:00HVB#", "HVB#"}}},
-      {"HVB with a blank, a line end or a body over 64 bytes is output",
-       {bytes("HVB up#\r\nHVB\r\n#\r\nHVB" + std::string(65, 'x') + "#\r\nHVB" +
-              std::string(64, 'x') + "#")},
-       0,
-       {{Outcome::Complete,
-         "HVB up#\r\nHVB\r\n#\r\nHVB" + std::string(65, 'x') + "#\r\nHVB" +
-             std::string(64, 'x') + "#",
-         "HVB" + std::string(64, 'x') + "#"}}},
-      {"a time-out leaves the reply owed; its rest is dropped up to its prompt",
-       {kTimeout, bytes("late\r\nHVB#"), bytes("\r\nnext\r\nHVB#")},
-       0,
-       {{Outcome::TimedOut},
-        {Outcome::Complete},
-        {Outcome::Complete, "\r\nnext\r\nHVB#", "HVB#"}}},
-      {"a time-out inside the prompt keeps its place in it",
-       {bytes("out\r\nHV"), kTimeout, bytes("B#\r\nnext\r\nHVB#")},
-       0,
-       {{Outcome::TimedOut},
-        {Outcome::Complete},
-        {Outcome::Complete, "\r\nnext\r\nHVB#", "HVB#"}}},
-      {"a cancel is handled as a time-out",
-       {kCancel, bytes("late\r\nHVB#"), bytes("\r\nx\r\nHVB#")},
-       0,
-       {{Outcome::Cancelled}, {Outcome::Complete}, {Outcome::Complete, "\r\nx\r\nHVB#", "HVB#"}}},
-      {"a time-out while dropping keeps the reply owed",
-       {kTimeout, kTimeout, bytes("HVB#\r\nx\r\nHVB#")},
-       0,
-       {{Outcome::TimedOut}, {Outcome::TimedOut}, {Outcome::Complete},
-        {Outcome::Complete, "\r\nx\r\nHVB#", "HVB#"}}},
-      {"end of file in the middle of a reply",
-       {bytes("partial"), kClosed},
-       0,
-       {{Outcome::Closed}}},
-      {"a reply over the cap breaks the reader for good",
-       {bytes("0123456789\nHVB#"), bytes("HVB#")},
-       8,
+TEST(ReplyReader, FramesRepliesAtThePromptAndNeverTakesTheRestOfACutOffOneForTheNext) {
+  const std::string x64(64, 'x'), large = std::string(9 << 20, 'x') + "\nHVB#";
+  const struct {
+    const char* name;
+    std::vector<Step> script;
+    size_t cap;  // reply size cap (0: the default)
+    std::vector<Call> calls;
+  } rows[] = {
+      {"a prompt split over reads; bytes after it start the next reply, CR a line",
+       {bytes("show\r\nH"), bytes("VB(con"), bytes("fig)#\r\nnext\rHVB#\r\n")}, 0,
+       {{Outcome::Complete, "show\r\nHVB(config)#"}, {Outcome::Complete, "\r\nnext\rHVB#"}}},
+      {"HVB with a blank, a line end or a 65-byte body is output, with 64 bytes a prompt",
+       {bytes("HVB up#\r\nHVB\r\n#\r\nHVB" + x64 + "x#\r\nHVB" + x64 + "# \tHVB-1#")}, 0,
+       {{Outcome::Complete, "HVB up#\r\nHVB\r\n#\r\nHVB" + x64 + "x#\r\nHVB" + x64 + "#"},
+        {Outcome::Complete, " \tHVB-1#"}}},
+      {"a prompt in a line followed by more bytes, at once or within 50 ms, is output",
+       {bytes("say HVB# now\r\n12:00HVB#"), quiet(10), bytes(" up\r\nHVB#")}, 0,
+       {{Outcome::Complete, "say HVB# now\r\n12:00HVB# up\r\nHVB#"}}},
+      {"a prompt in a line followed by 50 ms of silence is the prompt",
+       {bytes("12:00HVB#"), quiet(80), bytes("x\r\nHVB#")}, 0,
+       {{Outcome::Complete, "12:00HVB#"}, {Outcome::Complete, "x\r\nHVB#"}}},
+      {"a time-out leaves the reply owed, also while it is dropped, and its place in the prompt",
+       {bytes("out\r\nHV"), kTimeout, kTimeout, bytes("B#\r\nx\nHVB#")}, 0,
+       {{Outcome::TimedOut}, {Outcome::TimedOut}, {Outcome::Complete}, {Outcome::Complete, "\r\nx\nHVB#"}}},
+      {"a reply of MiBs, read in many pieces, and a small one after it", {bytes(large + "1\nHVB#")}, 0,
+       {{Outcome::Complete, large}, {Outcome::Complete, "1\nHVB#"}}},
+      {"a reply over the cap breaks the reader for good", {bytes("0123456789\nHVB#"), bytes("HVB#")}, 8,
        {{Outcome::TooLarge}, {Outcome::TooLarge}}},
-      {"a reply of exactly the cap is accepted",
-       {bytes("123\nHVB#")},
-       8,
-       {{Outcome::Complete, "123\nHVB#", "HVB#"}}},
+      {"a reply of exactly the cap is accepted", {bytes("123\nHVB#")}, 8, {{Outcome::Complete, "123\nHVB#"}}},
   };
-  for (const ReplyRow& row : rows) {
+  for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     ScriptedSource source(row.script);
     ReplyReader reader(source);
     if (row.cap != 0) reader.setMaxReplySize(row.cap);
-    for (const Expect& call : row.calls) {
+    for (const Call& call : row.calls) {
       if (reader.owesReply()) {
         EXPECT_EQ(reader.dropOwedReply(soon()), call.outcome);
         continue;
@@ -166,28 +119,27 @@ TEST(ReplyReader, FramesRepliesAndRecoversFromCutOffOnes) {
       ASSERT_EQ(reader.readReply(soon()), call.outcome);
       if (call.outcome != Outcome::Complete) continue;
       EXPECT_EQ(reader.reply(), call.reply);
-      EXPECT_EQ(std::string(reader.reply().substr(reader.promptStart())), call.prompt);
+      EXPECT_EQ(reader.promptStart(), call.reply.rfind("HVB"));
     }
   }
 }
 
 TEST(ReplyReader, BytesTakenInWhileWritingStartTheReplyAndLeftoversAreDropped) {
-  ScriptedSource source({bytes("echo of a long "), bytes("line\r\n"), kPause,
-                         bytes("out\r\nHVB# late bytes\r\n"), kPause,
-                         bytes("x\r\nHVB#")});
+  ScriptedSource source({bytes("echo of a long "), bytes("line\r\n"), quiet(0),
+                         bytes("out\r\nHVB# late bytes\r\n"), quiet(0), bytes("x\r\nHVB#")});
   ReplyReader reader(source);
   EXPECT_EQ(reader.absorb(), Status::Empty);
   ASSERT_EQ(reader.readReply(soon()), Outcome::Complete);
   EXPECT_EQ(reader.reply(), "echo of a long line\r\nout\r\nHVB#");
-  // What came after the prompt is dropped; blanks and line ends uncounted.
+  // Blanks and line ends are dropped uncounted.
   EXPECT_EQ(reader.dropLeftover(), 9u);
   ASSERT_EQ(reader.readReply(soon()), Outcome::Complete);
   EXPECT_EQ(reader.reply(), "x\r\nHVB#");
 }
 
-TEST(ReplyReader, LoginWaitsDropWhatComesBeforeTheirText) {
-  ScriptedSource source({bytes("banner\r\nLog"), bytes("in: Pass"), bytes("word:"),
-                         bytes("welcome HVB#rest")});
+TEST(ReplyReader, LoginWaitsDropWhatComesBeforeTheirTextAndRestartAtAMismatch) {
+  ScriptedSource source(
+      {bytes("banner\r\nLLog"), bytes("in: PaPass"), bytes("word:"), bytes("welcome HVB#rest")});
   ReplyReader reader(source);
   EXPECT_EQ(reader.skipPast("Login:", soon()), Outcome::Complete);
   EXPECT_EQ(reader.skipPast("Password:", soon()), Outcome::Complete);
@@ -196,4 +148,35 @@ TEST(ReplyReader, LoginWaitsDropWhatComesBeforeTheirText) {
   EXPECT_EQ(text, "welcome HVB#");
   reader.reset();  // a new CLI: nothing of the old one's stream is kept
   EXPECT_EQ(reader.skipPast("rest", soon()), Outcome::TimedOut);
+}
+
+TEST(ReplyClassifier, StoresThePromptAndEitherTheOutputOrItsError) {
+  const struct {
+    const char* name;
+    std::string reply;   // ending with its prompt, the last "HVB" in it
+    std::string output;  // the one element stored when there is no error
+    std::string error;
+  } rows[] = {
+      {"prompt alone", "HVB#", "", ""},
+      {"plain output is kept whole", "line 1\r\nline 2\r\nHVB(config)#", "line 1\r\nline 2\r\n", ""},
+      {"other output with a \"<\" is kept whole", "Uptime < 1 day\r\nHVB<a>#", "Uptime < 1 day\r\n", ""},
+      {"show output drops the echo before it", "show x\r\n<SHOW></SHOW>\r\nHVB#", "<SHOW></SHOW>\r\n", ""},
+      {"binary bytes and NULs", std::string("\xff\0x\0\nHVB#", 9), std::string("\xff\0x\0\n", 5), ""},
+      {"an error runs to the prompt", "cmd\r\nError: bad\r\ninput\r\nHVB#", "", "Error: bad\r\ninput\r\n"},
+      {"an error ends at the first HVB", "Error: x HVB y\r\nHVB#", "", "Error: x "},
+      {"an error after an HVB runs to the end", "HVB1 Error: late\r\nHVB#", "", "Error: late\r\n"},
+      {"an Error: in a show document is data", "<SHOW>Error:</SHOW>\nHVB#", "<SHOW>Error:</SHOW>\n", ""},
+      {"... also in one cut short", "<SHOW><i d=\"Error: x\"\r\nHVB#", "<SHOW><i d=\"Error: x\"\r\n", ""},
+      {"an Error: after the show document is an error", "<SHOW></SHOW>\nError: x\nHVB#", "", "Error: x\n"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    const size_t prompt = row.reply.rfind("HVB");
+    ZUB_DEVICE_MEDIATION::CLIResponse response;
+    ReplyClassifier::store(row.reply, prompt, response);
+    EXPECT_EQ(response.getRspContext(), row.reply.substr(prompt));
+    EXPECT_EQ(response.getResponseList(), row.error.empty() ? Lines{row.output} : Lines{});
+    EXPECT_EQ(response.getError(), row.error);
+    EXPECT_EQ(ReplyClassifier::checkError(row.reply.substr(0, prompt)), row.error);
+  }
 }

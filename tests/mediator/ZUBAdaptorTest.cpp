@@ -1,0 +1,309 @@
+// The mediator against the CLI simulator: its slot, pipe files and CLI
+// process; the bytes on the wire, bounded waits and cancel.
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "mediator/ZUBAdaptor.h"
+#include "support/MediatorFixture.h"
+#include "support/ScenarioBuilder.h"
+
+using ZUB_DEVICE_MEDIATION::CLIResponse;
+using ZUB_DEVICE_MEDIATION::FailureKind;
+using ZUB_DEVICE_MEDIATION::ZUBAdaptor;
+using Bytes = std::vector<unsigned char>;
+using Clock = std::chrono::steady_clock;
+using Lines = std::vector<std::string>;
+using std::chrono::milliseconds;
+
+namespace {
+
+const int kEntry = 116;
+
+struct stat statOf(const std::string& path) {
+  struct stat status = {};
+  lstat(path.c_str(), &status);
+  return status;
+}
+
+bool isOurPipe(const std::string& path) {
+  const struct stat status = statOf(path);
+  return S_ISFIFO(status.st_mode) && (status.st_mode & 0007) == 0 && status.st_uid == geteuid();
+}
+
+// Blocks until the child `pid` has ended, without reaping it.
+void waitForDeath(int pid) {
+  siginfo_t info = {};
+  waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT);
+}
+
+class ZUBAdaptorLifecycle : public MediatorFixture {};
+class ZUBAdaptorExchange : public AdaptorFixture {};
+// Runs also under ThreadSanitizer (label "concurrency").
+class ZUBAdaptorWaitConcurrency : public AdaptorFixture {};
+
+}  // namespace
+
+TEST_F(ZUBAdaptorLifecycle, ConnectLogsInAndDisconnectAndDestructionTakeItAllDown) {
+  Bytes table(SimulatorEnvironment::TABLE_SIZE, 0);
+  for (int slot = 0; slot < 14; ++slot) table[slot * kEntry + 4] = 1;  // other programs'
+  sim_->writeTable(table);
+  const std::string write = sim_->pipe("clPipeW14"), read = sim_->pipe("clPipeR14");
+  {
+    ZUBAdaptor adaptor;
+    CLIResponse response;
+    EXPECT_TRUE(!adaptor.send("end", response) && adaptor.getLastFailure() == FailureKind::NotConnected);
+    ASSERT_TRUE(adaptor.connect());
+    EXPECT_TRUE(isOurPipe(write) && isOurPipe(read));
+    int pid;
+    std::memcpy(&pid, sim_->readTable().data() + 14 * kEntry + 72, sizeof pid);
+    EXPECT_EQ(pid, adaptor.getCliPid());
+    // Connected already: nothing is started or written.
+    EXPECT_TRUE(adaptor.connect() && adaptor.login("x", "y") == 0 && adaptor.getCliPid() == pid);
+    EXPECT_EQ(sim_->transcript(), Lines{"LOGIN root"});
+    const Bytes taken = sim_->readTable();
+    {
+      ZUBAdaptor another;  // no slot is left: it starts nothing and frees nothing
+      EXPECT_FALSE(another.connect());
+      EXPECT_EQ(ProcessState::childCount(), 1);
+    }
+    EXPECT_EQ(sim_->readTable(), taken);
+    EXPECT_TRUE(adaptor.disconnect());
+    EXPECT_FALSE(adaptor.isConnected() || adaptor.isLoggedIn());
+    EXPECT_EQ(statOf(write).st_mode | statOf(read).st_mode, 0u) << "pipe files left";
+    EXPECT_TRUE(ProcessState::noChildren());
+    EXPECT_EQ(sim_->readTable()[14 * kEntry + 4], 1) << "the slot stays reserved";
+    EXPECT_TRUE(adaptor.restart());
+  }
+  EXPECT_EQ(sim_->readTable(), table) << "the slot is freed, the others untouched";
+  EXPECT_EQ(logs_->texts(), (Lines{"Can't send command", "No free cli index",
+                                   "cause: CLI user table " + sim_->tableName() + ": no slot is free"}));
+}
+
+TEST_F(ZUBAdaptorLifecycle, FailedConnectSaysWhyLeavesNoCliBehindAndTheCliStartedClean) {
+  // A CLI that writes down its blocked and ignored signals, its process id
+  // and its process group, opens its input pipe and dies before opening its
+  // output pipe; meanwhile the host ignores SIGHUP and blocks SIGUSR1.
+  const std::string dies = sim_->pipe("dies"), report = sim_->pipe("report");
+  std::ofstream(dies) << "#!/bin/sh\n(grep -E '^Sig(Blk|Ign)' /proc/$$/status; echo $$ "
+                      << "$(cut -d' ' -f5 /proc/$$/stat)) >" << report << "\nexec 3<"
+                      << sim_->pipe("clPipeW0") << "\nexit 7\n";
+  chmod(dies.c_str(), 0700);
+  const auto hup = signal(SIGHUP, SIG_IGN);
+  sigset_t usr1, mask;
+  sigemptyset(&usr1);
+  sigaddset(&usr1, SIGUSR1);
+  pthread_sigmask(SIG_BLOCK, &usr1, &mask);
+  const struct {
+    const char* name;
+    std::string program;  // the CLI ("": the simulator)
+    std::string scenario;
+    FailureKind kind;
+    std::string cause;  // logged after the failure
+  } rows[] = {
+      {"exits at once", "", R"({"fault": "exit_at_once"})", FailureKind::CliGone,
+       "the CLI exited with status 3 before opening " + sim_->pipe("clPipeW0")},
+      {"never prompts", "", R"({"fault": "never_prompt"})", FailureKind::TimedOut,
+       "waited 200 ms for \"Login:\""},
+      {"dies between opening its pipes", dies, "", FailureKind::CliGone,
+       "the CLI exited with status 7 while \"Login:\" was waited for"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    sim_->setCliProgram(row.program.empty() ? ZUBDM_SIM_DIR "/cli" : row.program);
+    sim_->setScenario(row.scenario);
+    ZUBAdaptor adaptor;
+    adaptor.setConnectTimeout(milliseconds(200));
+    logs_->clear();
+    EXPECT_FALSE(adaptor.connect());
+    EXPECT_EQ(adaptor.getLastFailure(), row.kind);
+    EXPECT_EQ(logs_->count("cause: " + row.cause), 1);
+    // Once more: a failed login stays failed; a CLI that never opened its
+    // pipes is ended before the next one starts.
+    EXPECT_FALSE(adaptor.connect());
+    EXPECT_TRUE(adaptor.disconnect());
+    EXPECT_TRUE(ProcessState::noChildren());
+  }
+  pthread_sigmask(SIG_SETMASK, &mask, nullptr);
+  signal(SIGHUP, hup);
+  std::ifstream in(report);
+  std::string field;
+  unsigned long long blocked = 1, ignored = 1;
+  long pid = 0, group = -1;
+  in >> field >> std::hex >> blocked >> field >> ignored >> std::dec >> pid >> group;
+  EXPECT_EQ(group, pid) << "not in a process group of its own";
+  EXPECT_EQ(blocked, 0u);
+  // Signals 32 and 33 belong to the C library, which keeps them ignored
+  // across posix_spawn; every other one is at its default.
+  EXPECT_EQ(ignored & ~0x180000000ull, 0u) << std::hex << ignored;
+}
+
+TEST_F(ZUBAdaptorLifecycle, PlantedPipePathIsRefusedNamedInTheCauseAndLeftAlone) {
+  const std::string read = sim_->pipe("clPipeR0");
+  ASSERT_EQ(mkfifo(read.c_str(), 0600) | chmod(read.c_str(), 0666), 0);  // open to others
+  const ino_t planted = statOf(read).st_ino;
+  {
+    ZUBAdaptor adaptor;
+    EXPECT_FALSE(adaptor.connect());
+    EXPECT_EQ(ProcessState::childCount(), 0) << "a CLI was started";
+  }
+  EXPECT_EQ(logs_->texts(), (Lines{"Can't create read FIFO:" + read,
+                                   "cause: " + read + " is a pipe owned by uid " +
+                                       std::to_string(geteuid()) +
+                                       " with mode 0666, not a pipe of this user closed to "
+                                       "others; it is left alone (removing it frees the slot)"}));
+  EXPECT_EQ(statOf(read).st_ino, planted);
+  EXPECT_EQ(sim_->pipeFiles(), Lines{read}) << "the write pipe is left, or the planted one gone";
+  unlink(read.c_str());
+}
+
+TEST_F(ZUBAdaptorLifecycle, CliThatDiedFailsTheCommandIsReapedAtOnceAndARestartBringsItBack) {
+  enum Death { kReplying, kKilled, kKilledAndReapedByTheHost, kKilledWhileSigchldIgnored };
+  const struct {
+    const char* name;
+    std::string scenario;
+    Death death;
+  } rows[] = {
+      {"dies in the middle of a reply",
+       ScenarioBuilder().reply("x", "half", true, R"("fault": "die_mid_reply")").json(), kReplying},
+      {"killed while idle", "", kKilled},
+      {"killed and reaped by the host", "", kKilledAndReapedByTheHost},
+      {"killed while the host ignores SIGCHLD: the kernel reaps it", "", kKilledWhileSigchldIgnored},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    sim_->setScenario(row.scenario);
+    const auto host = signal(SIGCHLD, row.death == kKilledWhileSigchldIgnored ? SIG_IGN : SIG_DFL);
+    const std::shared_ptr<void> restore(nullptr, [host](void*) { signal(SIGCHLD, host); });
+    ZUBAdaptor adaptor;
+    ASSERT_TRUE(adaptor.connect());
+    const int cli = adaptor.getCliPid();
+    ASSERT_GT(cli, 0) << "kill() would signal every process";
+    if (row.death != kReplying) kill(cli, SIGKILL), waitForDeath(cli);
+    if (row.death == kKilledAndReapedByTheHost) waitpid(cli, nullptr, 0);
+    CLIResponse response;
+    EXPECT_TRUE(!adaptor.send("x", response) && adaptor.getLastFailure() == FailureKind::CliGone);
+    EXPECT_EQ(ProcessState::childCount(), 0) << "noticed, but not reaped then";
+    EXPECT_TRUE(adaptor.restart());
+  }
+}
+
+TEST_F(ZUBAdaptorLifecycle, ForkedChildLeavesTheParentsConnectionAlone) {
+  const struct {
+    const char* name;
+    std::function<bool(std::unique_ptr<ZUBAdaptor>&)> act;  // true: as expected
+  } rows[] = {
+      {"destroyed in the child", [](std::unique_ptr<ZUBAdaptor>& a) { return a.reset(), true; }},
+      {"disconnect in the child", [](std::unique_ptr<ZUBAdaptor>& a) { return a->disconnect(); }},
+      {"restart in the child", [](std::unique_ptr<ZUBAdaptor>& a) { return !a->restart(); }},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    auto adaptor = std::make_unique<ZUBAdaptor>();
+    ASSERT_TRUE(adaptor->connect());
+    const Bytes table = sim_->readTable();
+    const pid_t child = fork();
+    if (child == 0) _exit(row.act(adaptor) ? 0 : 1);
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_EQ(status, 0);
+    // The CLI, its slot and its pipe files are the parent's still.
+    EXPECT_EQ(kill(adaptor->getCliPid(), 0), 0);
+    EXPECT_EQ(sim_->readTable(), table);
+    EXPECT_TRUE(isOurPipe(sim_->pipe("clPipeW0")) && isOurPipe(sim_->pipe("clPipeR0")));
+    CLIResponse response;
+    EXPECT_TRUE(adaptor->send("end", response));
+  }
+}
+
+TEST_F(ZUBAdaptorExchange, CliGetsEachLineWithItsLineEndNoLineIsSplitAndTheTranscriptHasEveryByte) {
+  sim_->setScenario(ScenarioBuilder()
+                        .reply("x", "out\r\nHVB#junk\r\n")
+                        .reply("y", "Error: y\r\nHVB#")
+                        .reply("end", "Error: cannot leave\r\nHVB(config)#")
+                        .json());
+  ZUBAdaptor adaptor;
+  std::string sent, received;
+  adaptor.setTranscriptSink([&](ZUBAdaptor::Direction direction, std::string_view bytes) {
+    (direction == ZUBAdaptor::Direction::ToCli ? sent : received).append(bytes);
+  });
+  ASSERT_TRUE(adaptor.connect());
+  CLIResponse response;
+  ASSERT_TRUE(adaptor.send("x", response));
+  ASSERT_TRUE(adaptor.send("", response));
+  ASSERT_TRUE(adaptor.send("y", response));
+  EXPECT_FALSE(adaptor.setDeviceRootContext(response)) << "the CLI's error was not seen";
+  // Text that would end its line early is refused: nothing of it is written.
+  for (const std::string& text : {std::string("show\nend"), std::string("a\rb"), std::string("a\0b", 3)}) {
+    EXPECT_TRUE(!adaptor.send(text, response) && adaptor.getLastFailure() == FailureKind::Refused);
+  }
+  EXPECT_EQ(sent, "root\r\n****\r\nx\n\r\n\ry\n\rend\n\r");
+  // The bytes dropped after a prompt are in it too, and counted in the log.
+  EXPECT_EQ(received,
+            "Login:Password:HVB#out\r\nHVB#junk\r\nHVB#Error: y\r\nHVB#Error: cannot leave\r\nHVB(config)#");
+  const std::string refused = "Can't send command: it holds a line break or NUL: ";
+  EXPECT_EQ(logs_->texts(), (Lines{"dropped 4 bytes that the CLI sent after its prompt",
+                                   refused + "\"show\\nend\"", refused + "\"a\\rb\"", refused + "\"a\\0b\""}));
+  // Each reply is added to what the response holds.
+  EXPECT_EQ(response.getResponseList(), (Lines{"out\r\n", ""}));
+  EXPECT_EQ(response.getError(), "Error: y\r\n ; Error: cannot leave\r\n");
+}
+
+TEST_F(ZUBAdaptorExchange, CliThatStallsOrStopsReadingFailsTheCommandWithinTheBound) {
+  start(ScenarioBuilder()
+            .reply("big", "0123456789abcdef", false, R"("repeat": 262144, "fault": "hang")")
+            .reply("freeze", "ok\r\nHVB#", true, R"("fault": "stop_reading")")
+            .json());
+  adaptor_->setReplyTimeout(milliseconds(300));
+  CLIResponse response;
+  auto started = Clock::now();
+  EXPECT_FALSE(adaptor_->send("big", response));
+  EXPECT_TRUE(response.isTimeout());
+  // The rest of that reply never comes: waiting for it is bounded too.
+  EXPECT_TRUE(!adaptor_->send("end", response) && adaptor_->getLastFailure() == FailureKind::TimedOut);
+  EXPECT_LT(elapsedMs(started), 3000);
+  ASSERT_TRUE(adaptor_->restart());
+  ASSERT_TRUE(adaptor_->send("freeze", response));
+  // More than the pipe holds: the write can finish only if the CLI reads.
+  started = Clock::now();
+  EXPECT_FALSE(adaptor_->send(std::string(256 * 1024, 'x'), response));
+  EXPECT_LT(elapsedMs(started), 3000);
+  EXPECT_GE(elapsedMs(started), 250);
+  EXPECT_TRUE(logs_->contains("Can't send command"));
+  // The CLI holds part of a line: nothing more may be written after it.
+  EXPECT_FALSE(adaptor_->isReadyForCommand());
+  EXPECT_FALSE(adaptor_->send("end", response));
+}
+
+TEST_F(ZUBAdaptorWaitConcurrency, CancelEndsTheWaitAtOnceAsATimeOutWould) {
+  start(ScenarioBuilder().reply("slow", "late\r\nHVB#", true, R"("delay_ms": 1500)").json());
+  // Called while nothing waits, it ends the next wait, and only that one.
+  adaptor_->cancel();
+  CLIResponse response;
+  EXPECT_FALSE(adaptor_->send("end", response));
+  EXPECT_TRUE(response.isTimeout());
+  std::thread canceller([this] {
+    std::this_thread::sleep_for(milliseconds(100));
+    adaptor_->cancel();
+  });
+  const auto started = Clock::now();
+  EXPECT_FALSE(adaptor_->send("slow", response));
+  canceller.join();
+  EXPECT_TRUE(elapsedMs(started) < 1000 && adaptor_->getLastFailure() == FailureKind::Cancelled);
+  // The late reply is dropped, never taken for the next command's.
+  CLIResponse next;
+  ASSERT_TRUE(adaptor_->send("end", next));
+  EXPECT_EQ(next.getResponseList(), Lines{""});
+}
