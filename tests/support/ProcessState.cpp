@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <malloc.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,7 +11,27 @@
 #include <sstream>
 #include <string>
 
+#if defined(__SANITIZE_ADDRESS__)
+#define ZUBDM_TEST_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ZUBDM_TEST_ASAN 1
+#endif
+#endif
+
 namespace ProcessState {
+
+long peakGrowthKiB(const std::function<void()>& step) {
+  rusage before{}, after{};
+  getrusage(RUSAGE_SELF, &before);
+  step();
+  getrusage(RUSAGE_SELF, &after);
+#ifdef ZUBDM_TEST_ASAN
+  return 0;
+#else
+  return after.ru_maxrss - before.ru_maxrss;
+#endif
+}
 
 int openDescriptors() {
   int count = 0;

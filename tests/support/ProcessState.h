@@ -2,6 +2,7 @@
 #define ZUBDM_TESTS_SUPPORT_PROCESSSTATE_H
 
 #include <cstddef>
+#include <functional>
 
 // Leak checks on the test process itself.
 namespace ProcessState {
@@ -15,6 +16,10 @@ int childCount();
 // Bytes the C heap holds for the program (0 where the allocator cannot
 // tell, as under a sanitizer).
 size_t heapInUse();
+// How far running the step raised the process's peak resident memory, in
+// KiB; 0 under AddressSanitizer, whose shadow memory and quarantine make the
+// figure meaningless.
+long peakGrowthKiB(const std::function<void()>& step);
 
 }  // namespace ProcessState
 
