@@ -44,8 +44,6 @@ const int kPipeMode = 0667;
 const char kUser[] = "root\r\n";
 const char kPassword[] = "tquvz\r\n";
 const char kLineEnd[] = "\n\r";
-const char kPromptStart[] = "HVB";
-const char kPromptEnd[] = "#";
 const char kRootCommand[] = "end";
 // How long a CLI gets to end after SIGTERM before it is killed.
 const int kTerminateGraceMs = 300;

@@ -228,9 +228,9 @@ bool CliSession::cannedReply(const ReplySpec& spec) {
                                   : size * spec.repeat;
   switch (spec.fault) {
     case ReplyFault::kDieMidReply:
+      // As a crash would: no clean-up, the pipes close as the process ends.
       if (putRepeated(spec.bytes, total / 2)) io_.flush();
-      exitStatus_ = 1;
-      return false;
+      _exit(1);
     case ReplyFault::kCloseOutput:
     case ReplyFault::kHang:
       if (putRepeated(spec.bytes, total / 2)) io_.flush();

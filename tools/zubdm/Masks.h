@@ -1,7 +1,9 @@
 #ifndef ZUBDM_TOOLS_ZUBDM_MASKS_H
 #define ZUBDM_TOOLS_ZUBDM_MASKS_H
 
-#include <regex>
+#include <regex.h>
+
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -10,14 +12,25 @@
 // thread-safe.
 class Masks {
  public:
-  // Adds an extended regular expression; false with a message when it does
-  // not compile or matches the empty text.
+  // Adds a POSIX extended regular expression; false with a message when it
+  // does not compile or matches the empty text.
   bool add(const std::string& pattern, std::string& error);
   // `text` with every match of every pattern replaced, in the order added.
+  // NUL bytes in the text are matched like any other byte.
   std::string apply(const std::string& text) const;
 
  private:
-  std::vector<std::regex> patterns_;
+  // One compiled pattern, freed with its owner.
+  struct Pattern {
+    regex_t compiled;
+    bool ready = false;
+    ~Pattern() {
+      if (ready) regfree(&compiled);
+    }
+  };
+  static std::string replaceMatches(const regex_t& pattern, const std::string& text);
+
+  std::vector<std::unique_ptr<Pattern>> patterns_;
 };
 
 #endif  // ZUBDM_TOOLS_ZUBDM_MASKS_H
