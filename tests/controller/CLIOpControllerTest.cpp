@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <locale>
 #include <memory>
 #include <string>
@@ -25,6 +26,7 @@
 
 #include "support/MediatorFixture.h"
 #include "support/ScenarioBuilder.h"
+#include "support/TempDir.h"
 
 using ZUB_DEVICE_MEDIATION::CLIResult;
 using ZUB_DEVICE_MEDIATION::FailureKind;
@@ -123,7 +125,8 @@ const auto kRowName = [](const auto& info) { return std::string(info.param.name)
 struct ConnectFault {
   const char* name;
   std::string scenario;
-  const char* path;    // PATH to find "cli" in (null: the CLI by its path)
+  const char* path;    // PATH to find "cli" in (null: the CLI by its path;
+                       // "": a directory whose "cli" is not executable)
   bool connects;       // connect() succeeds: the login finished
   const char* logged;  // the start of a line logged ("": not checked)
   long minMs, maxMs;   // how long connect() takes
@@ -132,10 +135,14 @@ struct ConnectFault {
 const ConnectFault kConnectFaults[] = {
     {"CliNotOnPath", "", "/nonexistent", false,
      "cause: cli (along PATH): No such file or directory", 0, 1000},
+    {"CliOnPathButNotExecutable", "", "", false, "cause: cli (along PATH): Permission denied", 0,
+     1000},
     {"CliExitsBeforeOpeningThePipes", R"({"fault": "exit_at_once"})", nullptr, false,
      "cause: the CLI exited with status 3 before opening ", 0, 1000},
     {"CliExitsAtLogin", R"({"fault": "exit_at_login"})", nullptr, false, "Can't login", 0, 1000},
     {"CliNeverPrompts", R"({"fault": "never_prompt"})", nullptr, false,
+     "cause: waited 2000 ms for \"Login:\"", kConnectTimeoutMs, 3000},
+    {"CliPromptsAfterTheTimeOut", R"({"login_delay_ms": 3000})", nullptr, false,
      "cause: waited 2000 ms for \"Login:\"", kConnectTimeoutMs, 3000},
     {"CliExitsRightAfterTheLogin", R"({"fault": "exit_after_login"})", nullptr, true, "", 0, 1000},
 };
@@ -147,9 +154,11 @@ INSTANTIATE_TEST_SUITE_P(FaultMatrix, ConnectFaults, ::testing::ValuesIn(kConnec
 TEST_P(ConnectFaults, FailWithinTheirBoundAndRestartRecovers) {
   const ConnectFault& row = GetParam();
   if (RUNNING_ON_VALGRIND && row.path) GTEST_SKIP() << "valgrind runs a failed exec as a child";
+  const TempDir notExecutable;
+  std::ofstream(notExecutable.file("cli")) << "#!/bin/sh\n";
   if (row.path) {
     sim_->setCliProgram("cli");
-    setenv("PATH", row.path, 1);
+    setenv("PATH", *row.path ? row.path : notExecutable.path().c_str(), 1);
   }
   sim_->setScenario(row.scenario);
   CLIOpController controller;
@@ -234,6 +243,8 @@ const Command kCommands[] = {
      "refused: the mode command holds a line break or NUL: \"interface A\\0B\"", {}, kWorks,
      {}},
     {"CliDiesMidReply", reply("x", "partial\r\n", R"("fault": "die_mid_reply")"), "", "x",
+     FailureKind::CliGone, kGone, {}, kCliGone},
+    {"CliExitsWithoutAReply", reply("x", "", R"("fault": "exit")", true), "", "x",
      FailureKind::CliGone, kGone, {}, kCliGone},
     {"CliClosesItsOutputMidReply", reply("x", "partial\r\n", R"("fault": "close_output")"), "",
      "x", FailureKind::CliGone, kGone, {}, kCliGone},
@@ -341,6 +352,7 @@ TEST_F(CLIOpControllerTest, AnEndlessReplyStopsAtTheCapAndA64MiBOneArrivesWhole)
   EXPECT_EQ(result.getErrorList(),
             Lines{"the reply exceeded the size cap of 16777216 bytes (command: 1 endless)"});
   EXPECT_LT(growth, static_cast<long>(3 * cap / 1024));
+  EXPECT_FALSE(controller->adaptor.isReadyForCommand()) << "no prompt in that stream is trusted";
   ASSERT_TRUE(controller->adaptor.restart());
   controller->adaptor.setMaxReplySize(ZUB_DEVICE_MEDIATION::ZUBAdaptor::MAX_REPLY_SIZE);
   CLIResult big;

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -40,6 +41,8 @@ TEST(QorFIFO, UnsafePathIsRefusedNeverFollowedAndLeftAsItWas) {
     std::function<int()> plant;  // 0: planted at `path`
   } rows[] = {
       {"link to a safe pipe of ours", false, [&] { return symlink(ours.c_str(), path.c_str()); }},
+      {"link to nothing yet", false, [&] { return symlink(dir.file("none").c_str(), path.c_str()); }},
+      {"directory", false, [&] { return mkdir(path.c_str(), 0700); }},
       {"file closed to others", false, [&] { return std::ofstream(path) ? chmod(path.c_str(), 0600) : -1; }},
       {"pipe open to others", false, [&] { return mkfifo(path.c_str(), 0600) | chmod(path.c_str(), 0606); }},
       {"pipe of another user", true, [&] { return mkfifo(path.c_str(), 0600) | lchown(path.c_str(), 1, 1); }},
@@ -59,7 +62,8 @@ TEST(QorFIFO, UnsafePathIsRefusedNeverFollowedAndLeftAsItWas) {
     }
     const struct stat after = statOf(path);
     EXPECT_TRUE(after.st_ino == planted.st_ino && after.st_mode == planted.st_mode);
-    unlink(path.c_str());
+    EXPECT_NE(access(dir.file("none").c_str(), F_OK), 0) << "made through a link";
+    remove(path.c_str());
   }
 }
 
@@ -67,6 +71,7 @@ TEST(QorFIFO, PipesAreClosedToOthersEndsCloseOnExecAndNothingIsLeftBehind) {
   TempDir dir;
   const std::string path = dir.file("p");
   const int before = ProcessState::openDescriptors();
+  EXPECT_EQ(QorFIFO().create(dir.file("none/p").c_str(), kMode), -1);
   {
     QorFIFO_Recv recv;
     QorFIFO_Send send;

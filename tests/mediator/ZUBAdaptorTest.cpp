@@ -65,7 +65,11 @@ TEST_F(ZUBAdaptorLifecycle, ConnectLogsInAndDisconnectAndDestructionTakeItAllDow
     ZUBAdaptor adaptor;
     CLIResponse response;
     EXPECT_TRUE(!adaptor.send("end", response) && adaptor.getLastFailure() == FailureKind::NotConnected);
-    ASSERT_TRUE(adaptor.connect());
+    EXPECT_TRUE(adaptor.disconnect()) << "never connected";
+    const mode_t mask = umask(0);  // the worst case for the pipes' modes
+    const bool connected = adaptor.connect();
+    umask(mask);
+    ASSERT_TRUE(connected);
     EXPECT_TRUE(isOurPipe(write) && isOurPipe(read));
     int pid;
     std::memcpy(&pid, sim_->readTable().data() + 14 * kEntry + 72, sizeof pid);
@@ -170,7 +174,13 @@ TEST_F(ZUBAdaptorLifecycle, PlantedPipePathIsRefusedNamedInTheCauseAndLeftAlone)
 }
 
 TEST_F(ZUBAdaptorLifecycle, CliThatDiedFailsTheCommandIsReapedAtOnceAndARestartBringsItBack) {
-  enum Death { kReplying, kKilled, kKilledAndReapedByTheHost, kKilledWhileSigchldIgnored };
+  enum Death {
+    kReplying,
+    kKilled,
+    kKilledAndReapedByTheHost,
+    kKilledWhileSigchldIgnored,
+    kKilledThenDisconnected
+  };
   const struct {
     const char* name;
     std::string scenario;
@@ -181,6 +191,7 @@ TEST_F(ZUBAdaptorLifecycle, CliThatDiedFailsTheCommandIsReapedAtOnceAndARestartB
       {"killed while idle", "", kKilled},
       {"killed and reaped by the host", "", kKilledAndReapedByTheHost},
       {"killed while the host ignores SIGCHLD: the kernel reaps it", "", kKilledWhileSigchldIgnored},
+      {"killed, then disconnected before any command noticed", "", kKilledThenDisconnected},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -194,7 +205,13 @@ TEST_F(ZUBAdaptorLifecycle, CliThatDiedFailsTheCommandIsReapedAtOnceAndARestartB
     if (row.death != kReplying) kill(cli, SIGKILL), waitForDeath(cli);
     if (row.death == kKilledAndReapedByTheHost) waitpid(cli, nullptr, 0);
     CLIResponse response;
-    EXPECT_TRUE(!adaptor.send("x", response) && adaptor.getLastFailure() == FailureKind::CliGone);
+    const auto started = Clock::now();
+    if (row.death == kKilledThenDisconnected) {
+      EXPECT_TRUE(adaptor.disconnect());
+    } else {
+      EXPECT_TRUE(!adaptor.send("x", response) && adaptor.getLastFailure() == FailureKind::CliGone);
+    }
+    EXPECT_LT(elapsedMs(started), 300);
     EXPECT_EQ(ProcessState::childCount(), 0) << "noticed, but not reaped then";
     EXPECT_TRUE(adaptor.restart());
   }
