@@ -84,6 +84,7 @@ TEST(CliUserSlots, StaleEntriesAreFreedOnlyLiveHoldersCountAndOnlyOwnFieldsAreWr
       {"three live holders are the limit", "222..2", {0, 1, 2}, false, -1, {5}, {0, 1, 2},
        "3 slots of this library's type are held by live hosts"},
       {"every slot taken", std::string(15, '1'), {}, false, -1, {}, {}, "no slot is free"},
+      {"foreign types in every slot", "345634563456345", {}, false, -1, {}, {}, "no slot is free"},
       {"sweep on request", "2212", {0}, true, 2, {1, 3}, {0}, ""},
   };
   SimulatorEnvironment table;
