@@ -13,6 +13,7 @@ The list has one fault per line: FILE @@ TEXT @@ REPLACEMENT, where TEXT occurs
 exactly once in FILE; "#" starts a comment line.
 """
 import argparse
+import glob
 import os
 import shutil
 import subprocess
@@ -37,6 +38,21 @@ def read_list(path):
     return faults
 
 
+# What a fault can leave behind on the machine's own names (a pipe file of
+# the end-to-end group, a test's table): removed after each fault, so that it
+# does not fail the next one.
+LEFTOVERS = ["/tmp/clPipe[RW]*", "/dev/shm/zubdm-test-*"]
+
+
+def remove_leftovers(before):
+    for pattern in LEFTOVERS:
+        for path in set(glob.glob(pattern)) - before:
+            try:
+                os.remove(path)
+            except OSError:
+                pass
+
+
 def run(argv, cwd, log):
     with open(log, "a") as out:
         return subprocess.call(argv, cwd=cwd, stdout=out, stderr=subprocess.STDOUT)
@@ -46,7 +62,8 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--list", default=os.path.join(HERE, "mutations.txt"))
     parser.add_argument("--only", default="", help="list line numbers to run")
-    parser.add_argument("--ctest-args", default="-j2 -LE soak --timeout 120")
+    # One failing test is enough to call a fault caught.
+    parser.add_argument("--ctest-args", default="-j2 -LE soak --timeout 60 --stop-on-failure")
     args = parser.parse_args()
     faults = read_list(args.list)
     if args.only:
@@ -64,8 +81,10 @@ def main():
             run(["ctest"] + args.ctest_args.split(), build, log):
         sys.exit("mutate: the unchanged tree does not build or pass; see " + log)
 
+    present = {path for pattern in LEFTOVERS for path in glob.glob(pattern)}
     caught = 0
     for number, path, text, replacement in faults:
+        remove_leftovers(present)
         source = os.path.join(tree, path)
         with open(source) as f:
             original = f.read()
