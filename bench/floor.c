@@ -5,8 +5,8 @@
  *
  * It creates its two pipes in a private directory, starts `cli -n 0` from
  * PATH with ZUBDM_CLI_PIPE_DIR pointing there, logs in, and then does per
- * exchange what the library does: the line's bytes in one write, "\n\r" in a
- * second (both in one write with --one-write), then, until the prompt ("HVB",
+ * exchange what the library does: the line's bytes and "\n\r" in one write
+ * (in two with --two-writes), then, until the prompt ("HVB",
  * then the first "#" after it) has been seen, poll(2) on the reply pipe with
  * the time left to a 60 s deadline and read(2) of 1024 bytes on the
  * non-blocking descriptor. After a read that filled its 1024 bytes the next
@@ -14,7 +14,7 @@
  * there, and a poll would only cost a system call. The prompt is matched on
  * the bytes in place, with the same first-character restart matching.
  *
- *   bench_floor latency COUNT CONTEXT COMMAND [--one-write]
+ *   bench_floor latency COUNT CONTEXT COMMAND [--two-writes]
  *       COUNT commands, each "end", CONTEXT (left out when empty), then
  *       "N COMMAND", after 200 untimed ones.
  *   bench_floor show KIND SIZE COUNT [--parse]
@@ -55,7 +55,7 @@ static char pathR[128];
 static pid_t child = -1;
 static int fdW = -1;
 static int fdR = -1;
-static int oneWrite = 0;
+static int twoWrites = 0;
 
 static char inbuf[READ_SIZE];
 static size_t inPos, inLen;
@@ -195,7 +195,7 @@ static void write_all(const char* data, size_t n) {
 
 static void send_line(const char* line) {
   const size_t n = strlen(line);
-  if (oneWrite) {
+  if (!twoWrites) {
     char joined[512];
     if (n + 2 > sizeof joined) {
       errno = E2BIG;
@@ -318,7 +318,7 @@ int main(int argc, char** argv) {
     const size_t count = strtoul(argv[2], NULL, 10);
     const char* context = argv[3];
     const char* command = argv[4];
-    oneWrite = has_flag(argc, argv, 5, "--one-write");
+    twoWrites = has_flag(argc, argv, 5, "--two-writes");
     uint64_t* times = calloc(count, sizeof *times);
     if (!times || count == 0) fail("calloc");
     start();
@@ -370,7 +370,7 @@ int main(int argc, char** argv) {
   }
 
   fprintf(stderr,
-          "usage: bench_floor latency COUNT CONTEXT COMMAND [--one-write]\n"
+          "usage: bench_floor latency COUNT CONTEXT COMMAND [--two-writes]\n"
           "       bench_floor show bulk|elements SIZE COUNT [--parse]\n");
   return 2;
 }

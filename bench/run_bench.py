@@ -114,10 +114,10 @@ class Runner:
 
     # --- the measurements --------------------------------------------------
 
-    def floor_latency(self, context, command, one_write=False):
+    def floor_latency(self, context, command, two_writes=False):
         argv = [self.floor, "latency", str(self.commands), context, command]
-        if one_write:
-            argv.append("--one-write")
+        if two_writes:
+            argv.append("--two-writes")
         return self.run_json(argv, "floor latency")
 
     def floor_show(self, kind, size, count, parse):
@@ -247,12 +247,13 @@ def one_round(r, quick):
     # Per forwarded command.
     for _ in range(alternations):
         for ctx_key, context in CONTEXTS:
-            add("cmd.%s.floor" % ctx_key, r.floor_latency(context, COMMAND))
+            add("cmd.%s.floor" % ctx_key,
+                r.floor_latency(context, COMMAND))
             add("cmd.%s.library" % ctx_key,
                 r.library_latency(context, COMMAND))
     for ctx_key, context in CONTEXTS:
-        add("cmd.%s.floor1w" % ctx_key,
-            r.floor_latency(context, COMMAND, one_write=True))
+        add("cmd.%s.floor2w" % ctx_key,
+            r.floor_latency(context, COMMAND, two_writes=True))
         for style in ("default", "tuned"):
             add("cmd.%s.expect_%s" % (ctx_key, style), r.expect(
                 ["latency", n, context, COMMAND, style],
@@ -372,7 +373,7 @@ def per_command(t, prefix, ctx_key, with_tools):
     base = "%s.%s." % (prefix, ctx_key)
     floor, lib = base + "floor", base + "library"
     names = [("floor", "floor"),
-             ("floor, 1 write a line (information)", "floor1w"),
+             ("floor, 2 writes a line (information)", "floor2w"),
              ("library forwardCliCommand", "library")]
     if with_tools:
         names += [("Expect, defaults", "expect_default"),
@@ -550,7 +551,8 @@ def main():
         "run\n"
         "machine: %s\n"
         "all against the bundled CLI simulator over two named pipes; each "
-        "line written in two writes (text, then \"\\n\\r\") by all\n"
+        "line written in one write (text and \"\\n\\r\") by the floor and "
+        "the library\n"
         "floor: waits as the library does (poll on the reply pipe, then "
         "1024-byte reads on a non-blocking descriptor), nothing else\n"
         "library host: log sink that drops every message (a host has its "

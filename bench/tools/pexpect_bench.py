@@ -1,8 +1,8 @@
 """The library's exchanges done with Python pexpect (fdpexpect), against the
 same simulator over the same two pipes: the pipes are made in a private
 directory, `cli` is started from PATH, and one fdspawn is attached to each
-pipe. Each line goes out as the library sends it: its text in one send,
-"\\n\\r" in a second.
+pipe. Each line goes out as the library sends it: its text and "\\n\\r" in
+one send.
 
   pexpect_bench.py latency COUNT CONTEXT COMMAND STYLE OUT
   pexpect_bench.py show    COUNT KIND SIZE STYLE OUT
@@ -75,8 +75,7 @@ def main():
         return reader.before
 
     def exchange(line):
-        writer.send(line)
-        writer.send(b"\n\r")
+        writer.send(line + b"\n\r")
         return prompt()
 
     reader.expect_exact(b"Login:")
