@@ -25,6 +25,18 @@ void fail(CLIResult& result, FailureKind kind, const std::string& error) {
   result.setFailureKind(kind);
 }
 
+// A line break or NUL would end the line early and run what follows as a
+// command of its own, shifting every later reply by one: such text is
+// refused (logged, one error entry) before anything is written.
+bool acceptLine(const char* what, const std::string& text, CLIResult& result) {
+  if (zubdm::internal::isOneLine(text)) return true;
+  const std::string error = std::string("refused: the ") + what +
+                            " holds a line break or NUL: " + zubdm::internal::quoted(text);
+  CliLogHelper(3, kLogFile, kFunction, __LINE__).message(error);
+  fail(result, FailureKind::Refused, error);
+  return false;
+}
+
 // What went wrong with an exchange, as the host reads it.
 std::string describe(FailureKind kind, const ZUBAdaptor& adaptor) {
   switch (kind) {
@@ -91,24 +103,10 @@ bool CmdDriver::run(const std::vector<std::string>& modeCommands,
   // Plain decimal digits whatever the host's global locale (a stream would
   // group them as "1,234" under some).
   const std::string line = std::to_string(number) + ' ' + cliCmd;
-  // A line break or NUL would end the line early and run what follows as a
-  // command of its own, shifting every later reply by one.
   for (const std::string& command : modeCommands) {
-    if (!zubdm::internal::isOneLine(command)) {
-      const std::string error = "refused: the mode command holds a line break or NUL: " +
-                                zubdm::internal::quoted(command);
-      CliLogHelper(3, kLogFile, kFunction, __LINE__).message(error);
-      fail(result, FailureKind::Refused, error);
-      return false;
-    }
+    if (!acceptLine("mode command", command, result)) return false;
   }
-  if (!zubdm::internal::isOneLine(cliCmd)) {
-    const std::string error = "refused: the command holds a line break or NUL: " +
-                              zubdm::internal::quoted(cliCmd);
-    CliLogHelper(3, kLogFile, kFunction, __LINE__).message(error);
-    fail(result, FailureKind::Refused, error);
-    return false;
-  }
+  if (!acceptLine("command", cliCmd, result)) return false;
   // One SIGPIPE shield for every line of the command, and the mediator's
   // lock for all its exchanges.
   zubdm::internal::SigpipeShield shield;

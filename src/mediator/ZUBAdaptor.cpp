@@ -6,11 +6,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <thread>
 #include <utility>
 
 #include "common/CliLogHelper.h"
@@ -121,6 +123,12 @@ struct ZUBAdaptor::Impl {
 
   // Not the process that built the mediator: a forked copy of the host.
   bool foreign() const { return getpid() != owner; }
+  // As foreign(), without asking the kernel on the thread whose command
+  // lock has already checked.
+  bool foreignHere() const {
+    return checkedThread.load(std::memory_order_relaxed) != std::this_thread::get_id() &&
+           foreign();
+  }
 
   void record(Direction direction, std::string_view bytes) const {
     if (transcript && !bytes.empty()) transcript(direction, bytes);
@@ -149,6 +157,8 @@ struct ZUBAdaptor::Impl {
   // Serialises connect, disconnect, restart and the exchanges of a command;
   // recursive because those call one another.
   std::recursive_mutex operation;
+  // The thread holding a command lock taken in the owner's process.
+  std::atomic<std::thread::id> checkedThread{};
   CliChild child;
   Waiter waiter;
   zubdm::internal::PipeSource source;
@@ -432,11 +442,17 @@ bool ZUBAdaptor::restart() {
 }
 
 ZUBAdaptor::CommandLock::CommandLock(ZUBAdaptor& adaptor) : adaptor_(adaptor) {
-  if (adaptor_.impl_) adaptor_.impl_->operation.lock();
+  if (!adaptor_.impl_) return;
+  adaptor_.impl_->operation.lock();
+  if (!adaptor_.impl_->foreign()) {
+    adaptor_.impl_->checkedThread.store(std::this_thread::get_id(), std::memory_order_relaxed);
+  }
 }
 
 ZUBAdaptor::CommandLock::~CommandLock() {
-  if (adaptor_.impl_) adaptor_.impl_->operation.unlock();
+  if (!adaptor_.impl_) return;
+  adaptor_.impl_->checkedThread.store(std::thread::id(), std::memory_order_relaxed);
+  adaptor_.impl_->operation.unlock();
 }
 
 bool ZUBAdaptor::isReadyForCommand() const {
@@ -533,7 +549,7 @@ bool ZUBAdaptor::send(const std::string& command, CLIResponse& response) {
             zubdm::internal::quoted(command));
     return false;
   }
-  if (!impl_ || impl_->foreign()) {
+  if (!impl_ || impl_->foreignHere()) {
     log(__LINE__, __func__, "Can't send command");
     return false;
   }
