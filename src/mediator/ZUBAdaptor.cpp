@@ -441,16 +441,17 @@ bool ZUBAdaptor::restart() {
   return ok;
 }
 
-ZUBAdaptor::CommandLock::CommandLock(ZUBAdaptor& adaptor) : adaptor_(adaptor) {
-  if (!adaptor_.impl_) return;
+ZUBAdaptor::CommandLock::CommandLock(ZUBAdaptor& adaptor)
+    // In a forked copy of the host the lock may be held by a thread that
+    // exists only in the parent: it is not taken, and every line is refused.
+    : adaptor_(adaptor), locked_(adaptor.impl_ && !adaptor.impl_->foreign()) {
+  if (!locked_) return;
   adaptor_.impl_->operation.lock();
-  if (!adaptor_.impl_->foreign()) {
-    adaptor_.impl_->checkedThread.store(std::this_thread::get_id(), std::memory_order_relaxed);
-  }
+  adaptor_.impl_->checkedThread.store(std::this_thread::get_id(), std::memory_order_relaxed);
 }
 
 ZUBAdaptor::CommandLock::~CommandLock() {
-  if (!adaptor_.impl_) return;
+  if (!locked_) return;
   adaptor_.impl_->checkedThread.store(std::thread::id(), std::memory_order_relaxed);
   adaptor_.impl_->operation.unlock();
 }

@@ -160,6 +160,7 @@ class ZUBDM_EXPORT ZUBAdaptor {
 
    private:
     ZUBAdaptor& adaptor_;
+    const bool locked_;
   };
   // Drops what is left of earlier replies before a command is written.
   bool prepareForCommand();

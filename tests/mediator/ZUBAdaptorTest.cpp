@@ -225,6 +225,10 @@ TEST_F(ZUBAdaptorLifecycle, ForkedChildLeavesTheParentsConnectionAlone) {
       {"destroyed in the child", [](std::unique_ptr<ZUBAdaptor>& a) { return a.reset(), true; }},
       {"disconnect in the child", [](std::unique_ptr<ZUBAdaptor>& a) { return a->disconnect(); }},
       {"restart in the child", [](std::unique_ptr<ZUBAdaptor>& a) { return !a->restart(); }},
+      {"a command in the child", [](std::unique_ptr<ZUBAdaptor>& a) {
+         CLIResponse response;
+         return !a->send("end", response);
+       }},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
