@@ -8,7 +8,6 @@
 #include "common/LineText.h"
 #include "common/QOR_error.h"
 #include "common/TextSearch.h"
-#include "fifo/SigpipeShield.h"
 #include "result/OpStatusEnum.h"
 
 namespace ZUB_DEVICE_MEDIATION {
@@ -107,9 +106,7 @@ bool CmdDriver::run(const std::vector<std::string>& modeCommands,
     if (!acceptLine("mode command", command, result)) return false;
   }
   if (!acceptLine("command", cliCmd, result)) return false;
-  // One SIGPIPE shield for every line of the command, and the mediator's
-  // lock for all its exchanges.
-  zubdm::internal::SigpipeShield shield;
+  // The mediator's lock for all the command's exchanges.
   ZUBAdaptor::CommandLock lock(adaptor);
   CLIResponse response;
   if (!resetToRoot(response, result)) return false;

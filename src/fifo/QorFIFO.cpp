@@ -107,20 +107,18 @@ int QorFIFO::create(char const* name, int perms) {
 int QorFIFO::open(char const* name, int flags, int perms) {
   if (name != nullptr) storeName(name);
   if ((flags & O_CREAT) != 0 && makeFifo(perms) != 0) return -1;
-  // Opening again must not leak the descriptor held from before.
-  close();
   const int fd = ::open(name_, (flags & ~O_CREAT) | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) {
-    handle_ = -1;
-    return -1;
-  }
   // The path may have been swapped since it was checked: check what was
   // actually opened.
   struct stat status;
-  if (fstat(fd, &status) != 0 || !isSafePipe(status)) {
-    ::close(fd);
-    handle_ = -1;
-    errno = EPERM;
+  const bool safe = fd >= 0 && fstat(fd, &status) == 0 && isSafePipe(status);
+  const int error = fd < 0 ? errno : EPERM;
+  if (fd >= 0 && !safe) ::close(fd);
+  // The descriptor held from before goes only now, so that reopening a
+  // pipe leaves no moment in which its reader sees no writer.
+  close();
+  if (!safe) {
+    errno = error;
     return -1;
   }
   handle_ = fd;

@@ -17,6 +17,6 @@ int QorFIFO_Send::send(void const* buffer, unsigned int count) {
   do {
     result = write(get_handle(), buffer, count);
   } while (result < 0 && errno == EINTR);
-  if (result < 0) zubdm::internal::SigpipeShield::noteWriteFailure(errno);
+  if (result < 0) shield.noteWriteFailure(errno);
   return static_cast<int>(result);
 }

@@ -11,10 +11,6 @@ namespace internal {
 
 namespace {
 
-thread_local int shieldDepth = 0;
-// A shielded write on this thread failed with EPIPE.
-thread_local bool sigpipeRaised = false;
-
 sigset_t sigpipeSet() {
   sigset_t set;
   sigemptyset(&set);
@@ -25,14 +21,12 @@ sigset_t sigpipeSet() {
 }  // namespace
 
 void SigpipeShield::noteWriteFailure(int error) {
-  if (error == EPIPE && shieldDepth > 0) sigpipeRaised = true;
+  if (error == EPIPE) raised_ = true;
 }
 
 SigpipeShield::SigpipeShield()
-    : outermost_(shieldDepth++ == 0), wasBlocked_(false), wasPending_(false) {
-  if (!outermost_) return;
+    : wasBlocked_(false), wasPending_(false), raised_(false) {
   const int savedErrno = errno;
-  sigpipeRaised = false;
   const sigset_t set = sigpipeSet();
   sigset_t old;
   pthread_sigmask(SIG_BLOCK, &set, &old);
@@ -46,17 +40,14 @@ SigpipeShield::SigpipeShield()
 }
 
 SigpipeShield::~SigpipeShield() {
-  --shieldDepth;
-  if (!outermost_) return;
   // errno of the shielded write must reach the caller unchanged.
   const int savedErrno = errno;
   const sigset_t set = sigpipeSet();
-  if (sigpipeRaised && !wasPending_) {
+  if (raised_ && !wasPending_) {
     const struct timespec now = {0, 0};
     while (sigtimedwait(&set, nullptr, &now) == SIGPIPE) {
     }
   }
-  sigpipeRaised = false;
   if (!wasBlocked_) pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
   errno = savedErrno;
 }

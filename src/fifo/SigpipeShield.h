@@ -4,16 +4,14 @@
 namespace zubdm {
 namespace internal {
 
-// Keeps SIGPIPE away from the host while a command is written, so that
-// writing to a pipe whose reader has gone fails with EPIPE instead of
-// killing the host's process.
+// Keeps SIGPIPE away from the host while a pipe is written, so that writing
+// to a pipe whose reader has gone fails with EPIPE instead of killing the
+// host's process.
 //
 // Blocks SIGPIPE on the calling thread only; on leaving, consumes a SIGPIPE
-// that a shielded write raised and restores the thread's mask. A SIGPIPE
-// that was pending before is left for the host. The host's signal
-// dispositions are never touched. Shields nest: only the outermost one on a
-// thread changes the mask, so a whole forwarded command costs one pair of
-// mask changes.
+// that a noted write raised and restores the thread's mask. A SIGPIPE that
+// was pending before is left for the host. The host's signal dispositions
+// are never touched.
 class SigpipeShield {
  public:
   SigpipeShield();
@@ -23,12 +21,12 @@ class SigpipeShield {
 
   // Called after a shielded write failed with `error` (its errno): EPIPE
   // means that the write raised a SIGPIPE, now pending on this thread.
-  static void noteWriteFailure(int error);
+  void noteWriteFailure(int error);
 
  private:
-  bool outermost_;
   bool wasBlocked_;
   bool wasPending_;
+  bool raised_;
 };
 
 }  // namespace internal

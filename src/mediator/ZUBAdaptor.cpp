@@ -17,7 +17,6 @@
 
 #include "common/CliLogHelper.h"
 #include "common/LineText.h"
-#include "fifo/SigpipeShield.h"
 #include "mediator/CliChild.h"
 #include "mediator/MachineNames.h"
 #include "mediator/PipeSource.h"
@@ -294,7 +293,14 @@ bool ZUBAdaptor::openWritePipe(std::string& problem) {
   std::chrono::milliseconds pause{1};
   for (;;) {
     // Stays non-blocking: every write waits in the same bounded poll.
-    if (fifoSend.open(nullptr, O_WRONLY | O_NONBLOCK, kPipeMode) == 0) return true;
+    if (fifoSend.open(nullptr, O_WRONLY | O_NONBLOCK, kPipeMode) == 0) {
+      // Once the CLI reads it, the pipe is held open for reading here too:
+      // a write to a CLI that has gone then never raises SIGPIPE (its exit
+      // is seen by the wait), so commands change no signal mask.
+      if (fifoSend.QorFIFO::open(nullptr, O_RDWR | O_NONBLOCK, kPipeMode) == 0) return true;
+      problem = pipeProblem(fifoSend.name(), errno);
+      return false;
+    }
     // ENXIO: the CLI has not opened its reading end yet.
     if (errno != ENXIO) {
       problem = pipeProblem(fifoSend.name(), errno);
@@ -465,7 +471,6 @@ size_t ZUBAdaptor::writeLine(std::string_view line, Clock::time_point deadline,
   if (!impl_) return 0;
   const int sendFd = fifoSend.get_handle();
   int recvFd = fifoRecv.get_handle();
-  zubdm::internal::SigpipeShield shield;
   size_t done = 0;
   while (done < line.size()) {
     ssize_t written;
@@ -478,7 +483,6 @@ size_t ZUBAdaptor::writeLine(std::string_view line, Clock::time_point deadline,
       continue;
     }
     if (written < 0 && errno != EAGAIN) {
-      zubdm::internal::SigpipeShield::noteWriteFailure(errno);
       impl_->lastFailure = FailureKind::CliGone;
       impl_->child.reapIfExited();
       break;
