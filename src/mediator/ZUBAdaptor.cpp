@@ -6,18 +6,17 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <new>
-#include <thread>
 #include <utility>
 
 #include "common/CliLogHelper.h"
 #include "common/LineText.h"
 #include "mediator/CliChild.h"
+#include "mediator/ForkMarker.h"
 #include "mediator/MachineNames.h"
 #include "mediator/PipeSource.h"
 #include "mediator/ReplyClassifier.h"
@@ -118,16 +117,10 @@ std::string pipeProblem(const char* path, int error) {
 
 struct ZUBAdaptor::Impl {
   explicit Impl(const zubdm::internal::MachineNames& machine)
-      : names(machine), owner(getpid()), source(waiter, child), reader(source) {}
+      : names(machine), source(waiter, child), reader(source) {}
 
   // Not the process that built the mediator: a forked copy of the host.
-  bool foreign() const { return getpid() != owner; }
-  // As foreign(), without asking the kernel on the thread whose command
-  // lock has already checked.
-  bool foreignHere() const {
-    return checkedThread.load(std::memory_order_relaxed) != std::this_thread::get_id() &&
-           foreign();
-  }
+  bool foreign() const { return forkMarker.inCopy(); }
 
   void record(Direction direction, std::string_view bytes) const {
     if (transcript && !bytes.empty()) transcript(direction, bytes);
@@ -152,12 +145,10 @@ struct ZUBAdaptor::Impl {
   }
 
   zubdm::internal::MachineNames names;
-  const pid_t owner;
+  const zubdm::internal::ForkMarker forkMarker;
   // Serialises connect, disconnect, restart and the exchanges of a command;
   // recursive because those call one another.
   std::recursive_mutex operation;
-  // The thread holding a command lock taken in the owner's process.
-  std::atomic<std::thread::id> checkedThread{};
   CliChild child;
   Waiter waiter;
   zubdm::internal::PipeSource source;
@@ -451,15 +442,11 @@ ZUBAdaptor::CommandLock::CommandLock(ZUBAdaptor& adaptor)
     // In a forked copy of the host the lock may be held by a thread that
     // exists only in the parent: it is not taken, and every line is refused.
     : adaptor_(adaptor), locked_(adaptor.impl_ && !adaptor.impl_->foreign()) {
-  if (!locked_) return;
-  adaptor_.impl_->operation.lock();
-  adaptor_.impl_->checkedThread.store(std::this_thread::get_id(), std::memory_order_relaxed);
+  if (locked_) adaptor_.impl_->operation.lock();
 }
 
 ZUBAdaptor::CommandLock::~CommandLock() {
-  if (!locked_) return;
-  adaptor_.impl_->checkedThread.store(std::thread::id(), std::memory_order_relaxed);
-  adaptor_.impl_->operation.unlock();
+  if (locked_) adaptor_.impl_->operation.unlock();
 }
 
 bool ZUBAdaptor::isReadyForCommand() const {
@@ -554,7 +541,7 @@ bool ZUBAdaptor::send(const std::string& command, CLIResponse& response) {
             zubdm::internal::quoted(command));
     return false;
   }
-  if (!impl_ || impl_->foreignHere()) {
+  if (!impl_ || impl_->foreign()) {
     log(__LINE__, __func__, "Can't send command");
     return false;
   }

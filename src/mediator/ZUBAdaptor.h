@@ -149,8 +149,8 @@ class ZUBDM_EXPORT ZUBAdaptor {
   // A forked copy of the host closes its own descriptors and nothing else.
   void leaveToOwner();
   // Holds off connect, disconnect and restart of other threads from the
-  // start of a forwarded command to its end. It checks once that this is
-  // the process that built the mediator, so the command's lines need not.
+  // start of a forwarded command to its end; not taken in a forked copy of
+  // the host, where a thread of the parent may have held it.
   class CommandLock {
    public:
     explicit CommandLock(ZUBAdaptor& adaptor);
