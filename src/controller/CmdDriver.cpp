@@ -57,12 +57,14 @@ std::string describe(FailureKind kind, const ZUBAdaptor& adaptor) {
   }
 }
 
-// The error entry of a command line whose exchange failed.
-std::string commandFailure(FailureKind kind, const std::string& line,
+// The error entry of a command line whose exchange failed; `written` tells
+// whether the line went out whole before it did.
+std::string commandFailure(FailureKind kind, const std::string& line, bool written,
                            const ZUBAdaptor& adaptor) {
   switch (kind) {
     case FailureKind::TimedOut:
-      return "timed out waiting for the reply to: " + line;
+      return written ? "timed out waiting for the reply to: " + line
+                     : "timed out sending: " + line + " (the CLI did not read it)";
     case FailureKind::CliGone:
       return "no reply from device to: " + line + " (the CLI has gone)";
     default:
@@ -172,8 +174,9 @@ bool CmdDriver::runCommand(const std::string& line, CLIResponse& response,
   // result.
   response.clearAll();
   if (!adaptor.send(line, response)) {
+    // Only a reply that was waited for marks the response as timed out.
     fail(result, adaptor.getLastFailure(),
-         commandFailure(adaptor.getLastFailure(), line, adaptor));
+         commandFailure(adaptor.getLastFailure(), line, response.isTimeout(), adaptor));
     return false;
   }
   result.setPrompt(response.getRspContext());

@@ -259,7 +259,7 @@ const Command kCommands[] = {
      kOutOfStep, {}, kOutOfStep, {"end"}},
     {"CliStopsReadingDuringALongCommand", reply("stop", "", R"("fault": "stop_reading")"),
      "stop", std::string(256 << 10, 'y'), FailureKind::TimedOut,
-     "timed out waiting for the reply to: 1 yyy", {}, kHalfWritten, {"end", "stop"}},
+     "timed out sending: 1 yyy", {}, kHalfWritten, {"end", "stop"}},
     // The late reply is dropped, not taken for the next command's root reset.
     {"CliAnswersAfterTheTimeOut", reply("x", "late\r\nHVB(config)#", R"("delay_ms": 900)", true),
      "", "x", FailureKind::TimedOut, kTimedOut, {}},

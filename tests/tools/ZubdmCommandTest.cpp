@@ -165,6 +165,8 @@ TEST_F(ZubdmCommand, LinesRunInTheirModeUpToAFailureAndPrintInTheFormAskedFor) {
                        .reply("show nul", std::string("a\0b\001c\r\n", 7), false)
                        .reply("show slow", "late\r\n", false, R"("delay_ms": 2000)")
                        .reply("show crash", "", false, R"("fault": "exit")")
+                       .reply("interface STUCK", "", false,
+                              R"("then_mode": "config-if", "fault": "stop_reading")")
                        .json());
   const std::string snippet = file("snippet", std::string(kSnippet) + "show version\n");
   struct Row {
@@ -221,7 +223,12 @@ TEST_F(ZubdmCommand, LinesRunInTheirModeUpToAFailureAndPrintInTheFormAskedFor) {
       {{"--json", "--reply-timeout", "100", "show slow"}, "", 1, {"end", "1 show slow"},
        R"x({"kind":"timed_out","text":"no complete reply within 100 ms (--reply-timeout)"})x"},
       {{"--json", "show crash"}, "", 1, {"end", "1 show crash"},
-       R"({"kind":"cli_gone","text":"the CLI ended before)"},
+       R"({"kind":"cli_gone","text":"the CLI ended without a complete reply)"},
+      // A line longer than the pipe holds, to a CLI that stopped reading.
+      {{"--json", "--reply-timeout", "300", "-m", "config-if", "-a", "STUCK",
+        std::string(100000, 'y')},
+       "", 1, {"end", "configure terminal", "interface STUCK"},
+       "could not be sent within 300 ms: the CLI did not read it"},
       {{"--json", "show interfaces", "--find", "C", "port", "admin", "--values", "OBJ", "id", "\""},
        "", 0, {"end", "1 show interfaces"}, R"("found":"up","mode":"root")"},
       {{"shell"},

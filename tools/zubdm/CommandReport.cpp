@@ -51,10 +51,17 @@ std::string failureText(FailureKind kind, const CommandContext& context,
     case FailureKind::NotConnected:
       return "not connected to the CLI";
     case FailureKind::TimedOut:
+      // The library's entry tells a line the CLI did not read from a reply
+      // that did not come.
+      if (!errors.empty() && errors.front().rfind("timed out sending", 0) == 0) {
+        return "the command could not be sent within " +
+               std::to_string(context.replyTimeoutMs) +
+               " ms: the CLI did not read it (--reply-timeout)";
+      }
       return "no complete reply within " + std::to_string(context.replyTimeoutMs) +
              " ms (--reply-timeout)";
     case FailureKind::CliGone:
-      return "the CLI ended before its reply was complete" + causes(context.logged);
+      return "the CLI ended without a complete reply" + causes(context.logged);
     case FailureKind::ReplyTooLarge:
       return "the reply passed the size cap of " + std::to_string(context.maxReplySize) +
              " bytes";
