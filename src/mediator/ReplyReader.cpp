@@ -26,6 +26,10 @@ bool isBlankOrLineEnd(char byte) {
   return byte == ' ' || byte == '\t' || byte == '\r' || byte == '\n';
 }
 
+bool onlyBlanks(const char* data, size_t length) {
+  return std::all_of(data, data + length, [](char byte) { return byte == ' ' || byte == '\t'; });
+}
+
 ReplyReader::Outcome outcomeOf(ByteSource::Status status) {
   switch (status) {
     case ByteSource::Status::TimedOut:
@@ -118,9 +122,10 @@ ReplyReader::Outcome ReplyReader::resume(Matcher& matcher, Keep keep,
 ReplyReader::Outcome ReplyReader::scanForPrompt(Keep keep, Deadline deadline) {
   Outcome outcome = scan(prompt_, keep, nullptr, deadline);
   // A prompt-like text that does not start a line is the prompt only when
-  // nothing follows it for a moment.
+  // nothing follows it for a moment but blanks, which CLIs write after
+  // their prompts ("HVB# ").
   while (outcome == Outcome::Complete && prompt_.tentative()) {
-    if (buffer_.size() == scanned_) {
+    if (onlyBlanks(buffer_.data() + scanned_, buffer_.size() - scanned_)) {
       const Outcome more =
           fill(std::min(deadline, Clock::now() + kQuietAfterPrompt));
       if (more == Outcome::TimedOut || more == Outcome::Closed) {
@@ -128,6 +133,7 @@ ReplyReader::Outcome ReplyReader::scanForPrompt(Keep keep, Deadline deadline) {
         break;
       }
       if (more != Outcome::Complete) return more;
+      continue;
     }
     prompt_.reject();
     if (keep == Keep::Nothing) {
