@@ -14,8 +14,8 @@ namespace internal {
 // (the start of the stream after any blanks, or the byte after "\n" or
 // "\r") such a text is the prompt. Elsewhere ("12:00:00HVB#", from a CLI
 // that prints no line end before its prompt) it is only tentatively one:
-// the reader decides by what follows (reject() when more bytes come,
-// accept() when none do). "HVB" in any other shape is output.
+// the reader decides by what follows (reject() when more than blanks come,
+// accept() when nothing more does). "HVB" in any other shape is output.
 //
 // Pure: no I/O, no clock. Not thread-safe.
 class PromptScanner {

@@ -30,8 +30,8 @@ namespace ZUB_DEVICE_MEDIATION {
 //
 // A reply ends at the first prompt that starts a line: "HVB", at most 64
 // bytes that are no blanks, line ends or "#", then "#". A prompt-like text
-// in the middle of a line ends the reply only when the CLI then stays
-// silent for 50 ms. Whatever the CLI sends after a prompt is dropped (and
+// in the middle of a line ends the reply only when the CLI then writes
+// nothing but blanks for 50 ms. Whatever the CLI sends after a prompt is dropped (and
 // logged) before the next command is written, never taken for its reply.
 // Text holding "\n", "\r" or NUL is refused before anything is written.
 //
