@@ -256,6 +256,9 @@ TEST_F(ZubdmCommand, LinesRunInTheirModeUpToAFailureAndPrintInTheFormAskedFor) {
     EXPECT_TRUE(form != "--json" || nlohmann::json::parse(run.out).contains("duration_ms"));
   }
   EXPECT_EQ(runTool({"--simulator", "show version"}, "/dev/null", "/dev/full").status, 2);
+  const ToolRun fullLog = runTool({"--simulator", "--log", "/dev/full", "show version"});
+  EXPECT_EQ(fullLog.status, 2);
+  EXPECT_TRUE(contains(fullLog.err, "--log /dev/full: cannot be written")) << fullLog.err;
 }
 
 TEST_F(ZubdmCommand, SessionLogHoldsTheWireBytesWithSecretsMasked) {

@@ -31,6 +31,7 @@ TranscriptLog::~TranscriptLog() {
 
 bool TranscriptLog::openFile(const std::string& path, std::string& error) {
   file_ = std::fopen(path.c_str(), "ae");
+  path_ = path;
   if (file_ == nullptr) error = "--log " + path + ": " + std::strerror(errno);
   return file_ != nullptr;
 }
@@ -58,10 +59,16 @@ void TranscriptLog::flush() {
   pending_.clear();
 }
 
+bool TranscriptLog::fileWritten(std::string& error) const {
+  if (writeError_ == 0) return true;
+  error = "--log " + path_ + ": cannot be written: " + std::strerror(writeError_);
+  return false;
+}
+
 void TranscriptLog::writeLine(const std::string& line) {
   if (file_ != nullptr) {
-    std::fputs(line.c_str(), file_);
-    std::fflush(file_);
+    const bool written = std::fputs(line.c_str(), file_) != EOF && std::fflush(file_) == 0;
+    if (!written && writeError_ == 0) writeError_ = errno;
   }
   if (stderr_) std::fputs(line.c_str(), stderr);
 }

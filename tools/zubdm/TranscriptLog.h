@@ -30,12 +30,16 @@ class TranscriptLog {
   void add(ZUB_DEVICE_MEDIATION::ZUBAdaptor::Direction direction, std::string_view bytes);
   // Writes what is collected.
   void flush();
+  // False, with a message, when a line could not be written to the file.
+  bool fileWritten(std::string& error) const;
 
  private:
   void writeLine(const std::string& line);
 
   const Masks& masks_;
   std::FILE* file_ = nullptr;
+  std::string path_;
+  int writeError_ = 0;  // errno of the first failed write to the file
   bool stderr_ = false;
   bool sending_ = false;
   std::string pending_;

@@ -124,6 +124,7 @@ int runSession(const Options& options, Plan& plan, ResultPrinter& printer) {
   session.close();
   plan.log.flush();
   std::string error;
+  if (!plan.log.fileWritten(error)) status = usageError(error);
   if (!options.recordFile.empty() && !plan.recorder.write(options.recordFile, error)) {
     status = usageError(error);
   }
