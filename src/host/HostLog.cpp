@@ -52,10 +52,15 @@ void hostLogWrite(unsigned severity, const char* file, const char* function,
     sink = currentSink();
   }
   if (sink) {
-    (*sink)(record);
-  } else {
-    syslogSink(record);
+    try {
+      (*sink)(record);
+      return;
+    } catch (...) {
+      // A sink that fails must not end the operation that logged (or, from
+      // a destructor, the host): the record goes to syslog instead.
+    }
   }
+  syslogSink(record);
 }
 
 std::string hostFormat(const char* format, va_list args) {

@@ -20,7 +20,8 @@ struct ZUBDM_EXPORT HostLogRecord {
 
 // Replaces the sink for the whole process; an empty function restores the
 // default syslog sink. Thread-safe; the sink itself is called on whatever
-// thread logs and must not log through the library.
+// thread logs and must not log through the library. A record whose sink
+// throws goes to syslog; the exception goes no further.
 ZUBDM_EXPORT void setHostLogSink(std::function<void(const HostLogRecord&)> sink);
 
 #endif  // ZUBDM_HOST_HOSTLOG_H

@@ -122,8 +122,16 @@ struct ZUBAdaptor::Impl {
   // Not the process that built the mediator: a forked copy of the host.
   bool foreign() const { return forkMarker.inCopy(); }
 
-  void record(Direction direction, std::string_view bytes) const {
-    if (transcript && !bytes.empty()) transcript(direction, bytes);
+  void record(Direction direction, std::string_view bytes) {
+    if (!transcript || bytes.empty()) return;
+    try {
+      transcript(direction, bytes);
+    } catch (...) {
+      // An exchange cut short here would leave the CLI's line state
+      // unknown: the exchange goes on, and the sink gets nothing more.
+      transcript = nullptr;
+      log(__LINE__, "setTranscriptSink", "the transcript sink threw; it gets no more bytes");
+    }
   }
 
   // How the wait for `what` ended, as a cause line.

@@ -112,8 +112,9 @@ class ZUBDM_EXPORT ZUBAdaptor {
   // Receives every byte written to and read from the CLI, in order, the
   // bytes read and then dropped included; the login password is passed as
   // "****". Called on the thread doing the I/O; it must not call into this
-  // mediator. An empty function (the default) records nothing. Set it while
-  // no command runs.
+  // mediator. An exception it throws is caught and logged, and the sink then
+  // gets nothing more. An empty function (the default) records nothing. Set
+  // it while no command runs.
   void setTranscriptSink(TranscriptSink sink);
 
   // Largest reply accepted (default MAX_REPLY_SIZE). A larger one fails its

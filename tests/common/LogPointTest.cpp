@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 
 #include "common/CliLogHelper.h"
 #include "common/QorLogHelper.h"
+#include "host/HostLog.h"
 #include "support/LogCapture.h"
 
 TEST(LogPoint, CarriesItsOriginFormatsWithoutCuttingAndKeepsCallerTextVerbatim) {
@@ -17,4 +19,10 @@ TEST(LogPoint, CarriesItsOriginFormatsWithoutCuttingAndKeepsCallerTextVerbatim) 
               std::string(records[0].function) == "function" && records[0].line == 42);
   EXPECT_EQ(records[0].text, big + "|7");
   EXPECT_EQ(records[1].text, "100% %s %n done");
+}
+
+TEST(LogPoint, ASinkThatThrowsNeverTakesTheLoggingCallDown) {
+  setHostLogSink([](const HostLogRecord&) { throw std::runtime_error("log disk full"); });
+  EXPECT_NO_THROW(CliLogHelper(3, "Unit", "function", 44).message("to syslog instead"));
+  setHostLogSink(nullptr);
 }

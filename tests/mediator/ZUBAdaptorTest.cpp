@@ -12,6 +12,7 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -280,6 +281,22 @@ TEST_F(ZUBAdaptorExchange, CliGetsEachLineWithItsLineEndNoLineIsSplitAndTheTrans
   // Each reply is added to what the response holds.
   EXPECT_EQ(response.getResponseList(), (Lines{"out\r\n", ""}));
   EXPECT_EQ(response.getError(), "Error: y\r\n ; Error: cannot leave\r\n");
+
+  // A sink that throws ends the transcript, not the exchange.
+  int calls = 0;
+  adaptor.setTranscriptSink([&](ZUBAdaptor::Direction, std::string_view) {
+    ++calls;
+    throw std::runtime_error("full");
+  });
+  CLIResponse first, second;
+  ASSERT_NO_THROW(EXPECT_TRUE(adaptor.send("x", first) && adaptor.send("", second)));
+  EXPECT_EQ(first.getResponseList(), (Lines{"out\r\n"}));
+  EXPECT_EQ(calls, 1);
+  const Lines logged = logs_->texts();
+  ASSERT_GE(logged.size(), 2u);
+  EXPECT_EQ(Lines(logged.end() - 2, logged.end()),
+            (Lines{"the transcript sink threw; it gets no more bytes",
+                   "dropped 4 bytes that the CLI sent after its prompt"}));
 }
 
 TEST_F(ZUBAdaptorExchange, CliThatStallsOrStopsReadingFailsTheCommandWithinTheBound) {
