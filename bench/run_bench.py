@@ -244,7 +244,7 @@ def one_round(r, quick):
     # times by a quarter from one start to the next. The second time the
     # library goes first, so that an effect of the order stays out of the
     # ratios (a build measured right after the floor once took a third more
-    # CPU time per command than the same build measured next).
+    # CPU time per command than the same build measured later in a round).
     alternations = 1 if quick else 2
 
     # Per forwarded command.
