@@ -292,7 +292,7 @@ TEST_F(ZubdmCommand, ConnectionFailuresSayWhy) {
        "clPipeW0 is already there and is not this user's private FIFO: it is a regular file"},
       {kPlantedPipe, "", "(uid " + std::to_string(geteuid()) + "), mode 0644; removing it (rm " +
                              sim_.pipe("clPipeW0") + ") frees the slot"},
-      {kTableFull, "", "no free CLI user slot in "},
+      {kTableFull, "", ": no slot is free"},
       {kCliMissing, "", "'cli' was not found on PATH"},
   };
   for (const Row& row : rows) {

@@ -22,8 +22,8 @@ std::string tableProblem() {
   if (fd >= 0) {
     close(fd);
     return "no free CLI user slot in " + table +
-           ": all 15 are taken, or three are held by zubdm users already ('zubdm slots' "
-           "lists them; 'zubdm slots --free-stale' frees those whose process has gone)";
+           " ('zubdm slots' lists them; 'zubdm slots --free-stale' frees those whose process "
+           "has gone)";
   }
   std::string text = "cannot open the CLI user table " + table + ": " + std::strerror(error);
   const std::string file = describeFile("/dev/shm" + table);

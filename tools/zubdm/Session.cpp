@@ -53,7 +53,8 @@ void Session::setTranscriptSink(ZUB_DEVICE_MEDIATION::ZUBAdaptor::TranscriptSink
 }
 
 bool Session::open(std::vector<std::string>& reasons) {
-  logs_.takeErrors();
+  // Why no slot could be reserved was logged when the controller was built.
+  if (controller_.adaptor.getCliIndex() != -1) logs_.takeErrors();
   failure_.reset();
   const Clock::time_point start = Clock::now();
   if (controller_.adaptor.getCliIndex() != -1 && !onPath("cli")) {
