@@ -26,7 +26,9 @@ namespace ZUB_DEVICE_MEDIATION {
 // one command and reads its reply up to the prompt that ends it (see
 // below). disconnect() ends the CLI (reaping it) and removes the pipes;
 // destruction also frees the slot. Each failed step of a connection logs
-// one extra line starting with "cause: " that says why.
+// one extra line starting with "cause: " that says why. The pipe to the CLI
+// is held open for reading here too, so that a write to a CLI that has gone
+// never raises SIGPIPE in the host.
 //
 // A reply ends at the first prompt that starts a line: "HVB", at most 64
 // bytes that are no blanks, line ends or "#", then "#". A prompt-like text
