@@ -47,6 +47,10 @@ const char kLineEnd[] = "\n\r";
 const char kRootCommand[] = "end";
 // How long a CLI gets to end after SIGTERM before it is killed.
 const int kTerminateGraceMs = 300;
+// Bounds of the time-outs a host sets: a deadline further away would run
+// past the clock's range and pass at once.
+const std::chrono::milliseconds kNoWait{0};
+const std::chrono::milliseconds kLongestWait = std::chrono::hours(24 * 365);
 // Longest pause between attempts to open the write pipe, which cannot be
 // polled: the open fails with ENXIO until the CLI has opened its end.
 const std::chrono::milliseconds kMaxOpenPause{20};
@@ -681,11 +685,11 @@ FailureKind ZUBAdaptor::getLastFailure() const {
 }
 
 void ZUBAdaptor::setConnectTimeout(std::chrono::milliseconds timeout) {
-  if (impl_) impl_->connectTimeout = timeout;
+  if (impl_) impl_->connectTimeout = std::clamp(timeout, kNoWait, kLongestWait);
 }
 
 void ZUBAdaptor::setReplyTimeout(std::chrono::milliseconds timeout) {
-  if (impl_) impl_->replyTimeout = timeout;
+  if (impl_) impl_->replyTimeout = std::clamp(timeout, kNoWait, kLongestWait);
 }
 
 std::chrono::milliseconds ZUBAdaptor::getConnectTimeout() const {

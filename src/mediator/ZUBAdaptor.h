@@ -127,6 +127,8 @@ class ZUBDM_EXPORT ZUBAdaptor {
   // Why the last send() or connect() failed; None after one that succeeded.
   FailureKind getLastFailure() const;
 
+  // A negative time-out counts as none (the wait ends at once), one of
+  // more than a year as a year.
   void setConnectTimeout(std::chrono::milliseconds timeout);
   void setReplyTimeout(std::chrono::milliseconds timeout);
   std::chrono::milliseconds getConnectTimeout() const;

@@ -67,6 +67,11 @@ TEST_F(ZUBAdaptorLifecycle, ConnectLogsInAndDisconnectAndDestructionTakeItAllDow
     CLIResponse response;
     EXPECT_TRUE(!adaptor.send("end", response) && adaptor.getLastFailure() == FailureKind::NotConnected);
     EXPECT_TRUE(adaptor.disconnect()) << "never connected";
+    // Time-outs past the clock's range are a year, not already over.
+    adaptor.setConnectTimeout(std::chrono::milliseconds::max());
+    adaptor.setReplyTimeout(std::chrono::milliseconds(-5));
+    EXPECT_EQ(adaptor.getConnectTimeout(), std::chrono::hours(24 * 365));
+    EXPECT_EQ(adaptor.getReplyTimeout(), std::chrono::milliseconds(0));
     const mode_t mask = umask(0);  // the worst case for the pipes' modes
     const bool connected = adaptor.connect();
     umask(mask);
