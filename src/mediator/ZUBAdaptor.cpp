@@ -336,7 +336,7 @@ bool ZUBAdaptor::openWritePipe(std::string& problem) {
 
 int ZUBAdaptor::login(const char* user, const char* password) {
   if (loggedIn) return 0;
-  if (!impl_ || !connected) {
+  if (!impl_ || !connected || user == nullptr || password == nullptr) {
     log(__LINE__, "login", " nmsCliLogin: failed!");
     return -1;
   }
@@ -373,6 +373,10 @@ bool ZUBAdaptor::waitForFirstPrompt() {
 
 int ZUBAdaptor::swmExpect(std::string& text, const char* first,
                           const char* second) {
+  if (first == nullptr || *first == '\0') {
+    log(__LINE__, __func__, "swmExpect: no text to wait for");
+    return -1;
+  }
   ReplyReader::Outcome outcome = ReplyReader::Outcome::Failed;
   std::string waited = std::string("\"") + first + "\"";
   if (connected && impl_) {
@@ -579,7 +583,7 @@ bool ZUBAdaptor::send(const std::string& command, CLIResponse& response) {
 bool ZUBAdaptor::findTagEnd(std::string& reply, bool& full, const char* tag) {
   full = false;
   ReplyReader::Outcome outcome = ReplyReader::Outcome::Failed;
-  if (impl_ && connected) {
+  if (impl_ && connected && tag != nullptr && *tag != '\0') {
     std::lock_guard<std::recursive_mutex> guard(impl_->operation);
     outcome = impl_->reader.readThrough(tag, reply, Clock::now() + impl_->replyTimeout);
   }

@@ -304,6 +304,20 @@ TEST_F(ZUBAdaptorExchange, CliGetsEachLineWithItsLineEndNoLineIsSplitAndTheTrans
                    "dropped 4 bytes that the CLI sent after its prompt"}));
 }
 
+TEST_F(ZUBAdaptorExchange, MissingTextToWaitForFailsAndLeavesTheStreamAlone) {
+  start("");
+  std::string text;
+  bool full = true;
+  EXPECT_TRUE(adaptor_->swmExpect(text, nullptr, nullptr) == -1 &&
+              adaptor_->swmExpect(text, "", "HVB") == -1);
+  EXPECT_FALSE(adaptor_->findTagEnd(text, full, nullptr) || full ||
+               adaptor_->findTagEnd(text, full, ""));
+  EXPECT_EQ(adaptor_->login(nullptr, nullptr), 0) << "logged in already";
+  CLIResponse response;
+  EXPECT_TRUE(adaptor_->send("end", response) && response.getRspContext() == "HVB#");
+  EXPECT_EQ(sim_->transcript(), Lines{"end"});
+}
+
 TEST_F(ZUBAdaptorExchange, CliThatStallsOrStopsReadingFailsTheCommandWithinTheBound) {
   start(ScenarioBuilder()
             .reply("big", "0123456789abcdef", false, R"("repeat": 262144, "fault": "hang")")
