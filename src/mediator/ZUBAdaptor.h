@@ -75,11 +75,13 @@ class ZUBDM_EXPORT ZUBAdaptor {
   bool disconnect();
   // disconnect(), then connect(); false when either failed.
   bool restart();
-  // Answers the login prompts; 0 once logged in, -1 on failure.
+  // Answers the login prompts; 0 once logged in, -1 on failure (a null user
+  // or password included).
   int login(const char* user, const char* password);
   // Waits for `first` (bytes before it are dropped) and then, unless empty,
   // for `second`; appends `first` and the bytes up to the end of `second` to
-  // `text`. 0 when matched, -1 on a failed, closed or timed-out read.
+  // `text`. 0 when matched, -1 on a failed, closed or timed-out read or
+  // when `first` is null or empty (nothing is read then).
   int swmExpect(std::string& text, const char* first, const char* second);
 
   bool isConnected() const { return connected; }
@@ -96,7 +98,8 @@ class ZUBDM_EXPORT ZUBAdaptor {
   // Reads one reply up to its prompt and stores it in `response`.
   bool parseResult(CLIResponse& response);
   // Reads into `reply` up to and including `tag`. False on a failed, closed
-  // or timed-out read; `full` is set when the size cap stopped it first.
+  // or timed-out read, or for a null or empty `tag`; `full` is set when the
+  // size cap stopped it first.
   bool findTagEnd(std::string& reply, bool& full, const char* tag);
   // The text from the first "Error:" up to the first "HVB" (or the end).
   std::string checkError(const std::string& text);
