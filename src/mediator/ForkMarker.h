@@ -9,8 +9,9 @@ namespace internal {
 // Tells a copy of the process made by fork() from the process that made the
 // marker. Asked once per forwarded command, so it costs no system call where
 // the kernel allows: the marker keeps a page that a fork hands to the child
-// zeroed (MADV_WIPEONFORK). Where that page cannot be had, the process id
-// recorded at construction is compared with getpid().
+// zeroed (MADV_WIPEONFORK). The advice is on the marker's own mapping and
+// changes nothing else in the host's memory. Where that page cannot be had,
+// the process id recorded at construction is compared with getpid().
 class ForkMarker {
  public:
   // `wipedPage` false always compares process ids (tests of that way).

@@ -2,15 +2,10 @@
 
 #include <cstring>
 
+#include "common/LineText.h"
+
 namespace zubdm {
 namespace internal {
-
-namespace {
-
-bool isBlank(char byte) { return byte == ' ' || byte == '\t'; }
-bool isLineEnd(char byte) { return byte == '\n' || byte == '\r'; }
-
-}  // namespace
 
 constexpr size_t PromptScanner::MAX_PROMPT_BODY;
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "common/LineText.h"
 #include "mediator/PromptMatcher.h"
 
 namespace zubdm {
@@ -22,13 +23,7 @@ bool stopped(const PromptScanner& scanner) {
   return scanner.matched() || scanner.tentative();
 }
 
-bool isBlankOrLineEnd(char byte) {
-  return byte == ' ' || byte == '\t' || byte == '\r' || byte == '\n';
-}
-
-bool onlyBlanks(const char* data, size_t length) {
-  return std::all_of(data, data + length, [](char byte) { return byte == ' ' || byte == '\t'; });
-}
+bool isBlankOrLineEnd(char byte) { return isBlank(byte) || isLineEnd(byte); }
 
 ReplyReader::Outcome outcomeOf(ByteSource::Status status) {
   switch (status) {
@@ -125,7 +120,7 @@ ReplyReader::Outcome ReplyReader::scanForPrompt(Keep keep, Deadline deadline) {
   // nothing follows it for a moment but blanks, which CLIs write after
   // their prompts ("HVB# ").
   while (outcome == Outcome::Complete && prompt_.tentative()) {
-    if (onlyBlanks(buffer_.data() + scanned_, buffer_.size() - scanned_)) {
+    if (std::all_of(buffer_.data() + scanned_, buffer_.data() + buffer_.size(), isBlank)) {
       const Outcome more =
           fill(std::min(deadline, Clock::now() + kQuietAfterPrompt));
       if (more == Outcome::TimedOut || more == Outcome::Closed) {
