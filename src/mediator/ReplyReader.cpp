@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <new>
 
 #include "common/LineText.h"
 #include "mediator/PromptMatcher.h"
@@ -182,18 +183,25 @@ ReplyReader::Outcome ReplyReader::dropOwedReply(Deadline deadline) {
 }
 
 ReplyReader::Outcome ReplyReader::skipPast(const char* text, Deadline deadline) {
-  PromptMatcher matcher(text);
-  const Outcome outcome = scan(matcher, Keep::Nothing, nullptr, deadline);
-  buffer_.dropFront(scanned_);
-  scanned_ = 0;
-  return outcome;
+  return scanForText(text, Keep::Nothing, nullptr, deadline);
 }
 
 ReplyReader::Outcome ReplyReader::readThrough(const char* text,
                                               std::string& into,
                                               Deadline deadline) {
-  PromptMatcher matcher(text);
-  const Outcome outcome = scan(matcher, Keep::InText, &into, deadline);
+  return scanForText(text, Keep::InText, &into, deadline);
+}
+
+ReplyReader::Outcome ReplyReader::scanForText(const char* text, Keep keep,
+                                              std::string* into, Deadline deadline) {
+  Outcome outcome = Outcome::OutOfMemory;
+  try {
+    PromptMatcher matcher(text);
+    outcome = scan(matcher, keep, into, deadline);
+  } catch (const std::bad_alloc&) {
+    // The matcher's table, or `into` growing: what went into `into` is
+    // dropped below, the rest stays for the next read.
+  }
   buffer_.dropFront(scanned_);
   scanned_ = 0;
   return outcome;

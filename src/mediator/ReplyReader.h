@@ -86,6 +86,8 @@ class ReplyReader {
   // The same, going on from where the matcher stopped.
   template <class Matcher>
   Outcome resume(Matcher& matcher, Keep keep, std::string* text, Deadline deadline);
+  // scan() for the literal `text`, keeping what it passes as `keep` says.
+  Outcome scanForText(const char* text, Keep keep, std::string* into, Deadline deadline);
   // scan() for the prompt, settling a tentative prompt by what follows it.
   Outcome scanForPrompt(Keep keep, Deadline deadline);
   // Reads once into the buffer, waiting at most until `deadline`;

@@ -154,6 +154,18 @@ TEST(ReplyReader, LoginWaitsDropWhatComesBeforeTheirTextAndRestartAtAMismatch) {
   EXPECT_EQ(reader.skipPast("rest", soon()), Outcome::TimedOut);
 }
 
+TEST(ReplyReader, TextWaitsSeeAnOccurrenceThatStartsInsideAFailedPartialMatch) {
+  ScriptedSource source({bytes("a ]]"), bytes("]> b aab"), bytes("aabaabaaab!c")});
+  ReplyReader reader(source);
+  std::string text;
+  EXPECT_EQ(reader.readThrough("]]>", text, soon()), Outcome::Complete);
+  EXPECT_EQ(text, "a ]]]>");
+  EXPECT_EQ(reader.skipPast("aabaaab", soon()), Outcome::Complete);
+  text.clear();
+  EXPECT_EQ(reader.readThrough("c", text, soon()), Outcome::Complete);
+  EXPECT_EQ(text, "!c");
+}
+
 TEST(ReplyClassifier, StoresThePromptAndEitherTheOutputOrItsError) {
   const struct {
     const char* name;
