@@ -136,7 +136,8 @@ bool CliChild::reapWithin(int graceMs) {
 }
 
 std::string CliChild::exitDescription() const {
-  if (!reaped_ || status_ < 0) return std::string();
+  // A host that reaps every child (waitpid(-1) on SIGCHLD) took the status.
+  if (!reaped_ || status_ < 0) return "ended";
   if (WIFEXITED(status_)) {
     return "exited with status " + std::to_string(WEXITSTATUS(status_));
   }

@@ -46,7 +46,7 @@ class CliChild {
   // close a moment before it can be reaped).
   bool reapWithin(int graceMs);
   // How the reaped child ended ("exited with status 3", "was killed by
-  // signal 9"); empty before it was reaped here.
+  // signal 9"), or "ended" when its status is not known here.
   std::string exitDescription() const;
 
   // Sends SIGTERM, waits up to `graceMs` for the child to end, then sends
