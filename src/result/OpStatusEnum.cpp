@@ -60,6 +60,12 @@ OpStatusEnum& OpStatusEnum::operator=(const OpStatusEnum& other) {
   return *this;
 }
 
+OpStatusEnum::~OpStatusEnum() {
+  // The registry is built before the static values and destroyed after them.
+  enumList.remove(this);
+  if (last == this) last = enumList.empty() ? nullptr : enumList.back();
+}
+
 void OpStatusEnum::registerValue() {
   enumList.push_back(this);
   last = this;

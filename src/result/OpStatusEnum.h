@@ -12,9 +12,9 @@
 //
 // Every value built with a naming constructor registers its address in a
 // class-wide list that can be walked and searched by ordinal; copies are
-// never registered. Registered values must live until unload (in this
-// library they are the seven static members below), since the list does not
-// own them and is never pruned.
+// never registered. The list does not own the values: a registered value
+// leaves it when destroyed, so a host's own short-lived value never leaves
+// a dangling entry behind.
 //
 // The seven values and the registry are built before every other static
 // object of the library, so other static objects may copy them during their
@@ -32,7 +32,8 @@ class ZUBDM_EXPORT OpStatusEnum {
   // Copies ordinal and name; the registry is not touched.
   OpStatusEnum(const OpStatusEnum& other);
   OpStatusEnum& operator=(const OpStatusEnum& other);
-  ~OpStatusEnum() = default;
+  // Takes a registered value out of the registry (and out of `last`).
+  ~OpStatusEnum();
 
   // True exactly when the ordinals are equal; names are not compared.
   bool equals(const OpStatusEnum& other) const;
