@@ -105,19 +105,9 @@ void CliChild::adopt(pid_t pid) {
 bool CliChild::reapIfExited() {
   if (!held() || reaped_) return reaped_;
   siginfo_t info = {};
-  int result = -1;
-#ifdef SYS_pidfd_open
-  if (pidfd_ >= 0) {
-    // P_PIDFD: wait for exactly the process the descriptor holds.
-    result = waitid(static_cast<idtype_t>(3), static_cast<id_t>(pidfd_), &info,
-                    WEXITED | WNOHANG);
-  }
-#endif
-  if (pidfd_ < 0 || (result != 0 && errno == EINVAL)) {
-    result = waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG);
-  }
+  const int result = waitChild(info, WEXITED | WNOHANG);
   if (result != 0) {
-    // ECHILD: SIGCHLD is ignored by the host, so the kernel reaped it.
+    // ECHILD: the host reaped it, or ignores SIGCHLD and the kernel did.
     reaped_ = errno == ECHILD;
     return reaped_;
   }
@@ -209,12 +199,23 @@ int CliChild::terminate(int graceMs) {
 }
 
 void CliChild::reap() {
-  int status;
-  pid_t result;
-  do {
-    result = waitpid(pid_, &status, 0);
-  } while (result < 0 && errno == EINTR);
-  // ECHILD: SIGCHLD is ignored by the host, so the kernel reaped it.
+  siginfo_t info;
+  while (waitChild(info, WEXITED) != 0 && errno == EINTR) {
+  }
+  // ECHILD: the host reaped it, or ignores SIGCHLD and the kernel did.
+}
+
+int CliChild::waitChild(siginfo_t& info, int options) const {
+#ifdef SYS_pidfd_open
+  if (pidfd_ >= 0) {
+    // P_PIDFD: exactly the process the descriptor holds. Should the host
+    // have reaped it, its id may already be one of the host's own children.
+    const int result =
+        waitid(static_cast<idtype_t>(3), static_cast<id_t>(pidfd_), &info, options);
+    if (result == 0 || errno != EINVAL) return result;  // EINVAL: kernel before 5.4
+  }
+#endif
+  return waitid(P_PID, static_cast<id_t>(pid_), &info, options);
 }
 
 void CliChild::release() {

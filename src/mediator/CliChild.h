@@ -1,6 +1,7 @@
 #ifndef ZUBDM_MEDIATOR_CLICHILD_H
 #define ZUBDM_MEDIATOR_CLICHILD_H
 
+#include <signal.h>
 #include <sys/types.h>
 
 #include <string>
@@ -62,6 +63,8 @@ class CliChild {
   int sendSignal(int signal) const;
   bool waitForExit(int timeoutMs) const;
   void reap();
+  // waitid(2) on this child alone, through its process descriptor if held.
+  int waitChild(siginfo_t& info, int options) const;
   void release();
 
   pid_t pid_;

@@ -51,6 +51,22 @@ void waitForDeath(int pid) {
   waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT);
 }
 
+// A child of the test's own that lives for 3 s, forked to get process id
+// `wanted` (which must be free); -1 when the kernel's last-id file cannot be
+// written or another process takes the id first every time.
+pid_t forkWithId(pid_t wanted) {
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    std::ofstream last("/proc/sys/kernel/ns_last_pid");
+    if (!(last << wanted - 1 << std::flush)) return -1;
+    const pid_t child = fork();
+    if (child == 0) sleep(3), _exit(0);
+    if (child == wanted) return child;
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+  }
+  return -1;
+}
+
 class ZUBAdaptorLifecycle : public MediatorFixture {};
 class ZUBAdaptorExchange : public AdaptorFixture {};
 // Runs also under ThreadSanitizer (label "concurrency").
@@ -237,6 +253,23 @@ TEST_F(ZUBAdaptorLifecycle, CliThatDiedFailsTheCommandIsReapedAtOnceAndARestartB
     EXPECT_EQ(ProcessState::childCount(), 0) << "noticed, but not reaped then";
     EXPECT_TRUE(adaptor.restart());
   }
+}
+
+TEST_F(ZUBAdaptorLifecycle, HostChildWithTheIdOfACliTheHostReapedIsLeftAlone) {
+  ZUBAdaptor adaptor;
+  ASSERT_TRUE(adaptor.connect());
+  const pid_t cli = adaptor.getCliPid();
+  ASSERT_GT(cli, 0);
+  kill(cli, SIGKILL);
+  ASSERT_EQ(waitpid(cli, nullptr, 0), cli);  // the host takes its status
+  const pid_t own = forkWithId(cli);
+  if (own < 0) GTEST_SKIP() << "process ids cannot be chosen here";
+  const auto started = Clock::now();
+  EXPECT_TRUE(adaptor.disconnect());
+  EXPECT_LT(elapsedMs(started), 1000) << "waited for the host's child";
+  EXPECT_EQ(waitpid(own, nullptr, WNOHANG), 0) << "the host's child was signalled or reaped";
+  kill(own, SIGKILL);
+  waitpid(own, nullptr, 0);
 }
 
 TEST_F(ZUBAdaptorLifecycle, ForkedChildLeavesTheParentsConnectionAlone) {
