@@ -72,6 +72,16 @@ std::string commandFailure(FailureKind kind, const std::string& line, bool writt
   }
 }
 
+// ": <what the CLI printed>" for an error entry; empty when it printed
+// nothing but blanks and line ends.
+std::string outputOf(const CLIResponse& response) {
+  std::string text;
+  for (const std::string& piece : response.getResponseList()) text += piece;
+  const size_t first = text.find_first_not_of(" \t\r\n");
+  if (first == std::string::npos) return std::string();
+  return ": " + text.substr(first, text.find_last_not_of(" \t\r\n") + 1 - first);
+}
+
 }  // namespace
 
 CmdDriver::CmdDriver(ZUBAdaptor& mediator, ZUBContextBuilder& contexts)
@@ -149,6 +159,8 @@ bool CmdDriver::resetToRoot(CLIResponse& response, CLIResult& result) {
 bool CmdDriver::enterMode(const std::string& command, CLIResponse& response,
                           CLIResult& result) {
   CliLogHelper(5, kLogFile, kFunction, __LINE__).message("CLI Context Cmd: " + command);
+  // The prompt before it: the reset's, or the mode command's before this one.
+  const std::string before = response.getRspContext();
   response.clearAll();
   const std::string prefix = "mode command \"" + command + "\" failed: ";
   if (!adaptor.send(command, response)) {
@@ -163,6 +175,17 @@ bool CmdDriver::enterMode(const std::string& command, CLIResponse& response,
     CliLogHelper(3, kLogFile, kFunction, __LINE__)
         .message("failed to set context: " + command);
     fail(result, FailureKind::ModeCommandFailed, prefix + response.getError());
+    return false;
+  }
+  // Every mode command but "end" (the root's, where the reset already is)
+  // leads to another mode, and the prompt names the mode.
+  if (response.getRspContext() == before && command != ZUBContextBuilder::END_CLI) {
+    // Refused without an "Error:" line ("% Unknown interface Z"): the CLI
+    // is still where it was, and the command must not run there either.
+    CliLogHelper(3, kLogFile, kFunction, __LINE__)
+        .message("failed to set context: " + command);
+    fail(result, FailureKind::ModeCommandFailed,
+         prefix + "the CLI stayed at \"" + before + "\"" + outputOf(response));
     return false;
   }
   return true;

@@ -17,8 +17,9 @@ namespace ZUB_DEVICE_MEDIATION {
 // to its root mode ("end"), enters the command's mode, sends the numbered
 // command line and turns the reply into the caller's result (stored state,
 // failure kind, ending prompt, output as messages and XML, one error entry
-// for each failure). A mode command that fails, or whose reply carries an
-// error, stops the command there: nothing runs in the wrong mode.
+// for each failure). A mode command that fails, whose reply carries an
+// error, or that leaves the CLI at the prompt it found (all but "end" lead
+// to another mode), stops the command there: nothing runs in the wrong mode.
 //
 // Holds no state between calls and owns neither the mediator nor the context
 // table. Called with the controller's dispatch mutex held; not thread-safe.

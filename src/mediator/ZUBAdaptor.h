@@ -33,9 +33,9 @@ namespace ZUB_DEVICE_MEDIATION {
 // A reply ends at the first prompt that starts a line: "HVB", at most 64
 // bytes that are no blanks, line ends or "#", then "#". A prompt-like text
 // in the middle of a line ends the reply only when the CLI then writes
-// nothing but blanks for 50 ms. Whatever the CLI sends after a prompt is
-// dropped (and logged) before the next command is written, never taken for
-// its reply.
+// nothing but blanks for 50 ms. Whatever the CLI has sent after a prompt
+// is dropped (and logged) before the next command is written, never taken
+// for its reply; a prompt it prints unasked after that is not told apart.
 // Text holding "\n", "\r" or NUL is refused before anything is written.
 //
 // Every wait is bounded and is a poll on the pipe, the CLI's exit and a wake

@@ -230,6 +230,13 @@ const Command kCommands[] = {
     {"ModeCommandRejected", "", "no-such-mode", "x", FailureKind::ModeCommandFailed,
      "mode command \"no-such-mode\" failed: Error: Invalid input detected: no-such-mode\r\n", {},
      kWorks, {"end", "no-such-mode"}},
+    // Refused without "Error:": the CLI stays where it was.
+    {"ModeCommandLeavesThePromptAsItWas", reply("interface Z", "% Unknown interface Z\r\n"),
+     "interface Z", "x", FailureKind::ModeCommandFailed,
+     "mode command \"interface Z\" failed: the CLI stayed at \"HVB#\": % Unknown interface Z",
+     {}, kWorks, {"end", "interface Z"}},
+    {"EndAsTheModeCommandLeadsToTheRoot", reply("x", "ok\r\n"), "end", "x", FailureKind::None,
+     "", {"ok\r\n"}, kWorks, {"end", "end", "1 x"}},
     {"RootResetEndsInAnotherMode",
      R"({"exchanges": [{"command": "end", "raw": true, "reply": "HVB(config)#",
                         "then_mode": "config"}]})",
@@ -257,7 +264,7 @@ const Command kCommands[] = {
      kTimedOut, {}, kOutOfStep},
     {"CliHangsOnTheRootReset", reply("end", "half\r\n", kHang), "", "x", FailureKind::TimedOut,
      kOutOfStep, {}, kOutOfStep, {"end"}},
-    {"CliStopsReadingDuringALongCommand", reply("stop", "", R"("fault": "stop_reading")"),
+    {"CliStopsReadingDuringALongCommand", reply("stop", "", R"("fault": "stop_reading", "then_mode": "config")"),
      "stop", std::string(256 << 10, 'y'), FailureKind::TimedOut,
      "timed out sending: 1 yyy", {}, kHalfWritten, {"end", "stop"}},
     // The late reply is dropped, not taken for the next command's root reset.
