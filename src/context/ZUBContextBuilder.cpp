@@ -73,7 +73,8 @@ int ZUBContextBuilder::getContextCLI(std::vector<std::string>& out,
     return 1;
   }
 
-  auto entry = contextTable_.find(contextName);
+  // The prompt entry is the table's, not a mode.
+  auto entry = contextName == kPromptKey ? contextTable_.end() : contextTable_.find(contextName);
   if (entry == contextTable_.end()) {
     CliLogHelper(3, "ZUBContextBuilder", __func__, __LINE__)
         .message("context <" + contextName + "> not in table");

@@ -27,6 +27,7 @@ TEST(ZUBContextBuilder, AppendsTheCommandsTowardsTheRootOrRefusesWithOneLogLine)
       {"config-if", "", "P", {"P interface", "configure terminal", "end"}, ""},
       {"config-controller", "A", "P", {"controller A", "configure terminal", "end"}, ""},
       {"root ", "A", "P", {}, "context <root > not in table"},
+      {"prompt", "", "", {}, "context <prompt> not in table"},  // the table's, not a mode
       {"config-if%s%n", "A", "P", {}, "context <config-if%s%n> not in table"},
       {"config-if", "A\nshutdown", "", {}, refused + "\"A\\nshutdown\""},
       {"config-if", "A", "no\r", {}, refused + "\"no\\r\""},
