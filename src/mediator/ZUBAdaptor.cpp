@@ -213,7 +213,13 @@ void ZUBAdaptor::leaveToOwner() {
 }
 
 bool ZUBAdaptor::connect() {
-  if (cliIndex == -1 || !impl_) return false;
+  if (!impl_) return false;
+  if (cliIndex == -1) {
+    impl_->lastFailure = FailureKind::NotConnected;
+    log(__LINE__, __func__, "Can't connect: no CLI user slot was reserved");
+    logCause(__LINE__, __func__, cliUsers.failureCause());
+    return false;
+  }
   if (impl_->foreign()) {
     log(__LINE__, __func__, "Can't connect: this process did not create the mediator");
     return false;
@@ -558,7 +564,10 @@ bool ZUBAdaptor::send(const std::string& command, CLIResponse& response) {
     return false;
   }
   if (!impl_ || impl_->foreign()) {
-    log(__LINE__, __func__, "Can't send command");
+    if (impl_) impl_->lastFailure = FailureKind::NotConnected;
+    log(__LINE__, __func__,
+        impl_ ? "Can't send command: this process did not create the mediator"
+              : "Can't send command");
     return false;
   }
   std::lock_guard<std::recursive_mutex> guard(impl_->operation);

@@ -104,6 +104,7 @@ TEST_F(ZUBAdaptorLifecycle, ConnectLogsInAndDisconnectAndDestructionTakeItAllDow
     {
       ZUBAdaptor another;  // no slot is left: it starts nothing and frees nothing
       EXPECT_FALSE(another.connect());
+      EXPECT_EQ(another.getLastFailure(), FailureKind::NotConnected);
       EXPECT_EQ(ProcessState::childCount(), 1);
     }
     EXPECT_EQ(sim_->readTable(), taken);
@@ -115,8 +116,9 @@ TEST_F(ZUBAdaptorLifecycle, ConnectLogsInAndDisconnectAndDestructionTakeItAllDow
     EXPECT_TRUE(adaptor.restart());
   }
   EXPECT_EQ(sim_->readTable(), table) << "the slot is freed, the others untouched";
-  EXPECT_EQ(logs_->texts(), (Lines{"Can't send command", "No free cli index",
-                                   "cause: CLI user table " + sim_->tableName() + ": no slot is free"}));
+  const std::string noSlot = "cause: CLI user table " + sim_->tableName() + ": no slot is free";
+  EXPECT_EQ(logs_->texts(), (Lines{"Can't send command", "No free cli index", noSlot,
+                                   "Can't connect: no CLI user slot was reserved", noSlot}));
 }
 
 namespace {
@@ -282,7 +284,7 @@ TEST_F(ZUBAdaptorLifecycle, ForkedChildLeavesTheParentsConnectionAlone) {
       {"restart in the child", [](std::unique_ptr<ZUBAdaptor>& a) { return !a->restart(); }},
       {"a command in the child", [](std::unique_ptr<ZUBAdaptor>& a) {
          CLIResponse response;
-         return !a->send("end", response);
+         return !a->send("end", response) && a->getLastFailure() == FailureKind::NotConnected;
        }},
   };
   for (const auto& row : rows) {
