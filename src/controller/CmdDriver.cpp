@@ -136,6 +136,7 @@ bool CmdDriver::resetToRoot(CLIResponse& response, CLIResult& result) {
     return false;
   }
   const bool refused = !adaptor.isReadyForCommand();
+  const bool owed = adaptor.owesReply();
   adaptor.setDeviceRootContext(response);
   // The reset worked exactly when the CLI is back at its root prompt.
   if (response.getRspContext() == kRootPrompt) return true;
@@ -145,6 +146,11 @@ bool CmdDriver::resetToRoot(CLIResponse& response, CLIResult& result) {
     fail(result, adaptor.getLastFailure(),
          prefix + "not sent: the mediator refuses commands until it is restarted, since " +
              describe(adaptor.getLastFailure(), adaptor));
+  } else if (owed && adaptor.owesReply()) {
+    // Nothing went out: the rest of a reply that timed out never came.
+    fail(result, adaptor.getLastFailure(),
+         prefix + "not sent: " + describe(adaptor.getLastFailure(), adaptor) +
+             " (the rest of an earlier command's reply)");
   } else if (response.getRspContext().empty()) {
     fail(result, adaptor.getLastFailure(),
          prefix + describe(adaptor.getLastFailure(), adaptor));

@@ -471,6 +471,8 @@ ZUBAdaptor::CommandLock::~CommandLock() {
   if (locked_) adaptor_.impl_->operation.unlock();
 }
 
+bool ZUBAdaptor::owesReply() const { return impl_ && impl_->reader.owesReply(); }
+
 bool ZUBAdaptor::isReadyForCommand() const {
   return impl_ && !impl_->reader.broken() && !impl_->lineBroken;
 }

@@ -173,6 +173,8 @@ class ZUBDM_EXPORT ZUBAdaptor {
   };
   // Drops what is left of earlier replies before a command is written.
   bool prepareForCommand();
+  // The rest of a reply that timed out or was cancelled is still to come.
+  bool owesReply() const;
   // Writes a command line; false (logged) when it did not go out whole.
   bool writeCommand(const std::string& command);
   // Stores the reply just read; false when memory ran out doing so.

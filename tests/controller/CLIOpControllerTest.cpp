@@ -41,6 +41,10 @@ namespace {
 const char kWorks[] = "";
 const char kCliGone[] = "mode command \"end\" failed: the CLI has gone";
 const char kOutOfStep[] = "mode command \"end\" failed: timed out waiting for the reply";
+// The next command's reset waits for the rest of a reply that timed out.
+const char kStillOwed[] =
+    "mode command \"end\" failed: not sent: timed out waiting for the reply (the rest of an "
+    "earlier command's reply)";
 const char kNotConnected[] = "no established connection with device";
 const char kHalfWritten[] =
     "mode command \"end\" failed: not sent: the mediator refuses commands until it is "
@@ -261,10 +265,11 @@ const Command kCommands[] = {
      "mode command \"conf %s%n %d%%\" failed: the CLI has gone", {}, kCliGone,
      {"end", "conf %s%n %d%%"}},
     {"CliHangsMidReply", reply("x", "half\r\n", kHang), "", "x", FailureKind::TimedOut,
-     kTimedOut, {}, kOutOfStep},
+     kTimedOut, {}, kStillOwed},
     {"CliHangsOnTheRootReset", reply("end", "half\r\n", kHang), "", "x", FailureKind::TimedOut,
-     kOutOfStep, {}, kOutOfStep, {"end"}},
-    {"CliStopsReadingDuringALongCommand", reply("stop", "", R"("fault": "stop_reading", "then_mode": "config")"),
+     kOutOfStep, {}, kStillOwed, {"end"}},
+    {"CliStopsReadingDuringALongCommand",
+     reply("stop", "", R"("fault": "stop_reading", "then_mode": "config")"),
      "stop", std::string(256 << 10, 'y'), FailureKind::TimedOut,
      "timed out sending: 1 yyy", {}, kHalfWritten, {"end", "stop"}},
     // The late reply is dropped, not taken for the next command's root reset.

@@ -222,6 +222,9 @@ TEST_F(ZubdmCommand, LinesRunInTheirModeUpToAFailureAndPrintInTheFormAskedFor) {
        R"("error":{"kind":"device_error","text":"Error: Invalid input detected: frobnicate"})"},
       {{"--json", "--reply-timeout", "100", "show slow"}, "", 1, {"end", "1 show slow"},
        R"x({"kind":"timed_out","text":"no complete reply within 100 ms (--reply-timeout)"})x"},
+      {{"--keep-going", "--reply-timeout", "100", "show slow", "show version"}, "", 1,
+       {"end", "1 show slow"},
+       "not sent: the reply to an earlier command still had not ended after 100 ms"},
       {{"--json", "show crash"}, "", 1, {"end", "1 show crash"},
        R"({"kind":"cli_gone","text":"the CLI ended without a complete reply)"},
       // A line longer than the pipe holds, to a CLI that stopped reading.

@@ -58,6 +58,10 @@ std::string failureText(FailureKind kind, const CommandContext& context,
                std::to_string(context.replyTimeoutMs) +
                " ms: the CLI did not read it (--reply-timeout)";
       }
+      if (!errors.empty() && errors.front().find("earlier command's reply") != std::string::npos) {
+        return "not sent: the reply to an earlier command still had not ended after " +
+               std::to_string(context.replyTimeoutMs) + " ms (--reply-timeout)";
+      }
       return "no complete reply within " + std::to_string(context.replyTimeoutMs) +
              " ms (--reply-timeout)";
     case FailureKind::CliGone:
