@@ -78,9 +78,14 @@ int QorFIFO::changeFlag(int value, bool on, const char* function) const {
   return -1;
 }
 
-void QorFIFO::storeName(char const* name) {
-  std::strncpy(name_, name, NAME_SIZE - 1);
-  name_[NAME_SIZE - 1] = '\0';
+bool QorFIFO::storeName(char const* name) {
+  const size_t length = strnlen(name, NAME_SIZE);
+  if (length == NAME_SIZE) {
+    errno = ENAMETOOLONG;
+    return false;
+  }
+  std::memcpy(name_, name, length + 1);
+  return true;
 }
 
 int QorFIFO::makeFifo(int perms) {
@@ -100,12 +105,12 @@ int QorFIFO::makeFifo(int perms) {
 }
 
 int QorFIFO::create(char const* name, int perms) {
-  storeName(name ? name : "");
+  if (!storeName(name ? name : "")) return -1;
   return makeFifo(perms);
 }
 
 int QorFIFO::open(char const* name, int flags, int perms) {
-  if (name != nullptr) storeName(name);
+  if (name != nullptr && !storeName(name)) return -1;
   if ((flags & O_CREAT) != 0 && makeFifo(perms) != 0) return -1;
   const int fd = ::open(name_, (flags & ~O_CREAT) | O_NOFOLLOW | O_CLOEXEC);
   // The path may have been swapped since it was checked: check what was

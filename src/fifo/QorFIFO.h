@@ -4,7 +4,8 @@
 #include "ZubdmExport.h"
 
 // One end of a named pipe: owns a descriptor and the pipe's path (at most 30
-// characters; a longer path is cut).
+// characters; a longer one is refused with ENAMETOOLONG, since cut short it
+// would name another file, perhaps the other end's pipe).
 //
 // The pipes carry a root login, so only safe paths are used: a pipe is
 // created without access for others, and an existing path is accepted only
@@ -58,7 +59,9 @@ class ZUBDM_EXPORT QorFIFO {
   const char* name() const { return name_; }
 
  private:
-  void storeName(char const* name);
+  // False (errno ENAMETOOLONG, the stored path kept) for a path over 30
+  // characters.
+  bool storeName(char const* name);
   int makeFifo(int perms);
   int changeFlag(int value, bool on, const char* function) const;
 

@@ -117,6 +117,14 @@ std::string pipeProblem(const char* path, int error) {
          "(removing it frees the slot)";
 }
 
+bool createPipe(QorFIFO& fifo, const std::string& name, const char* which) {
+  if (fifo.create(name.c_str(), kPipeMode) == 0) return true;
+  const int error = errno;
+  log(__LINE__, "connect", std::string("Can't create ") + which + " FIFO:" + name);
+  logCause(__LINE__, "connect", pipeProblem(name.c_str(), error));
+  return false;
+}
+
 }  // namespace
 
 struct ZUBAdaptor::Impl {
@@ -239,23 +247,10 @@ bool ZUBAdaptor::connect() {
 }
 
 bool ZUBAdaptor::createPipes() {
-  char name[30] = {};
-  const char* directory = impl_->names.pipeDirectory.c_str();
-  std::snprintf(name, sizeof name, "%sclPipeW%d", directory, cliIndex);
-  if (fifoSend.create(name, kPipeMode) == -1) {
-    const int error = errno;
-    log(__LINE__, "connect", std::string("Can't create write FIFO:") + name);
-    logCause(__LINE__, "connect", pipeProblem(name, error));
-    return false;
-  }
-  std::snprintf(name, sizeof name, "%sclPipeR%d", directory, cliIndex);
-  if (fifoRecv.create(name, kPipeMode) == -1) {
-    const int error = errno;
-    log(__LINE__, "connect", std::string("Can't create read FIFO:") + name);
-    logCause(__LINE__, "connect", pipeProblem(name, error));
-    return false;
-  }
-  return true;
+  const std::string stem = impl_->names.pipeDirectory + "clPipe";
+  const std::string slot = std::to_string(cliIndex);
+  return createPipe(fifoSend, stem + "W" + slot, "write") &&
+         createPipe(fifoRecv, stem + "R" + slot, "read");
 }
 
 bool ZUBAdaptor::spawnCli() {

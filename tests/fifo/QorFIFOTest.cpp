@@ -101,7 +101,14 @@ TEST(QorFIFO, PipesAreClosedToOthersEndsCloseOnExecAndNothingIsLeftBehind) {
   }
   EXPECT_EQ(statOf(path).st_mode, 0u) << "destruction removes the pipe file";
   EXPECT_EQ(ProcessState::openDescriptors(), before);
-  // A longer path is cut to 30 characters.
-  EXPECT_STREQ(QorFIFO("/tmp/zubdm-none/abcdefghijklmnopqrstuvwxyz", kMode).name(),
-               "/tmp/zubdm-none/abcdefghijklmn");
+  // A longer path is refused: two such paths cut to 30 characters would
+  // name one pipe, and one end would read what it wrote itself.
+  const std::string longer = dir.file(std::string(30 - dir.path().size(), 'p'));
+  QorFIFO_Send writing;
+  errno = 0;
+  EXPECT_EQ(writing.open((longer + "W").c_str(), O_CREAT | O_NONBLOCK, kMode), -1);
+  EXPECT_EQ(errno, ENAMETOOLONG);
+  EXPECT_EQ(QorFIFO_Recv().create((longer + "R").c_str(), kMode), -1);
+  EXPECT_STREQ(QorFIFO((longer + "R").c_str(), kMode).name(), "");
+  EXPECT_EQ(statOf(longer.substr(0, 30)).st_mode, 0u) << "made at the path cut short";
 }
