@@ -153,7 +153,8 @@ int CliUserInfo::reserveLocked(const char* function) {
 int CliUserInfo::takeEntry(int index) {
   if (!isValidEntry(index) || !users_.intact("swmUpdateCliUserEntry"))
     return -1;
-  if (!users_.holdsEntry(index)) {
+  const bool heldAlready = users_.holdsEntry(index);
+  if (!heldAlready) {
     const CliUsers_ptr::LockResult lock =
         users_.lockEntry(index, "swmUpdateCliUserEntry");
     if (lock == CliUsers_ptr::LockResult::HeldElsewhere) {
@@ -164,6 +165,15 @@ int CliUserInfo::takeEntry(int index) {
     if (lock != CliUsers_ptr::LockResult::Taken) return -1;
   }
   unsigned char* slot = entry(index);
+  // Programs of other types take no locks: their entries are never touched.
+  if (slot[IN_USE_OFFSET] == IN_USE && slot[USER_TYPE_OFFSET] != OWN_USER_TYPE) {
+    if (!heldAlready) users_.unlockEntry(index, "swmUpdateCliUserEntry");
+    users_.fail("swmUpdateCliUserEntry", __LINE__,
+                users_.describe("slot " + std::to_string(index) +
+                                " is in use by a program of user type " +
+                                std::to_string(slot[USER_TYPE_OFFSET])));
+    return -1;
+  }
   slot[IN_USE_OFFSET] = IN_USE;
   storeInt(slot + INDEX_OFFSET, index);
   storeInt(slot + MARK_OFFSET, MARK_VALUE);

@@ -121,7 +121,8 @@ ZUBDM_EXPORT int swmGetFreeCliUserIndex(CliUserInfo& info);
 // Marks slot `index` as taken by this library (in-use flag, index, type, name,
 // the value 15 at offset 108), after taking its lock unless `info` holds it
 // already; other bytes stay. 0, or -1 for an invalid index, a shrunk table,
-// or a slot that another host holds (logged).
+// a slot that another host holds, or one in use by a program of another
+// user type (logged).
 ZUBDM_EXPORT int swmUpdateCliUserEntry(int index, CliUserInfo& info);
 
 // Frees the stale entries (this library's type, in use, held by no host) and

@@ -220,6 +220,13 @@ TEST(CliUserSlots, EntriesOutsideTheMappingAreNeverWrittenAndFreedSlotsAreReused
     EXPECT_EQ(row.user->setPid(row.index, 99) | swmUpdateCliUserEntry(row.index, *row.user), -1);
   }
   EXPECT_EQ(table.readTable(), Bytes(kSize, 0));
+  // Another program's entry, which it holds without a lock, is left alone.
+  table.writeTable(tableWith(".3"));
+  EXPECT_EQ(swmUpdateCliUserEntry(1, info), -1);
+  EXPECT_EQ(info.failureCause(),
+            "CLI user table " + table.tableName() + ": slot 1 is in use by a program of user type 3");
+  EXPECT_TRUE(table.readTable() == tableWith(".3") && !info.isSlotHeld(1));
+  table.writeTable(Bytes(kSize, 0));
 
   ASSERT_EQ(swmGetFreeCliUserIndex(info), 0);
   EXPECT_EQ(swmUpdateCliUserEntry(0, other), -1);
