@@ -38,7 +38,7 @@ bool CliUserInfo::isValidEntry(int index) const {
 }
 
 void CliUserInfo::initEntry(int index) {
-  if (!isValidEntry(index) || !users_.intact(__func__)) return;
+  if (!isValidEntry(index) || !users_.intact(__func__) || !mayWrite(index, __func__)) return;
   // Zeroed before the lock goes: no host can take the slot while bytes of
   // this one are left in it.
   std::memset(entry(index), 0, ENTRY_SIZE);
@@ -46,7 +46,9 @@ void CliUserInfo::initEntry(int index) {
 }
 
 int CliUserInfo::setPid(int index, int pid) {
-  if (!isValidEntry(index) || !users_.intact(__func__)) return -1;
+  if (!isValidEntry(index) || !users_.intact(__func__) || !mayWrite(index, __func__)) {
+    return -1;
+  }
   storeInt(entry(index) + PID_OFFSET, pid);
   return pid;
 }
@@ -69,6 +71,22 @@ const std::string& CliUserInfo::failureCause() const {
   static const std::string kNoTable = "no CLI user table is mapped";
   const std::string& cause = users_.cause();
   return cause.empty() && users_.get() == nullptr ? kNoTable : cause;
+}
+
+bool CliUserInfo::mayWrite(int index, const char* function) const {
+  if (users_.holdsEntry(index)) return true;
+  const unsigned char* slot = entry(index);
+  std::string owner;
+  if (slot[IN_USE_OFFSET] == IN_USE && slot[USER_TYPE_OFFSET] != OWN_USER_TYPE) {
+    owner = "a program of user type " + std::to_string(slot[USER_TYPE_OFFSET]);
+  } else if (users_.lockedElsewhere(index, function)) {
+    owner = "another host";
+  } else {
+    return true;
+  }
+  users_.fail(function, __LINE__,
+              users_.describe("slot " + std::to_string(index) + " is held by " + owner));
+  return false;
 }
 
 bool CliUserInfo::isOwnInUse(int index) const {
@@ -151,29 +169,19 @@ int CliUserInfo::reserveLocked(const char* function) {
 }
 
 int CliUserInfo::takeEntry(int index) {
-  if (!isValidEntry(index) || !users_.intact("swmUpdateCliUserEntry"))
+  const char* const function = "swmUpdateCliUserEntry";
+  if (!isValidEntry(index) || !users_.intact(function) || !mayWrite(index, function)) {
     return -1;
-  const bool heldAlready = users_.holdsEntry(index);
-  if (!heldAlready) {
-    const CliUsers_ptr::LockResult lock =
-        users_.lockEntry(index, "swmUpdateCliUserEntry");
-    if (lock == CliUsers_ptr::LockResult::HeldElsewhere) {
-      users_.fail("swmUpdateCliUserEntry", __LINE__,
-                  users_.describe("slot " + std::to_string(index) +
-                                  " is held by another host"));
+  }
+  if (!users_.holdsEntry(index)) {
+    const CliUsers_ptr::LockResult lock = users_.lockEntry(index, function);
+    if (lock == CliUsers_ptr::LockResult::HeldElsewhere) {  // taken just now
+      users_.fail(function, __LINE__,
+                  users_.describe("slot " + std::to_string(index) + " is held by another host"));
     }
     if (lock != CliUsers_ptr::LockResult::Taken) return -1;
   }
   unsigned char* slot = entry(index);
-  // Programs of other types take no locks: their entries are never touched.
-  if (slot[IN_USE_OFFSET] == IN_USE && slot[USER_TYPE_OFFSET] != OWN_USER_TYPE) {
-    if (!heldAlready) users_.unlockEntry(index, "swmUpdateCliUserEntry");
-    users_.fail("swmUpdateCliUserEntry", __LINE__,
-                users_.describe("slot " + std::to_string(index) +
-                                " is in use by a program of user type " +
-                                std::to_string(slot[USER_TYPE_OFFSET])));
-    return -1;
-  }
   slot[IN_USE_OFFSET] = IN_USE;
   storeInt(slot + INDEX_OFFSET, index);
   storeInt(slot + MARK_OFFSET, MARK_VALUE);

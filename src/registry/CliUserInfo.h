@@ -63,10 +63,12 @@ class ZUBDM_EXPORT CliUserInfo {
   // True exactly when a mapping is held and 0 <= index <= 14.
   bool isValidEntry(int index) const;
   // Frees slot `index` by zeroing all its bytes, then drops this object's
-  // lock on it. Nothing is written (logged) when the table shrank.
+  // lock on it. Nothing is written (logged) when the table shrank, or when
+  // another host holds the slot or a program of another type uses it.
   void initEntry(int index);
-  // Records the CLI's process id in slot `index`; returns `pid`, or -1 for an
-  // invalid index or a shrunk table (logged), with nothing written.
+  // Records the CLI's process id in slot `index`; returns `pid`, or -1 (with
+  // nothing written) for an invalid index, a shrunk table, or a slot that
+  // another host holds or a program of another type uses (logged).
   int setPid(int index, int pid);
   // Kept for the host's diagnostics; prints nothing.
   void dump(int index);
@@ -102,6 +104,10 @@ class ZUBDM_EXPORT CliUserInfo {
   // entries of this library's type into `live`; -1 when a lock fails.
   int sweep(const char* function, int& live);
   bool isOwnInUse(int index) const;
+  // Whether slot `index` may be written: one this object holds, or one that
+  // neither another host holds nor a program of another type uses (else
+  // logged, with the cause kept).
+  bool mayWrite(int index, const char* function) const;
 
   CliUsers_ptr users_;
 };
@@ -121,8 +127,8 @@ ZUBDM_EXPORT int swmGetFreeCliUserIndex(CliUserInfo& info);
 // Marks slot `index` as taken by this library (in-use flag, index, type, name,
 // the value 15 at offset 108), after taking its lock unless `info` holds it
 // already; other bytes stay. 0, or -1 for an invalid index, a shrunk table,
-// a slot that another host holds, or one in use by a program of another
-// user type (logged).
+// or a slot that another host holds or a program of another type uses
+// (logged).
 ZUBDM_EXPORT int swmUpdateCliUserEntry(int index, CliUserInfo& info);
 
 // Frees the stale entries (this library's type, in use, held by no host) and

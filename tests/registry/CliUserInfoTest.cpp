@@ -222,15 +222,20 @@ TEST(CliUserSlots, EntriesOutsideTheMappingAreNeverWrittenAndFreedSlotsAreReused
   EXPECT_EQ(table.readTable(), Bytes(kSize, 0));
   // Another program's entry, which it holds without a lock, is left alone.
   table.writeTable(tableWith(".3"));
-  EXPECT_EQ(swmUpdateCliUserEntry(1, info), -1);
+  info.initEntry(1);
+  EXPECT_EQ(info.setPid(1, 99) | swmUpdateCliUserEntry(1, info), -1);
   EXPECT_EQ(info.failureCause(),
-            "CLI user table " + table.tableName() + ": slot 1 is in use by a program of user type 3");
+            "CLI user table " + table.tableName() + ": slot 1 is held by a program of user type 3");
   EXPECT_TRUE(table.readTable() == tableWith(".3") && !info.isSlotHeld(1));
   table.writeTable(Bytes(kSize, 0));
 
+  // So is another host's.
   ASSERT_EQ(swmGetFreeCliUserIndex(info), 0);
-  EXPECT_EQ(swmUpdateCliUserEntry(0, other), -1);
+  const Bytes taken = table.readTable();
+  other.initEntry(0);
+  EXPECT_EQ(other.setPid(0, 99) | swmUpdateCliUserEntry(0, other), -1);
   EXPECT_EQ(other.failureCause(), "CLI user table " + table.tableName() + ": slot 0 is held by another host");
+  EXPECT_EQ(table.readTable(), taken);
   info.initEntry(0);
   EXPECT_EQ(swmGetFreeCliUserIndex(other), 0) << "the freed slot is free for others";
 }
