@@ -46,8 +46,9 @@ bool contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
-// The command as a child process: standard input from the file `input`,
-// standard output to `outPath` (empty: captured) or, with `Terminal`,
+// The command as a child process: standard input from the file `input`
+// (empty: closed), standard output to `outPath` (empty: captured, "-":
+// closed) or, with `Terminal`,
 // everything on a new pseudo-terminal that is its controlling terminal, as in
 // an operator's shell (Ctrl-C typed there is a SIGINT).
 class Tool {
@@ -56,7 +57,8 @@ class Tool {
 
   explicit Tool(Strings args, const std::string& input = "/dev/null",
                 Streams streams = Streams::Files, const std::string& outPath = "")
-      : out_(outPath.empty() ? dir_.file("out") : outPath), err_(dir_.file("err")) {
+      : out_(outPath.empty() || outPath == "-" ? dir_.file("out") : outPath),
+        err_(dir_.file("err")) {
     args.insert(args.begin(), ZUBDM_TOOL_PATH);
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(&arg[0]);
@@ -72,8 +74,11 @@ class Tool {
       dup2(open(input.c_str(), O_RDONLY | O_CLOEXEC), 0);
       dup2(open(out_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600), 1);
       dup2(open(err_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600), 2);
+      if (input.empty()) close(0);
+      if (outPath == "-") close(1);
     }
     if (broken[1] >= 0) dup2(broken[1], 1);
+    alarm(60);  // a tool that hangs fails its test instead of stalling the run
     execv(argv[0], argv.data());
     _exit(127);
   }
@@ -174,7 +179,7 @@ TEST_F(ZubdmCommand, LinesRunInTheirModeUpToAFailureAndPrintInTheFormAskedFor) {
     std::string input;  // standard input
     int status;
     Strings sent;     // what the CLI received after the login
-    std::string out = "";  // a part of standard output, or of the error with 2, or all with --raw
+    std::string out = "";  // a part of the output (only the error with 2), or all with --raw
   } rows[] = {
       {{"--bogus", "x"}, "", 2, {}, "unknown option --bogus"},
       {{}, "", 2, {}, "no command given"},
@@ -192,6 +197,13 @@ TEST_F(ZubdmCommand, LinesRunInTheirModeUpToAFailureAndPrintInTheFormAskedFor) {
       {{"--connect-timeout", "0", "x"}, "", 2, {}, "--connect-timeout: '0' is not"},
       {{"show\001version"}, "", 2, {}, "command holds the control byte 0x01"},
       {{"--raw", "--json", "x"}, "", 2, {}, "--raw and --json exclude each other"},
+      {{"--raw", "--find", "A", "port", "admin", "x"}, "", 2, {}, "--find and --values need"},
+      {{"--mask", "TOP[0-9]", "-m", "config-if", "-a", "TOP1 x", "x"}, "", 2, {}, "not '**** x'"},
+      {{"--record", "/nonexistent/x.json", "x"}, "", 2, {},
+       "--record /nonexistent/x.json: cannot be written"},
+      // The lookup reads the last command, also when mode lines follow it.
+      {{"show interfaces", "end", "--find", "C", "port", "admin"}, "", 0, {"end", "1 show interfaces"},
+       "found: up"},
       {{"--batch", "/"}, "", 2, {}, "--batch /: Is a directory"},
       {{"--batch", "/dev/null"}, "", 2, {}, "--batch /dev/null holds no command"},
       {{"--mask", "(", "x"}, "", 2, {}, "--mask '(' is not a valid regular expression"},
@@ -232,8 +244,20 @@ TEST_F(ZubdmCommand, LinesRunInTheirModeUpToAFailureAndPrintInTheFormAskedFor) {
         std::string(100000, 'y')},
        "", 1, {"end", "configure terminal", "interface STUCK"},
        "could not be sent within 300 ms: the CLI did not read it"},
+      {{"--keep-going", "--reply-timeout", "300", "-m", "config-if", "-a", "STUCK",
+        std::string(100000, 'y'), "show version"},
+       "", 1, {"end", "configure terminal", "interface STUCK"},
+       "[config-if STUCK] show version\nerror: not sent: an earlier failure left the connection "
+       "unusable"},
       {{"--json", "show interfaces", "--find", "C", "port", "admin", "--values", "OBJ", "id", "\""},
        "", 0, {"end", "1 show interfaces"}, R"("found":"up","mode":"root")"},
+      // What was meant for a mode that could not be entered is not sent.
+      {{"shell"}, "configure terminal\ninterface A B\nshutdown\nshow \001x\nend\nshow version\n", 1,
+       {"end", "1 show version"}, "shutdown: not sent: it follows the refused mode line"},
+      {{"--keep-going", "--batch", file("gap", "configure terminal\ninterface B \nshutdown\ninterface A B\n"
+                                               "description x\nend\nshow version\n")},
+       "", 1, {"end", "configure terminal", "interface B", "1 shutdown", "end", "2 show version"},
+       "description x: not sent: it follows the refused mode line 'interface A B'"},
       {{"shell"},
        "configure terminal\ninterface C\nshutdown\nexit\nhostname edge\nend\nshow interfaces\n"
        ":find C port admin\n:values OBJ id \"\n:quit\nshow version\n",
@@ -253,12 +277,20 @@ TEST_F(ZubdmCommand, LinesRunInTheirModeUpToAFailureAndPrintInTheFormAskedFor) {
     Strings sent = connects ? Strings{"LOGIN root"} : Strings();
     sent.insert(sent.end(), row.sent.begin(), row.sent.end());
     EXPECT_EQ(sim_.transcript(), sent);
-    const std::string& shown = row.status == 2 ? run.err : run.out;
     const std::string form = row.args.empty() || row.status == 2 ? "" : row.args[0];
+    const std::string shown =
+        row.status == 2 ? run.err : form == "--raw" ? run.out : run.out + run.err;
     EXPECT_TRUE(form == "--raw" ? shown == row.out : contains(shown, row.out)) << shown;
     EXPECT_TRUE(form != "--json" || nlohmann::json::parse(run.out).contains("duration_ms"));
   }
   EXPECT_EQ(runTool({"--simulator", "show version"}, "/dev/null", "/dev/full").status, 2);
+  // Closed standard streams: the shell ends at once, as at the end of its
+  // input; with no output, nothing is sent.
+  const ToolRun noInput = runTool({"--simulator", "shell"}, "");
+  EXPECT_EQ(noInput.status, 0) << noInput.err;
+  const ToolRun noOutput = runTool({"--simulator", "show version"}, "/dev/null", "-");
+  EXPECT_EQ(noOutput.status, 2);
+  EXPECT_TRUE(contains(noOutput.err, "standard output is closed")) << noOutput.err;
   const ToolRun fullLog = runTool({"--simulator", "--log", "/dev/full", "show version"});
   EXPECT_EQ(fullLog.status, 2);
   EXPECT_TRUE(contains(fullLog.err, "--log /dev/full: cannot be written")) << fullLog.err;
@@ -308,9 +340,11 @@ TEST_F(ZubdmCommand, ConnectionFailuresSayWhy) {
     Bytes table = freeTable();
     for (int slot = 0; row.setup == kTableFull && slot < 15; ++slot) table[slot * 116 + 4] = 1;
     sim_.writeTable(table);
-    const ToolRun run = runTool({"--connect-timeout", "300", "show version"});
+    const std::string kept = file("kept.json", "an earlier recording");
+    const ToolRun run = runTool({"--connect-timeout", "300", "--record", kept, "show version"});
     EXPECT_EQ(run.status, 2);
     EXPECT_TRUE(contains(run.err, row.err)) << run.err;
+    EXPECT_EQ(slurp(kept), "an earlier recording") << "nothing was recorded";
     unlink(sim_.pipe("clPipeW0").c_str());
     sim_.writeTable(freeTable());
   }
@@ -390,18 +424,25 @@ TEST_F(ZubdmCommand, ShellCtrlCAbandonsTheLineOrCancelsTheCommandAndGoesOn) {
       {"show vers", nullptr, "show vers"},
       {"\003", nullptr, "zubdm(root)> "},
       {"show version\r", nullptr, "Software version 1.0.0"},
-      {"show bulk 1024M\r", nullptr, nullptr},
-      {"\003", "2 show bulk 1024M", "zubdm: cancelled"},
+      {"show slow\r", nullptr, nullptr},
+      {"\003", "2 show slow", "zubdm: cancelled"},
       {"show interfaces\r", nullptr, "state: Success"},
       {":quit\r", nullptr, nullptr},
   };
-  Tool shell({"--simulator", "shell"}, "", Tool::Streams::Terminal);
+  sim_.setScenario(ScenarioBuilder().reply("show slow", "late\r\n", false, R"("delay_ms": 5000)").json());
+  const std::string recording = dir_.file("recording.json");
+  Tool shell({"--simulator", "--record", recording, "shell"}, "", Tool::Streams::Terminal);
   for (const Step& step : steps) {
     SCOPED_TRACE(step.keys);
     ASSERT_TRUE(!step.waitFor || received(step.waitFor));
     shell.type(step.keys);
     EXPECT_TRUE(!step.shows || shell.expect(step.shows));
   }
-  EXPECT_EQ(shell.finish().status, 0);
+  EXPECT_EQ(shell.finish().status, 1) << "the cancelled command did not succeed";
   EXPECT_EQ(sim_.transcript().back(), "3 show interfaces");
+  // The cancelled command is left out of the recording, its mode line too.
+  const nlohmann::json scenario = nlohmann::json::parse(slurp(recording));
+  Strings recorded;
+  for (const auto& exchange : scenario["exchanges"]) recorded.push_back(exchange["command"]);
+  EXPECT_EQ(recorded, (Strings{"end", "show version", "end", "show interfaces"}));
 }

@@ -41,6 +41,11 @@ std::string causes(const std::vector<std::string>& logged) {
 
 std::string failureText(FailureKind kind, const CommandContext& context,
                         const std::vector<std::string>& errors) {
+  // The library's entry tells a command that was not sent because an
+  // earlier one left the connection unusable.
+  if (!errors.empty() && errors.front().find("not sent: the mediator refuses") != std::string::npos) {
+    return "not sent: an earlier failure left the connection unusable";
+  }
   switch (kind) {
     case FailureKind::DeviceError:
       return deviceError(errors);

@@ -8,6 +8,7 @@
 #include "Interrupts.h"
 
 int CommandRunner::run(const std::vector<std::string>& lines) {
+  const size_t last = lastCommand(lines);
   bool failed = false;
   for (size_t i = 0; i < lines.size() && Interrupts::pending() == 0; ++i) {
     std::string error;
@@ -20,7 +21,13 @@ int CommandRunner::run(const std::vector<std::string>& lines) {
         ok = false;
         break;
       case ModeTracker::Line::kCommand:
-        ok = session_ ? runCommand(lines[i], i, lines.size()) : printLines(lines[i]);
+        if (!mode_.refusedModeLine().empty()) {
+          warn(lines[i] + ": not sent: it follows the refused mode line '" +
+               mode_.refusedModeLine() + "'");
+          ok = false;
+          break;
+        }
+        ok = session_ ? runCommand(lines[i], i, lines.size(), i == last) : printLines(lines[i]);
         break;
     }
     if (printer_.failed() || writeFailed_) return kExitUsage;
@@ -33,7 +40,17 @@ int CommandRunner::run(const std::vector<std::string>& lines) {
   return failed || notFound_ ? kExitFailed : kExitSuccess;
 }
 
-bool CommandRunner::runCommand(const std::string& line, size_t index, size_t count) {
+size_t CommandRunner::lastCommand(const std::vector<std::string>& lines) const {
+  ModeTracker mode = mode_;
+  size_t last = lines.size();
+  std::string ignored;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (mode.follow(lines[i], ignored) == ModeTracker::Line::kCommand) last = i;
+  }
+  return last;
+}
+
+bool CommandRunner::runCommand(const std::string& line, size_t index, size_t count, bool last) {
   const bool progress = !options_.batchFile.empty() && isatty(STDERR_FILENO);
   if (progress) {
     std::fprintf(stderr, "\r\033[K[%zu/%zu] %s", index + 1, count, masks_.apply(line).c_str());
@@ -44,7 +61,7 @@ bool CommandRunner::runCommand(const std::string& line, size_t index, size_t cou
   // that may be gone.
   if (Interrupts::pending() != 0) return false;
   CommandReport report = session_->lastReport();
-  if (index + 1 == count) addLookups(report);
+  if (last) addLookups(report);
   if (report.failed && printer_.format() == ResultPrinter::Format::kRaw) {
     warn(line + ": " + report.errorText);
   }

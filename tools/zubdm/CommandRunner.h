@@ -13,7 +13,8 @@
 // Runs the lines of the command line or of a batch file the way the shell
 // does: mode commands move the mode for the lines after them, every other
 // line runs as a command in that mode, and the first failure ends the run
-// unless --keep-going. Without a session (--dry-run) it prints the lines
+// unless --keep-going; a line after a refused mode line is not sent (it was
+// meant for another mode). Without a session (--dry-run) it prints the lines
 // that would be written instead. Stops at a signal. Lines quoted on
 // standard error are masked. Borrows everything.
 class CommandRunner {
@@ -26,8 +27,11 @@ class CommandRunner {
   int run(const std::vector<std::string>& lines);
 
  private:
+  // The index of the last line that is no mode line (lines.size(): none);
+  // the lookups (--find, --values) read that command's result.
+  size_t lastCommand(const std::vector<std::string>& lines) const;
   // Each returns false when the line failed.
-  bool runCommand(const std::string& line, size_t index, size_t count);
+  bool runCommand(const std::string& line, size_t index, size_t count, bool last);
   bool printLines(const std::string& line);
   void addLookups(CommandReport& report);
   // Writes "zubdm: " and the masked `text` to standard error.

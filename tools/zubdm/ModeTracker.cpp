@@ -62,6 +62,7 @@ bool ModeTracker::enter(const std::string& mode, const std::optional<std::string
     return false;
   }
   mode_ = mode;
+  refused_.clear();
   contextCommands_ = commands;
   contextCommand_.clear();
   label_ = argument ? mode + " " + *argument : mode;
@@ -83,11 +84,18 @@ ModeTracker::Line ModeTracker::follow(const std::string& line, std::string& erro
   if (target.empty() && named != nullptr && w[0] == named->command && mode_ != "root" &&
       mode_ != "context") {
     target = named->mode;
+    // The name as typed, without the blanks around it.
     const size_t start = line.find_first_not_of(" \t", line.find(w[0]) + w[0].size());
-    argument = start == std::string::npos ? "" : line.substr(start);
+    argument = start == std::string::npos
+                   ? ""
+                   : line.substr(start, line.find_last_not_of(" \t") + 1 - start);
   }
   if (target.empty()) return Line::kCommand;
-  return enter(target, argument, "", error) ? Line::kModeCommand : Line::kBadModeCommand;
+  if (!enter(target, argument, "", error)) {
+    refused_ = line;
+    return Line::kBadModeCommand;
+  }
+  return Line::kModeCommand;
 }
 
 std::vector<std::string> ModeTracker::lines() const {

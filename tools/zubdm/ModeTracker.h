@@ -29,6 +29,10 @@ class ModeTracker {
   // (kModeCommand); kBadModeCommand with a message when it is one but
   // malformed ("interface A B"); kCommand for everything else.
   Line follow(const std::string& line, std::string& error);
+  // The mode line that was refused last, while no mode has been entered
+  // since; empty otherwise. The lines after a refused mode line
+  // were meant for another mode than the current one and are not sent.
+  const std::string& refusedModeLine() const { return refused_; }
 
   // The lines written before each command: "end", then the mode's entry
   // commands in order of use.
@@ -46,6 +50,7 @@ class ModeTracker {
   std::vector<std::string> contextCommands_;
   std::string contextCommand_;
   std::string label_ = "root";
+  std::string refused_;
 };
 
 #endif  // ZUBDM_TOOLS_ZUBDM_MODETRACKER_H

@@ -52,6 +52,8 @@ bool checkOptions(const Options& options, std::string& error) {
       {options.modeArgument.has_value() || !options.modePrefix.empty(), !hasMode,
        "-a and -p go with -m"},
       {options.raw, options.json, "--raw and --json exclude each other"},
+      {options.raw, !options.find.empty() || !options.values.empty(),
+       "--raw prints the device output only; --find and --values need the text or --json form"},
       {options.dryRun, options.shell, "--dry-run works on commands and --batch, not the shell"},
       {!options.scenarioFile.empty(), !options.simulator, "--scenario goes with --simulator"},
   };

@@ -1,5 +1,7 @@
 #include "Recorder.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -9,13 +11,20 @@ namespace {
 
 using Direction = ZUB_DEVICE_MEDIATION::ZUBAdaptor::Direction;
 
+// The length of the number before a command ("12 show version"); 0 for a
+// mode line.
+size_t numberLength(const std::string& line) {
+  size_t digits = 0;
+  while (digits < line.size() && line[digits] >= '0' && line[digits] <= '9') ++digits;
+  return digits > 0 && digits < line.size() && line[digits] == ' ' ? digits + 1 : 0;
+}
+
+bool isNumbered(const std::string& line) { return numberLength(line) > 0; }
+
 // "12 show version\n\r" -> "show version", as the simulator matches it.
 std::string commandOf(std::string line) {
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-  size_t digits = 0;
-  while (digits < line.size() && line[digits] >= '0' && line[digits] <= '9') ++digits;
-  if (digits > 0 && digits < line.size() && line[digits] == ' ') line.erase(0, digits + 1);
-  return line;
+  return line.erase(0, numberLength(line));
 }
 
 // The simulator's name for the mode that the reply's last prompt shows;
@@ -63,6 +72,30 @@ void Recorder::add(Direction direction, std::string_view bytes) {
     replyStarted_ = true;
     exchanges_.back().reply.append(bytes);
   }
+}
+
+void Recorder::stop() {
+  recording_ = false;
+  // A command cut short before its reply is left out whole: its line and
+  // the mode lines written for it.
+  if (!exchanges_.empty() && exchanges_.back().reply.empty()) {
+    exchanges_.pop_back();
+    while (!exchanges_.empty() && !isNumbered(exchanges_.back().line)) exchanges_.pop_back();
+  }
+  // The next line written starts an exchange of its own.
+  replyStarted_ = true;
+}
+
+bool Recorder::writable(const std::string& path, std::string& error) {
+  const size_t slash = path.rfind('/');
+  const std::string directory =
+      slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  const bool exists = access(path.c_str(), F_OK) == 0;
+  if (exists ? access(path.c_str(), W_OK) == 0 : access(directory.c_str(), W_OK | X_OK) == 0) {
+    return true;
+  }
+  error = "--record " + path + ": cannot be written: " + std::strerror(errno);
+  return false;
 }
 
 bool Recorder::write(const std::string& path, std::string& error) const {

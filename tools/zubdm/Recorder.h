@@ -22,12 +22,18 @@ class Recorder {
   // The transcript sink; ignored until start().
   void add(ZUB_DEVICE_MEDIATION::ZUBAdaptor::Direction direction, std::string_view bytes);
   // Records from now on (after the login).
-  void start() { recording_ = true; }
-  // Stops recording (before a restart, whose login is not recorded).
-  void stop() { recording_ = false; }
+  void start() { recording_ = started_ = true; }
+  // Stops recording (before a restart, whose login is not recorded). A
+  // line that got no reply (a command cancelled) is left out.
+  void stop();
+  // Whether start() was ever called.
+  bool started() const { return started_; }
 
   // Writes the scenario to `path`; false with a message.
   bool write(const std::string& path, std::string& error) const;
+  // Whether `path` can be written (an existing file, or a new one in its
+  // directory), without touching it; false with a message.
+  static bool writable(const std::string& path, std::string& error);
 
  private:
   struct Exchange {
@@ -37,6 +43,7 @@ class Recorder {
 
   const Masks& masks_;
   bool recording_ = false;
+  bool started_ = false;
   bool replyStarted_ = false;
   std::vector<Exchange> exchanges_;
 };

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "ExitStatus.h"
+#include "OptionChecks.h"
 #include "Interrupts.h"
 #include "VisibleText.h"
 #include "Words.h"
@@ -88,7 +89,8 @@ int Shell::run() {
     going = handleLine(line);
   }
   if (!history.empty()) write_history(history.c_str());
-  return printer_.failed() ? kExitUsage : kExitSuccess;
+  if (printer_.failed()) return kExitUsage;
+  return failed_ ? kExitFailed : kExitSuccess;
 }
 
 // The CLI runs in this process group, so a Ctrl-C typed on the terminal
@@ -109,16 +111,34 @@ bool Shell::handleLine(const std::string& line) {
     return true;
   }
   std::string error;
+  if (!checkText("the line", line, error)) {
+    refuse(error);
+    return true;
+  }
   switch (mode_.follow(line, error)) {
     case ModeTracker::Line::kModeCommand:
       return true;
     case ModeTracker::Line::kBadModeCommand:
-      std::fprintf(stderr, "zubdm: %s\n", error.c_str());
+      refuse(error);
       return true;
     case ModeTracker::Line::kCommand:
       break;
   }
+  if (!mode_.refusedModeLine().empty()) {
+    refuse(line + ": not sent: it follows the refused mode line '" + mode_.refusedModeLine() +
+           "'");
+    return true;
+  }
   return runCommand(line);
+}
+
+void Shell::warn(const std::string& text) const {
+  std::fprintf(stderr, "zubdm: %s\n", masks_.apply(text).c_str());
+}
+
+void Shell::refuse(const std::string& text) {
+  warn(text);
+  failed_ = true;
 }
 
 bool Shell::runCommand(const std::string& line) {
@@ -130,22 +150,25 @@ bool Shell::runCommand(const std::string& line) {
   if (signal != 0 && signal != SIGINT) return false;
   if (signal == SIGINT) {
     Interrupts::take();
-    std::fprintf(stderr, "zubdm: cancelled\n");
+    refuse("cancelled");
     reconnect("the command was cancelled");
     return true;
   }
-  printer_.print(session_.lastReport());
+  const CommandReport report = session_.lastReport();
+  failed_ = failed_ || report.failed;
+  printer_.print(report);
   return true;
 }
 
 // A cancel left over from a signal that came as the command ended may end
 // the first wait of the connect: then it is tried once more.
 bool Shell::reconnect(const char* why) {
-  std::fprintf(stderr, "zubdm: %s; connecting again\n", why);
+  warn(std::string(why) + "; connecting again");
   recorder_.stop();
   std::vector<std::string> reasons;
   const bool up = session_.open(reasons) || session_.open(reasons);
-  for (const std::string& reason : reasons) std::fprintf(stderr, "zubdm: %s\n", reason.c_str());
+  for (const std::string& reason : reasons) warn(reason);
+  failed_ = failed_ || !up;
   if (up) recorder_.start();
   return up;
 }
@@ -164,7 +187,7 @@ void Shell::helper(const std::string& line) {
   } else if (w[0] == ":mode" && (w.size() == 2 || w.size() == 3)) {
     const std::optional<std::string> argument =
         w.size() == 3 ? std::optional<std::string>(w[2]) : std::nullopt;
-    if (!mode_.enter(w[1], argument, "", error)) std::fprintf(stderr, "zubdm: %s\n", error.c_str());
+    if (!mode_.enter(w[1], argument, "", error)) refuse(error);
   } else if (w[0] == ":find" && w.size() == 4) {
     std::string value;
     const bool found =

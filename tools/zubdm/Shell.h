@@ -1,6 +1,7 @@
 #ifndef ZUBDM_TOOLS_ZUBDM_SHELL_H
 #define ZUBDM_TOOLS_ZUBDM_SHELL_H
 
+#include "Masks.h"
 #include "ModeTracker.h"
 #include "Options.h"
 #include "Recorder.h"
@@ -13,12 +14,16 @@
 // element ("configure terminal", "interface A", "exit", "end") change the
 // mode; every other line is run in it. Ctrl-C abandons the line being typed
 // or cancels the command being waited for; the connection is brought up
-// again whenever the CLI has gone, and the session goes on. Returns the
-// exit status; another signal ends it (the caller sees the signal).
+// again whenever the CLI has gone, and the session goes on. Lines are
+// refused as on the command line: with a control byte, or after a refused
+// mode line (they were meant for another mode). Messages on standard error
+// are masked. Returns the exit status (1 once a line failed); another signal
+// ends it (the caller sees the signal).
 class Shell {
  public:
-  Shell(Session& session, ModeTracker& mode, ResultPrinter& printer, Recorder& recorder)
-      : session_(session), mode_(mode), printer_(printer), recorder_(recorder) {}
+  Shell(Session& session, ModeTracker& mode, ResultPrinter& printer, Recorder& recorder,
+        const Masks& masks)
+      : session_(session), mode_(mode), printer_(printer), recorder_(recorder), masks_(masks) {}
 
   int run();
 
@@ -29,11 +34,17 @@ class Shell {
   bool reconnect(const char* why);
   void awaitCliAfterInterrupt();
   void helper(const std::string& line);
+  // Writes "zubdm: " and the masked `text` to standard error.
+  void warn(const std::string& text) const;
+  // warn(), and the line failed.
+  void refuse(const std::string& text);
 
   Session& session_;
   ModeTracker& mode_;
   ResultPrinter& printer_;
   Recorder& recorder_;
+  const Masks& masks_;
+  bool failed_ = false;
 };
 
 #endif  // ZUBDM_TOOLS_ZUBDM_SHELL_H

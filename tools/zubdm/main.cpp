@@ -1,8 +1,10 @@
 // zubdm: runs commands on the element's CLI through the zubdm library.
 
+#include <fcntl.h>
 #include <limits.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -86,7 +88,11 @@ struct Plan {
   Recorder recorder;
 };
 
+// A message that quotes what was given is masked (see main()).
 bool prepare(const Options& options, Plan& plan, std::string& error) {
+  for (const std::string& mask : options.masks) {
+    if (!plan.masks.add(mask, error)) return false;
+  }
   plan.lines = options.commands;
   if (!options.batchFile.empty() && !readBatch(options.batchFile, plan.lines, error)) return false;
   if (!options.mode.empty() &&
@@ -94,10 +100,11 @@ bool prepare(const Options& options, Plan& plan, std::string& error) {
     return false;
   }
   if (!options.contextCommand.empty()) plan.mode.useContextCommand(options.contextCommand);
-  for (const std::string& mask : options.masks) {
-    if (!plan.masks.add(mask, error)) return false;
-  }
   if (!confirmPrefix(options, plan.mode, error)) return false;
+  if (!options.recordFile.empty() && !options.dryRun &&
+      !Recorder::writable(options.recordFile, error)) {
+    return false;
+  }
   plan.log.toStandardError(options.verbose);
   return options.logFile.empty() || options.dryRun || plan.log.openFile(options.logFile, error);
 }
@@ -118,14 +125,16 @@ int runSession(const Options& options, Plan& plan, ResultPrinter& printer) {
     for (const std::string& reason : reasons) std::fprintf(stderr, "  %s\n", reason.c_str());
   } else {
     plan.recorder.start();
-    status = options.shell ? Shell(session, plan.mode, printer, plan.recorder).run()
+    status = options.shell ? Shell(session, plan.mode, printer, plan.recorder, plan.masks).run()
                            : CommandRunner(options, plan.mode, &session, printer, plan.masks).run(plan.lines);
   }
   session.close();
   plan.log.flush();
   std::string error;
   if (!plan.log.fileWritten(error)) status = usageError(error);
-  if (!options.recordFile.empty() && !plan.recorder.write(options.recordFile, error)) {
+  // Nothing was recorded when no connection came up: a file there stays.
+  if (!options.recordFile.empty() && plan.recorder.started() &&
+      !plan.recorder.write(options.recordFile, error)) {
     status = usageError(error);
   }
   if (printer.failed() && Interrupts::pending() == 0) {
@@ -134,9 +143,28 @@ int runSession(const Options& options, Plan& plan, ResultPrinter& printer) {
   return Interrupts::pending() != 0 ? kExitSignalBase + Interrupts::pending() : status;
 }
 
+// Closed standard streams are opened on /dev/null before anything else
+// opens a descriptor: the next one opened (the library's wake descriptor, a
+// pipe to the CLI) would otherwise take the number, and the shell would
+// wait for keys on it or results would be written into it. False when
+// standard output was closed: no result could be shown.
+bool claimStandardStreams() {
+  bool outputOpen = true;
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    outputOpen = outputOpen && fd != STDOUT_FILENO;
+    if (open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY) != fd) return false;
+  }
+  return outputOpen;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (!claimStandardStreams()) {
+    std::fprintf(stderr, "zubdm: standard output is closed\n");
+    return kExitUsage;
+  }
   Options options;
   std::string error;
   if (!parseOptions(argc, argv, options, error) ||
@@ -151,7 +179,7 @@ int main(int argc, char** argv) {
   if (options.slots) return runSlots(options.freeStale, stdout);
   const ZUB_DEVICE_MEDIATION::ZUBContextBuilder table;
   Plan plan(table);
-  if (!prepare(options, plan, error)) return usageError(error);
+  if (!prepare(options, plan, error)) return usageError(plan.masks.apply(error));
   ResultPrinter printer(formatOf(options), stdout);
   if (options.dryRun) {
     return CommandRunner(options, plan.mode, nullptr, printer, plan.masks).run(plan.lines);
