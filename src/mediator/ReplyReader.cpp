@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <new>
 
 #include "common/LineText.h"
@@ -42,6 +43,7 @@ ReplyReader::Outcome outcomeOf(ByteSource::Status status) {
 }  // namespace
 
 constexpr size_t ReplyReader::DEFAULT_MAX_REPLY;
+constexpr size_t ReplyReader::TAIL_SIZE;
 
 ReplyReader::ReplyReader(ByteSource& source)
     : source_(source),
@@ -49,7 +51,9 @@ ReplyReader::ReplyReader(ByteSource& source)
       promptStart_(0),
       maxReply_(DEFAULT_MAX_REPLY),
       owed_(false),
-      broken_(false) {}
+      broken_(false),
+      tail_(),
+      tailLength_(0) {}
 
 void ReplyReader::reset() {
   buffer_.clear();
@@ -60,6 +64,7 @@ void ReplyReader::reset() {
   promptStart_ = 0;
   owed_ = false;
   broken_ = false;
+  tailLength_ = 0;
 }
 
 void ReplyReader::handOut(size_t length) {
@@ -147,7 +152,12 @@ ReplyReader::Outcome ReplyReader::readReply(Deadline deadline) {
     return Outcome::TooLarge;
   }
   prompt_.reset();
+  tailLength_ = 0;
   const Outcome outcome = scanForPrompt(Keep::InBuffer, deadline);
+  if (outcome != Outcome::Complete) {
+    tailLength_ = std::min(scanned_, TAIL_SIZE);
+    std::memcpy(tail_, buffer_.data() + scanned_ - tailLength_, tailLength_);
+  }
   switch (outcome) {
     case Outcome::Complete:
       handOut(scanned_);

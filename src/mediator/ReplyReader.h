@@ -55,6 +55,12 @@ class ReplyReader {
   // Done with reply(): its bytes, and the memory of a large one, go.
   void releaseReply();
 
+  // The last bytes (at most TAIL_SIZE) of a reply that readReply() did not
+  // complete, for saying what the CLI wrote instead; empty after a
+  // complete one.
+  static constexpr size_t TAIL_SIZE = 64;
+  std::string_view unframedTail() const { return std::string_view(tail_, tailLength_); }
+
   bool owesReply() const { return owed_; }
   // Reads and drops the rest of an owed reply, up to its prompt.
   Outcome dropOwedReply(Deadline deadline);
@@ -109,6 +115,8 @@ class ReplyReader {
   size_t maxReply_;
   bool owed_;
   bool broken_;
+  char tail_[TAIL_SIZE];
+  size_t tailLength_;
 };
 
 }  // namespace internal

@@ -367,8 +367,11 @@ bool ZUBAdaptor::waitForFirstPrompt() {
   if (outcome == ReplyReader::Outcome::Complete) return true;
   impl_->lastFailure = failureOf(outcome);
   log(__LINE__, "swmExpect", "read from fifo failed!");
-  logCause(__LINE__, "login",
-           impl_->waitProblem(outcome, "the prompt", impl_->connectTimeout));
+  // What the CLI wrote instead ("Login incorrect ... Login:") says why.
+  const std::string_view instead = reader.unframedTail();
+  std::string cause = impl_->waitProblem(outcome, "the prompt", impl_->connectTimeout);
+  if (!instead.empty()) cause += "; the CLI's last output: " + zubdm::internal::quoted(instead);
+  logCause(__LINE__, "login", cause);
   return false;
 }
 

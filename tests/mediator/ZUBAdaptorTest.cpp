@@ -140,6 +140,13 @@ TEST_F(ZUBAdaptorLifecycle, FailedConnectSaysWhyLeavesNoCliBehindAndTheCliStarte
                       << "$(cut -d' ' -f5 /proc/$$/stat)) >" << report << "\nexec 3<"
                       << sim_->pipe("clPipeW0") << "\nexit 7\n";
   chmod(dies.c_str(), 0700);
+  // A CLI that asks for the login again after the password.
+  const std::string refuses = sim_->pipe("refuses");
+  std::ofstream(refuses) << "#!/bin/sh\nexec 3<" << sim_->pipe("clPipeW0") << " 4>"
+                         << sim_->pipe("clPipeR0") << "\nprintf 'Login:' >&4; read -r a <&3\n"
+                         << "printf 'Password:' >&4; read -r b <&3\n"
+                         << "printf '\\r\\nLogin incorrect\\r\\nLogin:' >&4; read -r c <&3\n";
+  chmod(refuses.c_str(), 0700);
   const auto hup = signal(SIGHUP, SIG_IGN);
   sigset_t usr1, mask;
   sigemptyset(&usr1);
@@ -161,6 +168,9 @@ TEST_F(ZUBAdaptorLifecycle, FailedConnectSaysWhyLeavesNoCliBehindAndTheCliStarte
        "waited 200 ms for \"Login:\"", false},
       {"dies between opening its pipes", dies, "", FailureKind::CliGone,
        "the CLI exited with status 7 while \"Login:\" was waited for", false},
+      {"refuses the login", refuses, "", FailureKind::TimedOut,
+       "waited 200 ms for the prompt; the CLI's last output: \"\\r\\nLogin incorrect\\r\\nLogin:\"",
+       false},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);

@@ -313,7 +313,14 @@ TEST_F(ZubdmCommand, SessionLogHoldsTheWireBytesWithSecretsMasked) {
 }
 
 TEST_F(ZubdmCommand, ConnectionFailuresSayWhy) {
-  enum Setup { kScenario, kCliMissing, kPlantedPipe, kTableFull };
+  enum Setup { kScenario, kCliMissing, kPlantedPipe, kTableFull, kLoginRefused };
+  // A CLI that asks for the login again after the password.
+  const std::string refuses = file("refuses", "#!/bin/sh\nexec 3<" + sim_.pipe("clPipeW0") + " 4>" +
+                                                  sim_.pipe("clPipeR0") +
+                                                  "\nprintf 'Login:' >&4; read -r a <&3\n"
+                                                  "printf 'Password:' >&4; read -r b <&3\n"
+                                                  "printf 'Login:' >&4; read -r c <&3\n");
+  chmod(refuses.c_str(), 0700);
   struct Row {
     Setup setup;
     const char* scenario;  // JSON
@@ -328,12 +335,17 @@ TEST_F(ZubdmCommand, ConnectionFailuresSayWhy) {
       {kPlantedPipe, "", "(uid " + std::to_string(geteuid()) + "), mode 0644; removing it (rm " +
                              sim_.pipe("clPipeW0") + ") frees the slot"},
       {kTableFull, "", ": no slot is free"},
+      {kLoginRefused, "", "the CLI refused the login: it asked for \"Login:\" again"},
       {kCliMissing, "", "'cli' was not found on PATH"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.err);
     sim_.setScenario(row.scenario);
-    setenv("ZUBDM_TEST_CLI", row.setup == kCliMissing ? "cli" : ZUBDM_SIM_DIR "/cli", 1);
+    setenv("ZUBDM_TEST_CLI",
+           row.setup == kCliMissing     ? "cli"
+           : row.setup == kLoginRefused ? refuses.c_str()
+                                        : ZUBDM_SIM_DIR "/cli",
+           1);
     if (row.setup == kCliMissing) setenv("PATH", "/nonexistent", 1);  // the last row
     if (row.setup == kPlantedPipe) std::ofstream(sim_.pipe("clPipeW0")) << "x";
     chmod(sim_.pipe("clPipeW0").c_str(), 0644);

@@ -56,7 +56,11 @@ bool isCause(const std::string& line) {
 void ConnectFailure::observe(ZUB_DEVICE_MEDIATION::ZUBAdaptor::Direction direction,
                              std::string_view bytes) {
   if (direction != ZUB_DEVICE_MEDIATION::ZUBAdaptor::Direction::FromCli) return;
-  if (bytes.find("Login:") != std::string_view::npos) promptsSeen_ = 1;
+  // "Login:" again after the password: the login was refused.
+  if (bytes.find("Login:") != std::string_view::npos) {
+    refused_ = promptsSeen_ == 2;
+    if (promptsSeen_ == 0) promptsSeen_ = 1;
+  }
   if (bytes.find("Password:") != std::string_view::npos) promptsSeen_ = 2;
 }
 
@@ -79,6 +83,8 @@ std::vector<std::string> ConnectFailure::explain(const ZUB_DEVICE_MEDIATION::ZUB
     out.push_back(tableProblem());
   } else if (!pipe.empty()) {
     out.push_back(pipeProblem(pipe));
+  } else if (refused_) {
+    out.push_back("the CLI refused the login: it asked for \"Login:\" again after the password");
   } else if (kind == FailureKind::Cancelled) {
     out.push_back("interrupted while waiting for " + waitedFor());
   } else if (kind == FailureKind::TimedOut || elapsedMs >= timeoutMs) {

@@ -17,7 +17,10 @@ class ConnectFailure {
   // due next.
   void observe(ZUB_DEVICE_MEDIATION::ZUBAdaptor::Direction direction, std::string_view bytes);
   // Forgets the login seen so far (before a new connect).
-  void reset() { promptsSeen_ = 0; }
+  void reset() {
+    promptsSeen_ = 0;
+    refused_ = false;
+  }
 
   // One line per finding, the most telling first; `elapsedMs` is how long
   // the connect took.
@@ -30,6 +33,7 @@ class ConnectFailure {
 
   // 0: nothing yet; 1: "Login:"; 2: "Password:" came from the CLI.
   int promptsSeen_ = 0;
+  bool refused_ = false;
 };
 
 #endif  // ZUBDM_TOOLS_ZUBDM_CONNECTFAILURE_H
