@@ -313,7 +313,7 @@ TEST_F(ZubdmCommand, SessionLogHoldsTheWireBytesWithSecretsMasked) {
 }
 
 TEST_F(ZubdmCommand, ConnectionFailuresSayWhy) {
-  enum Setup { kScenario, kCliMissing, kPlantedPipe, kTableFull, kLoginRefused };
+  enum Setup { kScenario, kCliMissing, kPlantedPipe, kTableFull, kLoginRefused, kCliNotProgram };
   // A CLI that asks for the login again after the password.
   const std::string refuses = file("refuses", "#!/bin/sh\nexec 3<" + sim_.pipe("clPipeW0") + " 4>" +
                                                   sim_.pipe("clPipeR0") +
@@ -336,6 +336,8 @@ TEST_F(ZubdmCommand, ConnectionFailuresSayWhy) {
                              sim_.pipe("clPipeW0") + ") frees the slot"},
       {kTableFull, "", ": no slot is free"},
       {kLoginRefused, "", "the CLI refused the login: it asked for \"Login:\" again"},
+      {kCliNotProgram, "", "the CLI program could not be started\n  cause: " + dir_.path() +
+                               ": Permission denied"},
       {kCliMissing, "", "'cli' was not found on PATH"},
   };
   for (const Row& row : rows) {
@@ -344,6 +346,7 @@ TEST_F(ZubdmCommand, ConnectionFailuresSayWhy) {
     setenv("ZUBDM_TEST_CLI",
            row.setup == kCliMissing     ? "cli"
            : row.setup == kLoginRefused ? refuses.c_str()
+           : row.setup == kCliNotProgram ? dir_.path().c_str()
                                         : ZUBDM_SIM_DIR "/cli",
            1);
     if (row.setup == kCliMissing) setenv("PATH", "/nonexistent", 1);  // the last row

@@ -4,6 +4,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -47,6 +48,10 @@ std::string pipeProblem(const std::string& path) {
          file + "; removing it (rm " + path + ") frees the slot";
 }
 
+bool logs(const std::vector<std::string>& logged, const std::string& line) {
+  return std::find(logged.begin(), logged.end(), line) != logged.end();
+}
+
 bool isCause(const std::string& line) {
   return line.rfind("cause", 0) == 0 || line.rfind("Cause", 0) == 0;
 }
@@ -83,6 +88,8 @@ std::vector<std::string> ConnectFailure::explain(const ZUB_DEVICE_MEDIATION::ZUB
     out.push_back(tableProblem());
   } else if (!pipe.empty()) {
     out.push_back(pipeProblem(pipe));
+  } else if (logs(logged, "Can't create CLI process")) {
+    out.push_back("the CLI program could not be started");
   } else if (refused_) {
     out.push_back("the CLI refused the login: it asked for \"Login:\" again after the password");
   } else if (kind == FailureKind::Cancelled) {
