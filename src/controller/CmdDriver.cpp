@@ -72,14 +72,19 @@ std::string commandFailure(FailureKind kind, const std::string& line, bool writt
   }
 }
 
-// ": <what the CLI printed>" for an error entry; empty when it printed
-// nothing but blanks and line ends.
-std::string outputOf(const CLIResponse& response) {
+// What the CLI printed in reply to `command`, without blanks and line ends
+// around it and without an echo of the command.
+std::string outputOf(const CLIResponse& response, const std::string& command) {
   std::string text;
   for (const std::string& piece : response.getResponseList()) text += piece;
   const size_t first = text.find_first_not_of(" \t\r\n");
   if (first == std::string::npos) return std::string();
-  return ": " + text.substr(first, text.find_last_not_of(" \t\r\n") + 1 - first);
+  text = text.substr(first, text.find_last_not_of(" \t\r\n") + 1 - first);
+  if (text.compare(0, command.size(), command) == 0) {
+    const size_t rest = text.find_first_not_of(" \t\r\n", command.size());
+    text.erase(0, rest == std::string::npos ? text.size() : rest);
+  }
+  return text;
 }
 
 }  // namespace
@@ -183,15 +188,15 @@ bool CmdDriver::enterMode(const std::string& command, CLIResponse& response,
     fail(result, FailureKind::ModeCommandFailed, prefix + response.getError());
     return false;
   }
-  // Every mode command but "end" (the root's, where the reset already is)
-  // leads to another mode, and the prompt names the mode.
-  if (response.getRspContext() == before && command != ZUBContextBuilder::END_CLI) {
-    // Refused without an "Error:" line ("% Unknown interface Z"): the CLI
-    // is still where it was, and the command must not run there either.
+  // Refused without an "Error:" line ("% Unknown interface Z"): the prompt,
+  // which names the mode, is the one before, and the CLI said something. A
+  // silent one changed no mode on purpose ("end", "no interface A").
+  const std::string said = outputOf(response, command);
+  if (response.getRspContext() == before && !said.empty()) {
     CliLogHelper(3, kLogFile, kFunction, __LINE__)
         .message("failed to set context: " + command);
     fail(result, FailureKind::ModeCommandFailed,
-         prefix + "the CLI stayed at \"" + before + "\"" + outputOf(response));
+         prefix + "the CLI stayed at \"" + before + "\": " + said);
     return false;
   }
   return true;

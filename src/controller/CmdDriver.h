@@ -18,8 +18,9 @@ namespace ZUB_DEVICE_MEDIATION {
 // command line and turns the reply into the caller's result (stored state,
 // failure kind, ending prompt, output as messages and XML, one error entry
 // for each failure). A mode command that fails, whose reply carries an
-// error, or that leaves the CLI at the prompt it found (all but "end" lead
-// to another mode), stops the command there: nothing runs in the wrong mode.
+// error, or that leaves the CLI at the prompt it found while printing
+// something (a refusal without "Error:"), stops the command there: nothing
+// runs in the wrong mode.
 //
 // Holds no state between calls and owns neither the mediator nor the context
 // table. Called with the controller's dispatch mutex held; not thread-safe.

@@ -239,8 +239,16 @@ const Command kCommands[] = {
      "interface Z", "x", FailureKind::ModeCommandFailed,
      "mode command \"interface Z\" failed: the CLI stayed at \"HVB#\": % Unknown interface Z",
      {}, kWorks, {"end", "interface Z"}},
+    // Silent, or with only its echo: it changed no mode on purpose.
     {"EndAsTheModeCommandLeadsToTheRoot", reply("x", "ok\r\n"), "end", "x", FailureKind::None,
      "", {"ok\r\n"}, kWorks, {"end", "end", "1 x"}},
+    {"ModeCommandThatChangesNoModeEchoed",
+     ScenarioBuilder()
+         .reply("no interface A", "no interface A\r\n", false)
+         .reply("x", "ok\r\n", false)
+         .json(),
+     "no interface A", "x", FailureKind::None, "", {"ok\r\n"}, kWorks,
+     {"end", "no interface A", "1 x"}},
     {"RootResetEndsInAnotherMode",
      R"({"exchanges": [{"command": "end", "raw": true, "reply": "HVB(config)#",
                         "then_mode": "config"}]})",

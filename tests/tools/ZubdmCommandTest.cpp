@@ -202,8 +202,8 @@ TEST_F(ZubdmCommand, LinesRunInTheirModeUpToAFailureAndPrintInTheFormAskedFor) {
       {{"--record", "/nonexistent/x.json", "x"}, "", 2, {},
        "--record /nonexistent/x.json: cannot be written"},
       // The lookup reads the last command, also when mode lines follow it.
-      {{"show interfaces", "end", "--find", "C", "port", "admin"}, "", 0, {"end", "1 show interfaces"},
-       "found: up"},
+      {{"show interfaces", "end", "--find", "C", "port", "admin"}, "", 0,
+       {"end", "1 show interfaces"}, "found: up"},
       {{"--batch", "/"}, "", 2, {}, "--batch /: Is a directory"},
       {{"--batch", "/dev/null"}, "", 2, {}, "--batch /dev/null holds no command"},
       {{"--mask", "(", "x"}, "", 2, {}, "--mask '(' is not a valid regular expression"},
@@ -254,8 +254,9 @@ TEST_F(ZubdmCommand, LinesRunInTheirModeUpToAFailureAndPrintInTheFormAskedFor) {
       // What was meant for a mode that could not be entered is not sent.
       {{"shell"}, "configure terminal\ninterface A B\nshutdown\nshow \001x\nend\nshow version\n", 1,
        {"end", "1 show version"}, "shutdown: not sent: it follows the refused mode line"},
-      {{"--keep-going", "--batch", file("gap", "configure terminal\ninterface B \nshutdown\ninterface A B\n"
-                                               "description x\nend\nshow version\n")},
+      {{"--keep-going", "--batch",
+        file("gap", "configure terminal\ninterface B \nshutdown\ninterface A B\ndescription x\n"
+                    "end\nshow version\n")},
        "", 1, {"end", "configure terminal", "interface B", "1 shutdown", "end", "2 show version"},
        "description x: not sent: it follows the refused mode line 'interface A B'"},
       {{"shell"},
@@ -444,7 +445,8 @@ TEST_F(ZubdmCommand, ShellCtrlCAbandonsTheLineOrCancelsTheCommandAndGoesOn) {
       {"show interfaces\r", nullptr, "state: Success"},
       {":quit\r", nullptr, nullptr},
   };
-  sim_.setScenario(ScenarioBuilder().reply("show slow", "late\r\n", false, R"("delay_ms": 5000)").json());
+  sim_.setScenario(
+      ScenarioBuilder().reply("show slow", "late\r\n", false, R"("delay_ms": 5000)").json());
   const std::string recording = dir_.file("recording.json");
   Tool shell({"--simulator", "--record", recording, "shell"}, "", Tool::Streams::Terminal);
   for (const Step& step : steps) {

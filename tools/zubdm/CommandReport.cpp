@@ -43,7 +43,8 @@ std::string failureText(FailureKind kind, const CommandContext& context,
                         const std::vector<std::string>& errors) {
   // The library's entry tells a command that was not sent because an
   // earlier one left the connection unusable.
-  if (!errors.empty() && errors.front().find("not sent: the mediator refuses") != std::string::npos) {
+  if (!errors.empty() &&
+      errors.front().find("not sent: the mediator refuses") != std::string::npos) {
     return "not sent: an earlier failure left the connection unusable";
   }
   switch (kind) {
