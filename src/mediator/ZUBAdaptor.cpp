@@ -204,6 +204,10 @@ ZUBAdaptor::~ZUBAdaptor() {
     return;
   }
   if (cliPid != -1) impl_->child.terminate(kTerminateGraceMs);
+  // The pipe files go before the slot: the next holder of the slot would
+  // take them for its own, and lose them as they are removed.
+  fifoRecv.remove();
+  fifoSend.remove();
   cliUsers.initEntry(cliIndex);
 }
 
