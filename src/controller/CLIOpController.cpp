@@ -1,5 +1,7 @@
 #include "controller/CLIOpController.h"
 
+#include <pthread.h>
+
 #include <new>
 
 #include "common/CliLogHelper.h"
@@ -15,6 +17,15 @@ const char kLogFile[] = "CLIOpController";
 }  // namespace
 
 QorMutex CLIOpController::gCliCmdDispatchMutex;
+
+namespace {
+// A fork while a thread of the host forwards a command hands the child the
+// dispatch mutex locked by a thread it does not have: the child, which has
+// one thread then, gets it free. The controllers it copied refuse commands
+// there (their mediators belong to the parent).
+[[maybe_unused]] const int kDispatchForkHandler = pthread_atfork(
+    nullptr, nullptr, [] { new (&CLIOpController::gCliCmdDispatchMutex) QorMutex; });
+}  // namespace
 
 CLIOpController::CLIOpController()
     : cmdCounter(0), contextBuilder(nullptr), cmdDriver(nullptr) {

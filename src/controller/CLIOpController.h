@@ -27,7 +27,8 @@
 // controller while a call on it is in progress.
 class ZUBDM_EXPORT CLIOpController {
  public:
-  // Serialises every init() and forwardCliCommand() of the process.
+  // Serialises every init() and forwardCliCommand() of the process. A child
+  // forked while a thread held it gets it free (a fork handler sees to it).
   static QorMutex gCliCmdDispatchMutex;
 
   CLIOpController();

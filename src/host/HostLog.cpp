@@ -1,11 +1,13 @@
 #include "host/HostLog.h"
 #include "host/HostLogWriter.h"
 
+#include <pthread.h>
 #include <syslog.h>
 
 #include <cstdio>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <utility>
 
 namespace {
@@ -18,10 +20,11 @@ void syslogSink(const HostLogRecord& record) {
          record.function, record.line, record.text.c_str());
 }
 
-std::mutex& sinkMutex() {
-  static std::mutex mutex;
-  return mutex;
-}
+std::mutex gSinkMutex;
+// A fork while another thread holds the lock would hand the child a lock
+// that none of its threads can release: the child gets it free.
+[[maybe_unused]] const int kSinkForkHandler =
+    pthread_atfork(nullptr, nullptr, [] { new (&gSinkMutex) std::mutex; });
 
 // Held through a shared_ptr so that a sink being replaced on one thread stays
 // alive while another thread is still calling it.
@@ -35,7 +38,7 @@ std::shared_ptr<const Sink>& currentSink() {
 void setHostLogSink(std::function<void(const HostLogRecord&)> sink) {
   std::shared_ptr<const Sink> replacement;
   if (sink) replacement = std::make_shared<const Sink>(std::move(sink));
-  std::lock_guard<std::mutex> guard(sinkMutex());
+  std::lock_guard<std::mutex> guard(gSinkMutex);
   currentSink().swap(replacement);
 }
 
@@ -48,7 +51,7 @@ void hostLogWrite(unsigned severity, const char* file, const char* function,
                        line, std::move(text)};
   std::shared_ptr<const Sink> sink;
   {
-    std::lock_guard<std::mutex> guard(sinkMutex());
+    std::lock_guard<std::mutex> guard(gSinkMutex);
     sink = currentSink();
   }
   if (sink) {

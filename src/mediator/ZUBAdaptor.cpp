@@ -344,7 +344,7 @@ bool ZUBAdaptor::openWritePipe(std::string& problem) {
 
 int ZUBAdaptor::login(const char* user, const char* password) {
   if (loggedIn) return 0;
-  if (!impl_ || !connected || user == nullptr || password == nullptr) {
+  if (!ownConnection() || user == nullptr || password == nullptr) {
     log(__LINE__, "login", " nmsCliLogin: failed!");
     return -1;
   }
@@ -390,7 +390,7 @@ int ZUBAdaptor::swmExpect(std::string& text, const char* first,
   }
   ReplyReader::Outcome outcome = ReplyReader::Outcome::Failed;
   std::string waited = std::string("\"") + first + "\"";
-  if (connected && impl_) {
+  if (ownConnection()) {
     std::lock_guard<std::recursive_mutex> guard(impl_->operation);
     const auto deadline = Clock::now() + impl_->connectTimeout;
     outcome = impl_->reader.skipPast(first, deadline);
@@ -477,6 +477,11 @@ ZUBAdaptor::CommandLock::~CommandLock() {
 }
 
 bool ZUBAdaptor::owesReply() const { return impl_ && impl_->reader.owesReply(); }
+
+bool ZUBAdaptor::ownConnection() const {
+  // In a forked copy the lock may be held by a thread of the parent.
+  return impl_ && connected && !impl_->foreign();
+}
 
 bool ZUBAdaptor::isReadyForCommand() const {
   return impl_ && !impl_->reader.broken() && !impl_->lineBroken;
@@ -599,7 +604,7 @@ bool ZUBAdaptor::send(const std::string& command, CLIResponse& response) {
 bool ZUBAdaptor::findTagEnd(std::string& reply, bool& full, const char* tag) {
   full = false;
   ReplyReader::Outcome outcome = ReplyReader::Outcome::Failed;
-  if (impl_ && connected && tag != nullptr && *tag != '\0') {
+  if (ownConnection() && tag != nullptr && *tag != '\0') {
     std::lock_guard<std::recursive_mutex> guard(impl_->operation);
     outcome = impl_->reader.readThrough(tag, reply, Clock::now() + impl_->replyTimeout);
   }
@@ -615,7 +620,7 @@ bool ZUBAdaptor::findTagEnd(std::string& reply, bool& full, const char* tag) {
 }
 
 bool ZUBAdaptor::parseResult(CLIResponse& response) {
-  if (!impl_ || !connected) return false;
+  if (!ownConnection()) return false;
   std::lock_guard<std::recursive_mutex> guard(impl_->operation);
   ReplyReader& reader = impl_->reader;
   const ReplyReader::Outcome outcome =

@@ -54,7 +54,9 @@ namespace ZUB_DEVICE_MEDIATION {
 // connect() waits for it. cancel() may also be called from a signal
 // handler. In a forked copy of the host process, destruction, disconnect()
 // and restart() only close that process's copies of the descriptors: the
-// CLI, the slot and the pipe files stay with the process that made them.
+// CLI, the slot and the pipe files stay with the process that made them;
+// every exchange there fails at once (NotConnected), without waiting for a
+// lock that a thread of the parent may have held.
 class ZUBDM_EXPORT ZUBAdaptor {
  public:
   // Largest reply accepted; anything longer is a runaway CLI.
@@ -157,6 +159,8 @@ class ZUBDM_EXPORT ZUBAdaptor {
   bool endCli();
   // A forked copy of the host closes its own descriptors and nothing else.
   void leaveToOwner();
+  // Connected, in the process that made the mediator: its lock may be taken.
+  bool ownConnection() const;
   // Holds off connect, disconnect and restart of other threads from the
   // start of a forwarded command to its end; not taken in a forked copy of
   // the host, where a thread of the parent may have held it.

@@ -383,6 +383,31 @@ TEST_F(CLIOpControllerTest, AnEndlessReplyStopsAtTheCapAndA64MiBOneArrivesWhole)
   EXPECT_TRUE(big.getMessageList().front() == whole);  // not printed when it fails
 }
 
+// Not under ThreadSanitizer: a fork of a process with threads.
+TEST_F(CLIOpControllerTest, AForkDuringACommandLeavesTheChildNoLockItCannotTake) {
+  auto controller = connected(reply("slow", "done\r\n", R"("delay_ms": 1000)"));
+  CLIResult result;
+  std::thread forwarder([&] { controller->forwardCliCommand("", "slow", result); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // holds the dispatch mutex
+  const pid_t child = fork();
+  if (child == 0) {
+    alarm(5);  // a lock held by the parent's thread would stop the child here
+    CLIResult copied;
+    controller->forwardCliCommand("", "x", copied);
+    bool ok = copied.getFailureKind() == FailureKind::NotConnected;
+    {
+      CLIOpController fresh;  // its init() takes the dispatch mutex too
+      ok = ok && fresh.adaptor.getCliIndex() != -1;
+    }
+    _exit(ok ? 0 : 1);
+  }
+  int status = -1;
+  waitpid(child, &status, 0);
+  forwarder.join();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(result.getMessageList().size(), 1u) << "the parent's command was disturbed";
+}
+
 TEST_F(CLIOpControllerConcurrency, DisconnectOrRestartFromAnotherThreadCancelsTheCommand) {
   for (const bool restart : {false, true}) {
     SCOPED_TRACE(restart ? "restart" : "disconnect");
