@@ -1,6 +1,7 @@
 #ifndef ZUBDM_MEDIATOR_REPLYREADER_H
 #define ZUBDM_MEDIATOR_REPLYREADER_H
 
+#include <atomic>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -114,7 +115,8 @@ class ReplyReader {
   size_t promptStart_;
   size_t maxReply_;
   bool owed_;
-  bool broken_;
+  // Atomic: the mediator's isReadyForCommand() reads it from any thread.
+  std::atomic<bool> broken_;
   char tail_[TAIL_SIZE];
   size_t tailLength_;
 };

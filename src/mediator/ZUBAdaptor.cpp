@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -173,13 +174,14 @@ struct ZUBAdaptor::Impl {
   Waiter waiter;
   zubdm::internal::PipeSource source;
   ReplyReader reader;
-  std::chrono::milliseconds connectTimeout{DEFAULT_CONNECT_TIMEOUT};
-  std::chrono::milliseconds replyTimeout{DEFAULT_REPLY_TIMEOUT};
+  // Atomic where a host may read or set them while a command runs.
+  std::atomic<std::chrono::milliseconds> connectTimeout{DEFAULT_CONNECT_TIMEOUT};
+  std::atomic<std::chrono::milliseconds> replyTimeout{DEFAULT_REPLY_TIMEOUT};
   // A command line went out only in part: the CLI would read the next one
   // as its continuation.
-  bool lineBroken = false;
+  std::atomic<bool> lineBroken{false};
   TranscriptSink transcript;
-  FailureKind lastFailure = FailureKind::None;
+  std::atomic<FailureKind> lastFailure{FailureKind::None};
   // Why the mediator refuses commands until it is reconnected.
   FailureKind brokenBy = FailureKind::None;
 };
@@ -300,7 +302,7 @@ bool ZUBAdaptor::openPipes() {
 }
 
 bool ZUBAdaptor::openWritePipe(std::string& problem) {
-  const auto deadline = Clock::now() + impl_->connectTimeout;
+  const auto deadline = Clock::now() + impl_->connectTimeout.load();
   std::chrono::milliseconds pause{1};
   for (;;) {
     // Stays non-blocking: every write waits in the same bounded poll.
@@ -335,7 +337,7 @@ bool ZUBAdaptor::openWritePipe(std::string& problem) {
     if (event == Waiter::Event::TimedOut && Clock::now() >= deadline) {
       impl_->lastFailure = FailureKind::TimedOut;
       problem = "the CLI did not open " + std::string(fifoSend.name()) + " within " +
-                std::to_string(impl_->connectTimeout.count()) + " ms";
+                std::to_string(impl_->connectTimeout.load().count()) + " ms";
       return false;
     }
     pause = std::min(pause * 2, kMaxOpenPause);
@@ -349,7 +351,7 @@ int ZUBAdaptor::login(const char* user, const char* password) {
     return -1;
   }
   std::lock_guard<std::recursive_mutex> guard(impl_->operation);
-  const auto bound = impl_->connectTimeout;
+  const std::chrono::milliseconds bound = impl_->connectTimeout;
   std::string text;
   bool ok = swmExpect(text, "Login:", "") == 0 &&
             writeLine(user, Clock::now() + bound, false) == std::strlen(user);
@@ -369,7 +371,7 @@ bool ZUBAdaptor::waitForFirstPrompt() {
   // does not end the login early.
   ReplyReader& reader = impl_->reader;
   const ReplyReader::Outcome outcome =
-      reader.readReply(Clock::now() + impl_->connectTimeout);
+      reader.readReply(Clock::now() + impl_->connectTimeout.load());
   reader.releaseReply();
   if (outcome == ReplyReader::Outcome::Complete) return true;
   impl_->lastFailure = failureOf(outcome);
@@ -392,7 +394,7 @@ int ZUBAdaptor::swmExpect(std::string& text, const char* first,
   std::string waited = std::string("\"") + first + "\"";
   if (ownConnection()) {
     std::lock_guard<std::recursive_mutex> guard(impl_->operation);
-    const auto deadline = Clock::now() + impl_->connectTimeout;
+    const auto deadline = Clock::now() + impl_->connectTimeout.load();
     outcome = impl_->reader.skipPast(first, deadline);
     if (outcome == ReplyReader::Outcome::Complete) {
       text.append(first);
@@ -539,7 +541,7 @@ bool ZUBAdaptor::writeCommand(const std::string& command) {
   std::string line;
   line.reserve(command.size() + 2);
   line.append(command).append(kLineEnd);
-  const size_t written = writeLine(line, Clock::now() + impl_->replyTimeout, false);
+  const size_t written = writeLine(line, Clock::now() + impl_->replyTimeout.load(), false);
   if (written == line.size()) return true;
   log(__LINE__, "send",
       written < command.size() ? "Can't send command" : "Can't write to pipe");
@@ -551,7 +553,7 @@ bool ZUBAdaptor::prepareForCommand() {
   if (reader.owesReply()) {
     // The rest of a reply that timed out must not pass for this one's.
     const ReplyReader::Outcome dropped =
-        reader.dropOwedReply(Clock::now() + impl_->replyTimeout);
+        reader.dropOwedReply(Clock::now() + impl_->replyTimeout.load());
     if (dropped != ReplyReader::Outcome::Complete) {
       impl_->lastFailure = failureOf(dropped);
       return false;
@@ -606,7 +608,7 @@ bool ZUBAdaptor::findTagEnd(std::string& reply, bool& full, const char* tag) {
   ReplyReader::Outcome outcome = ReplyReader::Outcome::Failed;
   if (ownConnection() && tag != nullptr && *tag != '\0') {
     std::lock_guard<std::recursive_mutex> guard(impl_->operation);
-    outcome = impl_->reader.readThrough(tag, reply, Clock::now() + impl_->replyTimeout);
+    outcome = impl_->reader.readThrough(tag, reply, Clock::now() + impl_->replyTimeout.load());
   }
   if (outcome == ReplyReader::Outcome::TooLarge) {
     full = true;
@@ -624,7 +626,7 @@ bool ZUBAdaptor::parseResult(CLIResponse& response) {
   std::lock_guard<std::recursive_mutex> guard(impl_->operation);
   ReplyReader& reader = impl_->reader;
   const ReplyReader::Outcome outcome =
-      reader.readReply(Clock::now() + impl_->replyTimeout);
+      reader.readReply(Clock::now() + impl_->replyTimeout.load());
   impl_->lastFailure = failureOf(outcome);
   switch (outcome) {
     case ReplyReader::Outcome::Complete:
@@ -706,7 +708,7 @@ size_t ZUBAdaptor::getMaxReplySize() const {
 }
 
 FailureKind ZUBAdaptor::getLastFailure() const {
-  return impl_ ? impl_->lastFailure : FailureKind::NotConnected;
+  return impl_ ? impl_->lastFailure.load() : FailureKind::NotConnected;
 }
 
 void ZUBAdaptor::setConnectTimeout(std::chrono::milliseconds timeout) {
@@ -718,11 +720,11 @@ void ZUBAdaptor::setReplyTimeout(std::chrono::milliseconds timeout) {
 }
 
 std::chrono::milliseconds ZUBAdaptor::getConnectTimeout() const {
-  return impl_ ? impl_->connectTimeout : DEFAULT_CONNECT_TIMEOUT;
+  return impl_ ? impl_->connectTimeout.load() : DEFAULT_CONNECT_TIMEOUT;
 }
 
 std::chrono::milliseconds ZUBAdaptor::getReplyTimeout() const {
-  return impl_ ? impl_->replyTimeout : DEFAULT_REPLY_TIMEOUT;
+  return impl_ ? impl_->replyTimeout.load() : DEFAULT_REPLY_TIMEOUT;
 }
 
 int swmSpawnCli(int index) {

@@ -1,6 +1,7 @@
 #ifndef ZUBDM_MEDIATOR_ZUBADAPTOR_H
 #define ZUBDM_MEDIATOR_ZUBADAPTOR_H
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <functional>
@@ -194,12 +195,14 @@ class ZUBDM_EXPORT ZUBAdaptor {
   // allocated, which leaves the mediator unable to connect.
   std::unique_ptr<Impl> impl_;
 
-  bool connected;
-  bool loggedIn;
+  // Atomic (each the size of the plain type): the getters above may be
+  // called from any thread while another one connects or runs a command.
+  std::atomic<bool> connected;
+  std::atomic<bool> loggedIn;
   CliUserInfo cliUsers;
   QorFIFO_Recv fifoRecv;
   QorFIFO_Send fifoSend;
-  int cliPid;
+  std::atomic<int> cliPid;
   int cliIndex;
 };
 

@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -381,6 +382,31 @@ TEST_F(CLIOpControllerTest, AnEndlessReplyStopsAtTheCapAndA64MiBOneArrivesWhole)
   for (size_t i = 0; i < repeat; ++i) whole += line;
   ASSERT_EQ(big.getMessageList().size(), 1u);
   EXPECT_TRUE(big.getMessageList().front() == whole);  // not printed when it fails
+}
+
+TEST_F(CLIOpControllerConcurrency, StateGettersAndTimeOutsMayBeUsedWhileCommandsAndRestartsRun) {
+  auto controller = connected();
+  std::atomic<bool> done{false};
+  std::thread monitor([&] {
+    ZUB_DEVICE_MEDIATION::ZUBAdaptor& adaptor = controller->adaptor;
+    long seen = 0;
+    while (!done) {
+      seen += adaptor.isLoggedIn() + adaptor.isConnected() + adaptor.getCliPid() +
+              adaptor.isReadyForCommand() + static_cast<int>(adaptor.getLastFailure());
+      adaptor.setReplyTimeout(adaptor.getReplyTimeout());
+    }
+    EXPECT_NE(seen, 0);
+  });
+  for (int i = 1; i <= 20; ++i) {
+    CLIResult result;
+    controller->forwardCliCommand("", "show version", result);
+    EXPECT_EQ(result.getFailureKind(), FailureKind::None);
+    if (i % 5 == 0) {
+      EXPECT_TRUE(controller->adaptor.restart());
+    }
+  }
+  done = true;
+  monitor.join();
 }
 
 // Not under ThreadSanitizer: a fork of a process with threads.
