@@ -33,6 +33,11 @@ using zubdm::internal::ReplyClassifier;
 using zubdm::internal::ReplyReader;
 using zubdm::internal::Waiter;
 
+// The atomic fields keep the layout that plain ones would have.
+static_assert(sizeof(std::atomic<bool>) == sizeof(bool) &&
+                  sizeof(std::atomic<int>) == sizeof(int),
+              "atomic fields the size of plain ones");
+
 constexpr size_t ZUBAdaptor::MAX_REPLY_SIZE;
 constexpr std::chrono::milliseconds ZUBAdaptor::DEFAULT_CONNECT_TIMEOUT;
 constexpr std::chrono::milliseconds ZUBAdaptor::DEFAULT_REPLY_TIMEOUT;
