@@ -411,6 +411,10 @@ TEST_F(ZubdmCommand, RecordingReplaysTheSessionByteForByte) {
   EXPECT_EQ(replayed.out, recorded.out);
   // Answered from the recording: the simulator itself has no such reply.
   EXPECT_TRUE(contains(replayed.out, std::string("\0\xff\r\n", 4)));
+  // A mask stays within its line, as grep -E's would.
+  EXPECT_EQ(runTool({"--simulator", "--mask", "Hostname: [^ ]+", "--record", recording,
+                     "show version"}).status, 0);
+  EXPECT_TRUE(contains(slurp(recording), R"(1.0.0\r\n****\nInterfaces: 3)")) << slurp(recording);
 }
 
 TEST_F(ZubdmCommand, SignalsEndTheRunAndFreeWhatItHeld) {

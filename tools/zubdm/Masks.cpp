@@ -17,7 +17,8 @@ bool search(const regex_t& pattern, const std::string& text, size_t from, regmat
 
 bool Masks::add(const std::string& pattern, std::string& error) {
   auto compiled = std::make_unique<Pattern>();
-  const int status = regcomp(&compiled->compiled, pattern.c_str(), REG_EXTENDED);
+  // As grep -E reads it: a match never runs past a line end.
+  const int status = regcomp(&compiled->compiled, pattern.c_str(), REG_EXTENDED | REG_NEWLINE);
   if (status != 0) {
     char message[256];
     regerror(status, &compiled->compiled, message, sizeof message);
