@@ -1,12 +1,30 @@
 #include "result/CLIResult.h"
 
+#include <cctype>
 #include <iterator>
+#include <string_view>
 #include <utility>
 
 #include "common/CliLogHelper.h"
 #include "result/ZubTokenParser.h"
 
 namespace ZUB_DEVICE_MEDIATION {
+
+namespace {
+
+// The first `key` in `field` that does not continue a longer name: "id" is
+// not the one in valid="no".
+std::string::size_type findKey(const std::string& field, const std::string& key) {
+  for (auto at = field.find(key); at != std::string::npos; at = field.find(key, at + 1)) {
+    const auto before = static_cast<unsigned char>(at == 0 ? ' ' : field[at - 1]);
+    if (!std::isalnum(before) && std::string_view("_-.:").find(before) == std::string_view::npos) {
+      return at;
+    }
+  }
+  return std::string::npos;
+}
+
+}  // namespace
 
 CLIResult::CLIResult()
     : state_(OpStatusEnum::Failed), failureKind_(FailureKind::None) {}
@@ -114,7 +132,7 @@ int CLIResult::getXMLValues(std::vector<std::string>& values,
     while (fields.hasMoreTokens()) {
       const std::string field = fields.nextField();
       if (field.find(marker) == std::string::npos) continue;
-      const std::string::size_type keyPos = field.find(key);
+      const std::string::size_type keyPos = findKey(field, key);
       if (keyPos == std::string::npos) continue;
       // Skip the one character after the key (normally '='). A key that
       // ends the field has no value to offer.

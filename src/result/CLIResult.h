@@ -79,11 +79,13 @@ class ZUBDM_EXPORT CLIResult {
   // every message entry, "Error messages:", every error text.
   void toPrettyPrint(std::vector<std::string>& out) const;
 
-  // Scans the message list for the pieces between angle brackets that
-  // contain both `marker` and `key`; from each such piece takes the text
-  // that starts one character after the first `key` (normally past an equals
-  // sign) up to the first of `delimiters`, and appends it to `values`. A
-  // piece that ends with `key` yields nothing. Returns the number appended.
+  // Scans the message list for the pieces between the angle brackets (the
+  // text between tags counts as a piece too) that contain both `marker` and
+  // `key`; from each such piece takes the text that starts one character
+  // after the first `key` that does not continue a longer name (normally past
+  // an equals sign) up to the first of `delimiters`, and appends it to
+  // `values`. A piece that ends with `key` yields nothing. Returns the number
+  // appended.
   int getXMLValues(std::vector<std::string>& values, const std::string& marker,
                    const std::string& key, const std::string& delimiters) const;
 
