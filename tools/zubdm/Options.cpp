@@ -184,6 +184,7 @@ const char* usageText() {
          "                           the <...> pieces of the last output holding MARKER\n"
          "      --json               print each result as one line of JSON\n"
          "      --raw                print only the device output, as received\n"
+         "                           (show output from its <SHOW)\n"
          "      --batch FILE         run the lines of FILE ('-': standard input; '#'\n"
          "                           comments and blank lines skipped)\n"
          "      --keep-going         go on after a failed command\n"
