@@ -16,8 +16,9 @@ namespace {
 // not the one in valid="no".
 std::string::size_type findKey(const std::string& field, const std::string& key) {
   for (auto at = field.find(key); at != std::string::npos; at = field.find(key, at + 1)) {
-    const auto before = static_cast<unsigned char>(at == 0 ? ' ' : field[at - 1]);
-    if (!std::isalnum(before) && std::string_view("_-.:").find(before) == std::string_view::npos) {
+    const char before = at == 0 ? ' ' : field[at - 1];
+    if (!std::isalnum(static_cast<unsigned char>(before)) &&
+        std::string_view("_-.:").find(before) == std::string_view::npos) {
       return at;
     }
   }
