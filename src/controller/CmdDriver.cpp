@@ -80,8 +80,12 @@ std::string outputOf(const CLIResponse& response, const std::string& command) {
   const size_t first = text.find_first_not_of(" \t\r\n");
   if (first == std::string::npos) return std::string();
   text = text.substr(first, text.find_last_not_of(" \t\r\n") + 1 - first);
-  if (text.compare(0, command.size(), command) == 0) {
-    const size_t rest = text.find_first_not_of(" \t\r\n", command.size());
+  // The echo, compared without the blanks around the command ("end ").
+  const size_t start = command.find_first_not_of(" \t");
+  const std::string echo =
+      start == std::string::npos ? "" : command.substr(start, command.find_last_not_of(" \t") + 1 - start);
+  if (!echo.empty() && text.compare(0, echo.size(), echo) == 0) {
+    const size_t rest = text.find_first_not_of(" \t\r\n", echo.size());
     text.erase(0, rest == std::string::npos ? text.size() : rest);
   }
   return text;

@@ -12,15 +12,20 @@ namespace ZUB_DEVICE_MEDIATION {
 
 namespace {
 
-// The first `key` in `field` that does not continue a longer name: "id" is
-// not the one in valid="no".
+bool isNameByte(char byte) {
+  return std::isalnum(static_cast<unsigned char>(byte)) ||
+         std::string_view("_-.:").find(byte) != std::string_view::npos;
+}
+
+// The first `key` in `field` that is not part of a longer name: "id" is not
+// the one in valid="no" or idx="5".
 std::string::size_type findKey(const std::string& field, const std::string& key) {
   for (auto at = field.find(key); at != std::string::npos; at = field.find(key, at + 1)) {
-    const char before = at == 0 ? ' ' : field[at - 1];
-    if (!std::isalnum(static_cast<unsigned char>(before)) &&
-        std::string_view("_-.:").find(before) == std::string_view::npos) {
-      return at;
-    }
+    const size_t end = at + key.size();
+    const bool longerBefore = at > 0 && isNameByte(field[at - 1]);
+    const bool longerAfter =
+        !key.empty() && isNameByte(key.back()) && end < field.size() && isNameByte(field[end]);
+    if (!longerBefore && !longerAfter) return at;
   }
   return std::string::npos;
 }

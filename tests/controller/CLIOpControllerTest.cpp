@@ -245,11 +245,11 @@ const Command kCommands[] = {
      "", {"ok\r\n"}, kWorks, {"end", "end", "1 x"}},
     {"ModeCommandThatChangesNoModeEchoed",
      ScenarioBuilder()
-         .reply("no interface A", "no interface A\r\n", false)
+         .reply("no interface A ", "no interface A \r\n", false)
          .reply("x", "ok\r\n", false)
          .json(),
-     "no interface A", "x", FailureKind::None, "", {"ok\r\n"}, kWorks,
-     {"end", "no interface A", "1 x"}},
+     "no interface A ", "x", FailureKind::None, "", {"ok\r\n"}, kWorks,
+     {"end", "no interface A ", "1 x"}},
     {"RootResetEndsInAnotherMode",
      R"({"exchanges": [{"command": "end", "raw": true, "reply": "HVB(config)#",
                         "then_mode": "config"}]})",

@@ -39,7 +39,7 @@ TEST(CLIResultGetXMLValues, TakesTheValueOneCharacterAfterTheKeyInFieldsWithTheM
       {"marker without the key", {"<OBJ id=\"1\"/>"}, {}},
       {"key ends the field", {"<OBJ a>"}, {}},
       {"one character after the key", {"<OBJ a=>"}, {""}},
-      {"not the key inside a longer name", {"<OBJ data=\"x\" a=\"5\">"}, {"5"}},
+      {"not the key inside a longer name", {"<OBJ data=\"x\" ab=\"y\" a=\"5\">"}, {"5"}},
       {"fields and messages in order",
        {"text <OBJ a=\"1\"><OBJ a=\"2\"> <ITEM a=\"0\">", "<OBJ a='3 4'>"}, {"1", "2", "3"}},
   };

@@ -201,6 +201,7 @@ TEST_F(ZubdmCommand, LinesRunInTheirModeUpToAFailureAndPrintInTheFormAskedFor) {
       {{"--mask", "TOP[0-9]", "-m", "config-if", "-a", "TOP1 x", "x"}, "", 2, {}, "not '**** x'"},
       {{"--record", "/nonexistent/x.json", "x"}, "", 2, {},
        "--record /nonexistent/x.json: cannot be written"},
+      {{"--record", "/tmp", "x"}, "", 2, {}, "--record /tmp: cannot be written: Is a directory"},
       // The lookup reads the last command, also when mode lines follow it.
       {{"show interfaces", "end", "--find", "C", "port", "admin"}, "", 0,
        {"end", "1 show interfaces"}, "found: up"},
@@ -254,6 +255,8 @@ TEST_F(ZubdmCommand, LinesRunInTheirModeUpToAFailureAndPrintInTheFormAskedFor) {
       // What was meant for a mode that could not be entered is not sent.
       {{"shell"}, "configure terminal\ninterface A B\nshutdown\nshow \001x\nend\nshow version\n", 1,
        {"end", "1 show version"}, "shutdown: not sent: it follows the refused mode line"},
+      {{"shell"}, "configure terminal\ninterface A\007\nshutdown\nexit\nhostname h\n", 1, {},
+       "exit: not followed: it follows the refused mode line"},
       {{"--keep-going", "--batch",
         file("gap", "configure terminal\ninterface B \nshutdown\ninterface A B\ndescription x\n"
                     "end\nshow version\n")},
@@ -444,13 +447,13 @@ TEST_F(ZubdmCommand, ShellCtrlCAbandonsTheLineOrCancelsTheCommandAndGoesOn) {
       {"show vers", nullptr, "show vers"},
       {"\003", nullptr, "zubdm(root)> "},
       {"show version\r", nullptr, "Software version 1.0.0"},
-      {"show slow\r", nullptr, nullptr},
-      {"\003", "2 show slow", "zubdm: cancelled"},
+      {"show half\r", nullptr, nullptr},
+      {"\003", "2 show half", "zubdm: cancelled"},
       {"show interfaces\r", nullptr, "state: Success"},
       {":quit\r", nullptr, nullptr},
   };
   sim_.setScenario(
-      ScenarioBuilder().reply("show slow", "late\r\n", false, R"("delay_ms": 5000)").json());
+      ScenarioBuilder().reply("show half", "first half\r\n", false, R"("fault": "hang")").json());
   const std::string recording = dir_.file("recording.json");
   Tool shell({"--simulator", "--record", recording, "shell"}, "", Tool::Streams::Terminal);
   for (const Step& step : steps) {

@@ -1,5 +1,6 @@
 #include "ModeTracker.h"
 
+#include "OptionChecks.h"
 #include "Words.h"
 
 namespace {
@@ -21,7 +22,8 @@ const NamedMode* namedModeOf(const std::string& modeOrCommand) {
 
 bool isOneWord(const std::string& text) {
   const std::vector<std::string> w = words(text);
-  return w.size() == 1 && w[0] == text;
+  std::string ignored;
+  return w.size() == 1 && w[0] == text && checkText("", text, ignored);
 }
 
 std::string argumentError(const std::string& mode, const std::optional<std::string>& argument) {
@@ -91,6 +93,11 @@ ModeTracker::Line ModeTracker::follow(const std::string& line, std::string& erro
                    : line.substr(start, line.find_last_not_of(" \t") + 1 - start);
   }
   if (target.empty()) return Line::kCommand;
+  // "exit" leads up from the mode the refused line meant, which is unknown.
+  if (!refused_.empty() && w[0] == "exit") {
+    error = "not followed: it follows the refused mode line '" + refused_ + "'";
+    return Line::kBadModeCommand;
+  }
   if (!enter(target, argument, "", error)) {
     refused_ = line;
     return Line::kBadModeCommand;

@@ -1,5 +1,6 @@
 #include "Recorder.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -20,6 +21,12 @@ size_t numberLength(const std::string& line) {
 }
 
 bool isNumbered(const std::string& line) { return numberLength(line) > 0; }
+
+// Whether `reply` ends with a prompt ("HVB...#", blanks after it allowed).
+bool endsAtPrompt(const std::string& reply) {
+  const size_t last = reply.find_last_not_of(" \t");
+  return last != std::string::npos && reply[last] == '#' && reply.rfind("HVB") != std::string::npos;
+}
 
 // "12 show version\n\r" -> "show version", as the simulator matches it.
 std::string commandOf(std::string line) {
@@ -76,9 +83,9 @@ void Recorder::add(Direction direction, std::string_view bytes) {
 
 void Recorder::stop() {
   recording_ = false;
-  // A command cut short before its reply is left out whole: its line and
-  // the mode lines written for it.
-  if (!exchanges_.empty() && exchanges_.back().reply.empty()) {
+  // A command cut short before the prompt that ends its reply is left out
+  // whole: its line and the mode lines written for it.
+  if (!exchanges_.empty() && !endsAtPrompt(exchanges_.back().reply)) {
     exchanges_.pop_back();
     while (!exchanges_.empty() && !isNumbered(exchanges_.back().line)) exchanges_.pop_back();
   }
@@ -90,8 +97,12 @@ bool Recorder::writable(const std::string& path, std::string& error) {
   const size_t slash = path.rfind('/');
   const std::string directory =
       slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-  const bool exists = access(path.c_str(), F_OK) == 0;
-  if (exists ? access(path.c_str(), W_OK) == 0 : access(directory.c_str(), W_OK | X_OK) == 0) {
+  struct stat status;
+  const bool exists = stat(path.c_str(), &status) == 0;
+  if (exists && S_ISDIR(status.st_mode)) {
+    errno = EISDIR;
+  } else if (exists ? access(path.c_str(), W_OK) == 0
+                    : access(directory.c_str(), W_OK | X_OK) == 0) {
     return true;
   }
   error = "--record " + path + ": cannot be written: " + std::strerror(errno);

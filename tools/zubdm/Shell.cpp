@@ -111,18 +111,18 @@ bool Shell::handleLine(const std::string& line) {
     return true;
   }
   std::string error;
-  if (!checkText("the line", line, error)) {
-    refuse(error);
-    return true;
-  }
   switch (mode_.follow(line, error)) {
     case ModeTracker::Line::kModeCommand:
       return true;
     case ModeTracker::Line::kBadModeCommand:
-      refuse(error);
+      refuse(line + ": " + error);
       return true;
     case ModeTracker::Line::kCommand:
       break;
+  }
+  if (!checkText("the line", line, error)) {
+    refuse(error);
+    return true;
   }
   if (!mode_.refusedModeLine().empty()) {
     refuse(line + ": not sent: it follows the refused mode line '" + mode_.refusedModeLine() +
