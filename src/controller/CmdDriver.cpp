@@ -83,7 +83,9 @@ std::string outputOf(const CLIResponse& response, const std::string& command) {
   // The echo, compared without the blanks around the command ("end ").
   const size_t start = command.find_first_not_of(" \t");
   const std::string echo =
-      start == std::string::npos ? "" : command.substr(start, command.find_last_not_of(" \t") + 1 - start);
+      start == std::string::npos
+          ? std::string()
+          : command.substr(start, command.find_last_not_of(" \t") + 1 - start);
   if (!echo.empty() && text.compare(0, echo.size(), echo) == 0) {
     const size_t rest = text.find_first_not_of(" \t\r\n", echo.size());
     text.erase(0, rest == std::string::npos ? text.size() : rest);
