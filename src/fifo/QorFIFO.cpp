@@ -152,5 +152,8 @@ int QorFIFO::remove() {
     return -1;
   }
   if (unlink(name_) != 0) return -1;
+  // Forgotten once gone: a later remove (the destructor's) must not take a
+  // pipe that someone else has made at the path since.
+  name_[0] = '\0';
   return closed == -1 ? -1 : 0;
 }

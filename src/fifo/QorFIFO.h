@@ -49,8 +49,9 @@ class ZUBDM_EXPORT QorFIFO {
   int create(char const* name, int perms);
   // Closes the descriptor (0 when none is held); never retried.
   int close();
-  // Closes, then unlinks the path when it is a pipe of ours. 0, or -1 when
-  // the close or the unlink failed or the path was not ours.
+  // Closes, then unlinks the path when it is a pipe of ours, and forgets the
+  // path once unlinked. 0, or -1 when the close or the unlink failed or the
+  // path was not ours.
   int remove();
   // Closes this process's descriptor and forgets the path without removing
   // the file: a forked copy of the owner leaves its parent's pipe alone.

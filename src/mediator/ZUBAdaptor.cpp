@@ -211,13 +211,10 @@ ZUBAdaptor::~ZUBAdaptor() {
     return;
   }
   if (cliPid != -1) impl_->child.terminate(kTerminateGraceMs);
-  // The pipe files go before the slot, and are forgotten: the next holder
-  // of the slot would take them for its own, and lose them to a removal
-  // after the slot is free (the endpoints' own destructors).
-  for (QorFIFO* fifo : {static_cast<QorFIFO*>(&fifoRecv), static_cast<QorFIFO*>(&fifoSend)}) {
-    fifo->remove();
-    fifo->abandon();
-  }
+  // The pipe files go before the slot: the next holder of the slot would
+  // take them for its own, and lose them as they are removed.
+  fifoRecv.remove();
+  fifoSend.remove();
   cliUsers.initEntry(cliIndex);
 }
 

@@ -100,6 +100,13 @@ TEST(QorFIFO, PipesAreClosedToOthersEndsCloseOnExecAndNothingIsLeftBehind) {
     EXPECT_EQ(recv.open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CREAT, kMode), 0);
   }
   EXPECT_EQ(statOf(path).st_mode, 0u) << "destruction removes the pipe file";
+  {
+    QorFIFO removed;
+    ASSERT_EQ(removed.create(path.c_str(), kMode) | removed.remove(), 0);
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);  // another endpoint's, since
+  }
+  EXPECT_NE(statOf(path).st_mode, 0u) << "a removed endpoint took a later pipe at its path";
+  unlink(path.c_str());
   EXPECT_EQ(ProcessState::openDescriptors(), before);
   // A longer path is refused: two such paths cut to 30 characters would
   // name one pipe, and one end would read what it wrote itself.
