@@ -2,6 +2,7 @@
 
 #include <new>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "common/CliLogHelper.h"
@@ -72,25 +73,24 @@ std::string commandFailure(FailureKind kind, const std::string& line, bool writt
   }
 }
 
-// What the CLI printed in reply to `command`, without blanks and line ends
-// around it and without an echo of the command.
-std::string outputOf(const CLIResponse& response, const std::string& command) {
-  std::string text;
-  for (const std::string& piece : response.getResponseList()) text += piece;
+// `text` without the blanks and line ends around it.
+std::string_view trimmed(std::string_view text) {
   const size_t first = text.find_first_not_of(" \t\r\n");
-  if (first == std::string::npos) return std::string();
-  text = text.substr(first, text.find_last_not_of(" \t\r\n") + 1 - first);
-  // The echo, compared without the blanks around the command ("end ").
-  const size_t start = command.find_first_not_of(" \t");
-  const std::string echo =
-      start == std::string::npos
-          ? std::string()
-          : command.substr(start, command.find_last_not_of(" \t") + 1 - start);
-  if (!echo.empty() && text.compare(0, echo.size(), echo) == 0) {
-    const size_t rest = text.find_first_not_of(" \t\r\n", echo.size());
-    text.erase(0, rest == std::string::npos ? text.size() : rest);
+  if (first == std::string_view::npos) return std::string_view();
+  return text.substr(first, text.find_last_not_of(" \t\r\n") + 1 - first);
+}
+
+// What the CLI printed in reply to `command`, trimmed, without an echo of
+// the command (compared without the blanks around it: "end ").
+std::string outputOf(const CLIResponse& response, const std::string& command) {
+  std::string all;
+  for (const std::string& piece : response.getResponseList()) all += piece;
+  std::string_view text = trimmed(all);
+  const std::string_view echo = trimmed(command);
+  if (!echo.empty() && text.substr(0, echo.size()) == echo) {
+    text = trimmed(text.substr(echo.size()));
   }
-  return text;
+  return std::string(text);
 }
 
 }  // namespace
@@ -197,15 +197,13 @@ bool CmdDriver::enterMode(const std::string& command, CLIResponse& response,
   // Refused without an "Error:" line ("% Unknown interface Z"): the prompt,
   // which names the mode, is the one before, and the CLI said something. A
   // silent one changed no mode on purpose ("end", "no interface A").
+  if (response.getRspContext() != before) return true;
   const std::string said = outputOf(response, command);
-  if (response.getRspContext() == before && !said.empty()) {
-    CliLogHelper(3, kLogFile, kFunction, __LINE__)
-        .message("failed to set context: " + command);
-    fail(result, FailureKind::ModeCommandFailed,
-         prefix + "the CLI stayed at \"" + before + "\": " + said);
-    return false;
-  }
-  return true;
+  if (said.empty()) return true;
+  CliLogHelper(3, kLogFile, kFunction, __LINE__).message("failed to set context: " + command);
+  fail(result, FailureKind::ModeCommandFailed,
+       prefix + "the CLI stayed at \"" + before + "\": " + said);
+  return false;
 }
 
 bool CmdDriver::runCommand(const std::string& line, CLIResponse& response,
