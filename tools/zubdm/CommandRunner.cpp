@@ -16,24 +16,18 @@ int CommandRunner::run(const std::vector<std::string>& lines) {
     switch (mode_.follow(lines[i], error)) {
       case ModeTracker::Line::kModeCommand:
         continue;
-      case ModeTracker::Line::kBadModeCommand:
-        warn(lines[i] + ": " + error);
+      case ModeTracker::Line::kRefused:
+        masks_.warn(lines[i] + ": " + error);
         ok = false;
         break;
       case ModeTracker::Line::kCommand:
-        if (!mode_.refusedModeLine().empty()) {
-          warn(lines[i] + ": not sent: it follows the refused mode line '" +
-               mode_.refusedModeLine() + "'");
-          ok = false;
-          break;
-        }
         ok = session_ ? runCommand(lines[i], i, lines.size(), i == last) : printLines(lines[i]);
         break;
     }
     if (printer_.failed() || writeFailed_) return kExitUsage;
     failed = failed || !ok;
     if (!ok && !options_.keepGoing && i + 1 < lines.size() && Interrupts::pending() == 0) {
-      warn("stopped after the failed line '" + lines[i] + "' (--keep-going goes on)");
+      masks_.warn("stopped after the failed line '" + lines[i] + "' (--keep-going goes on)");
       break;
     }
   }
@@ -63,7 +57,7 @@ bool CommandRunner::runCommand(const std::string& line, size_t index, size_t cou
   CommandReport report = session_->lastReport();
   if (last) addLookups(report);
   if (report.failed && printer_.format() == ResultPrinter::Format::kRaw) {
-    warn(line + ": " + report.errorText);
+    masks_.warn(line + ": " + report.errorText);
   }
   printer_.print(report);
   return ok;
@@ -93,6 +87,3 @@ void CommandRunner::addLookups(CommandReport& report) {
   }
 }
 
-void CommandRunner::warn(const std::string& text) const {
-  std::fprintf(stderr, "zubdm: %s\n", masks_.apply(text).c_str());
-}

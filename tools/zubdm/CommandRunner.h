@@ -34,8 +34,6 @@ class CommandRunner {
   bool runCommand(const std::string& line, size_t index, size_t count, bool last);
   bool printLines(const std::string& line);
   void addLookups(CommandReport& report);
-  // Writes "zubdm: " and the masked `text` to standard error.
-  void warn(const std::string& text) const;
 
   const Options& options_;
   ModeTracker& mode_;

@@ -1,5 +1,7 @@
 #include "Masks.h"
 
+#include <cstdio>
+
 namespace {
 
 const char kMask[] = "****";
@@ -35,6 +37,10 @@ bool Masks::add(const std::string& pattern, std::string& error) {
   }
   patterns_.push_back(std::move(compiled));
   return true;
+}
+
+void Masks::warn(const std::string& text) const {
+  std::fprintf(stderr, "zubdm: %s\n", apply(text).c_str());
 }
 
 std::string Masks::apply(const std::string& text) const {

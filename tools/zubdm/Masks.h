@@ -18,6 +18,8 @@ class Masks {
   // `text` with every match of every pattern replaced, in the order added.
   // NUL bytes in the text are matched like any other byte.
   std::string apply(const std::string& text) const;
+  // Writes "zubdm: " and the masked `text` to standard error.
+  void warn(const std::string& text) const;
 
  private:
   // One compiled pattern, freed with its owner.

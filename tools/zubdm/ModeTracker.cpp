@@ -92,15 +92,17 @@ ModeTracker::Line ModeTracker::follow(const std::string& line, std::string& erro
                    ? ""
                    : line.substr(start, line.find_last_not_of(" \t") + 1 - start);
   }
-  if (target.empty()) return Line::kCommand;
-  // "exit" leads up from the mode the refused line meant, which is unknown.
-  if (!refused_.empty() && w[0] == "exit") {
-    error = "not followed: it follows the refused mode line '" + refused_ + "'";
-    return Line::kBadModeCommand;
+  // A command, or "exit" (which leads up from the mode the refused line
+  // meant, unknown here), after a refused mode line.
+  if (!refused_.empty() && (target.empty() || w[0] == "exit")) {
+    error = std::string(target.empty() ? "not sent" : "not followed") +
+            ": it follows the refused mode line '" + refused_ + "'";
+    return Line::kRefused;
   }
+  if (target.empty()) return Line::kCommand;
   if (!enter(target, argument, "", error)) {
     refused_ = line;
-    return Line::kBadModeCommand;
+    return Line::kRefused;
   }
   return Line::kModeCommand;
 }

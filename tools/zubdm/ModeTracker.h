@@ -24,15 +24,14 @@ class ModeTracker {
              const std::string& prefix, std::string& error);
   void useContextCommand(const std::string& command);
 
-  enum class Line { kCommand, kModeCommand, kBadModeCommand };
+  enum class Line { kCommand, kModeCommand, kRefused };
   // Follows `line` when it is a mode command from the current mode
-  // (kModeCommand); kBadModeCommand with a message when it is one but
-  // malformed ("interface A B"); kCommand for everything else.
+  // (kModeCommand); kCommand for a line to send. kRefused, with a message,
+  // for a malformed mode command ("interface A B"), and after one, until a
+  // mode is entered again, for every line but a mode command that does not
+  // depend on the mode it was meant for ("exit" does): those lines were
+  // meant for a mode that was not entered, and are not sent.
   Line follow(const std::string& line, std::string& error);
-  // The mode line that was refused last, while no mode has been entered
-  // since; empty otherwise. The lines after a refused mode line
-  // were meant for another mode than the current one and are not sent.
-  const std::string& refusedModeLine() const { return refused_; }
 
   // The lines written before each command: "end", then the mode's entry
   // commands in order of use.
@@ -50,6 +49,7 @@ class ModeTracker {
   std::vector<std::string> contextCommands_;
   std::string contextCommand_;
   std::string label_ = "root";
+  // The mode line refused last, while no mode has been entered since.
   std::string refused_;
 };
 

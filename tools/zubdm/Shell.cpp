@@ -114,7 +114,7 @@ bool Shell::handleLine(const std::string& line) {
   switch (mode_.follow(line, error)) {
     case ModeTracker::Line::kModeCommand:
       return true;
-    case ModeTracker::Line::kBadModeCommand:
+    case ModeTracker::Line::kRefused:
       refuse(line + ": " + error);
       return true;
     case ModeTracker::Line::kCommand:
@@ -124,20 +124,11 @@ bool Shell::handleLine(const std::string& line) {
     refuse(error);
     return true;
   }
-  if (!mode_.refusedModeLine().empty()) {
-    refuse(line + ": not sent: it follows the refused mode line '" + mode_.refusedModeLine() +
-           "'");
-    return true;
-  }
   return runCommand(line);
 }
 
-void Shell::warn(const std::string& text) const {
-  std::fprintf(stderr, "zubdm: %s\n", masks_.apply(text).c_str());
-}
-
 void Shell::refuse(const std::string& text) {
-  warn(text);
+  masks_.warn(text);
   failed_ = true;
 }
 
@@ -163,11 +154,11 @@ bool Shell::runCommand(const std::string& line) {
 // A cancel left over from a signal that came as the command ended may end
 // the first wait of the connect: then it is tried once more.
 bool Shell::reconnect(const char* why) {
-  warn(std::string(why) + "; connecting again");
+  masks_.warn(std::string(why) + "; connecting again");
   recorder_.stop();
   std::vector<std::string> reasons;
   const bool up = session_.open(reasons) || session_.open(reasons);
-  for (const std::string& reason : reasons) warn(reason);
+  for (const std::string& reason : reasons) masks_.warn(reason);
   failed_ = failed_ || !up;
   if (up) recorder_.start();
   return up;

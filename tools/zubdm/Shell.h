@@ -34,9 +34,7 @@ class Shell {
   bool reconnect(const char* why);
   void awaitCliAfterInterrupt();
   void helper(const std::string& line);
-  // Writes "zubdm: " and the masked `text` to standard error.
-  void warn(const std::string& text) const;
-  // warn(), and the line failed.
+  // Warns (masked), and the line failed.
   void refuse(const std::string& text);
 
   Session& session_;
