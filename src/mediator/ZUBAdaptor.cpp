@@ -213,8 +213,7 @@ ZUBAdaptor::~ZUBAdaptor() {
   if (cliPid != -1) impl_->child.terminate(kTerminateGraceMs);
   // The pipe files go before the slot: the next holder of the slot would
   // take them for its own, and lose them as they are removed.
-  fifoRecv.remove();
-  fifoSend.remove();
+  removePipes();
   cliUsers.initEntry(cliIndex);
 }
 
@@ -433,14 +432,18 @@ bool ZUBAdaptor::disconnect() {
     log(__LINE__, __func__, "Can't disconnect cli mediator");
     return false;
   }
-  fifoRecv.remove();
-  fifoSend.remove();
+  removePipes();
   connected = false;
   loggedIn = false;
   cliPid = -1;
   impl_->source.setDescriptor(-1);
   impl_->reader.reset();
   return true;
+}
+
+void ZUBAdaptor::removePipes() {
+  fifoRecv.remove();
+  fifoSend.remove();
 }
 
 bool ZUBAdaptor::endCli() {

@@ -158,6 +158,8 @@ class ZUBDM_EXPORT ZUBAdaptor {
   // The login's last wait: the first prompt, by the replies' prompt rule.
   bool waitForFirstPrompt();
   bool endCli();
+  // Closes both pipes and removes their files.
+  void removePipes();
   // A forked copy of the host closes its own descriptors and nothing else.
   void leaveToOwner();
   // Connected, in the process that made the mediator: its lock may be taken.
