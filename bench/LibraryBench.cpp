@@ -44,12 +44,12 @@
 #include <string>
 #include <vector>
 
-#include "common/QOR_error.h"
-#include "controller/CLIOpController.h"
-#include "host/HostLog.h"
-#include "result/CLIResponse.h"
-#include "result/CLIResult.h"
-#include "result/CliDomTree.h"
+#include <zubdm/common/QOR_error.h>
+#include <zubdm/controller/CLIOpController.h>
+#include <zubdm/host/HostLog.h>
+#include <zubdm/result/CLIResponse.h>
+#include <zubdm/result/CLIResult.h>
+#include <zubdm/result/CliDomTree.h>
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "host/HostLog.h"
+#include <zubdm/host/HostLog.h>
 
 // Included by every fuzz target, each a program of one source file: the
 // library's log messages are dropped (the default sink would fill syslog),

@@ -11,16 +11,17 @@
 #include <string>
 
 #include "FuzzSupport.h"
-#include "mediator/ReplyClassifier.h"
-#include "mediator/ReplyReader.h"
-#include "result/CLIResponse.h"
+#include <zubdm/mediator/ReplyClassifier.h>
+#include <zubdm/mediator/ReplyReader.h>
+#include <zubdm/result/CLIResponse.h>
 
 using zubdm::internal::ByteSource;
 using zubdm::internal::Clock;
 using zubdm::internal::Deadline;
 using zubdm::internal::ReplyClassifier;
 using zubdm::internal::ReplyReader;
-using Outcome = ReplyReader::Outcome;
+using zubdm::internal::failureOf;
+using Kind = ZUB_DEVICE_MEDIATION::FailureKind;
 
 namespace {
 
@@ -36,14 +37,14 @@ struct FuzzSource final : ByteSource {
   Result read(char* buffer, size_t capacity, Deadline) override {
     const bool timeout = (timeouts & 1) != 0;
     timeouts >>= 1;
-    if (timeout) return {Status::TimedOut, 0};
-    if (offset == stream.size()) return {Status::Closed, 0};
+    if (timeout) return {0, failureOf(Kind::TimedOut)};
+    if (offset == stream.size()) return {0, failureOf(Kind::CliGone)};
     const size_t count = std::min({piece, capacity, stream.size() - offset});
     std::memcpy(buffer, stream.data() + offset, count);
     offset += count;
-    return {Status::Data, count};
+    return {count, {}};
   }
-  Result readNow(char*, size_t) override { return {Status::Empty, 0}; }
+  Result readNow(char*, size_t) override { return {0, {}}; }
 
   const std::string& stream;
   size_t piece;
@@ -68,8 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   size_t position = 0;
   if (login) {
     std::string text;
-    if (reader.skipPast("Login:", deadline) != Outcome::Complete ||
-        reader.readThrough("#", text, deadline) != Outcome::Complete) {
+    if (reader.skipPast("Login:", deadline) || reader.readThrough("#", text, deadline)) {
       return 0;
     }
     position = stream.find("Login:") + 6;
@@ -79,20 +79,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   for (int calls = 0; calls < 10000; ++calls) {
     if (reader.owesReply()) {
-      if (reader.dropOwedReply(deadline) == Outcome::Closed) break;
+      if (reader.dropOwedReply(deadline).kind == Kind::CliGone) break;
       continue;
     }
-    const Outcome outcome = reader.readReply(deadline);
-    if (outcome == Outcome::TimedOut) {
+    const Kind outcome = reader.readReply(deadline).kind;
+    if (outcome == Kind::TimedOut) {
       fuzzCheck(reader.owesReply(), "a timed-out reply is owed");
       continue;
     }
-    if (outcome == Outcome::TooLarge) {
-      fuzzCheck(reader.readReply(deadline) == Outcome::TooLarge,
-                "a reply over the cap breaks the reader for good");
-      break;
-    }
-    if (outcome != Outcome::Complete) break;
+    // Past the cap nothing can be framed any more: the mediator stops there.
+    if (outcome != Kind::None) break;
     const std::string reply(reader.reply());
     const size_t prompt = reader.promptStart();
     const std::string body = reply.substr(prompt + 3, reply.size() - prompt - 4);

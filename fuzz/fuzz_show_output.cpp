@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "FuzzSupport.h"
-#include "common/QOR_error.h"
-#include "result/CLIResult.h"
-#include "result/CliDomTree.h"
+#include <zubdm/common/QOR_error.h>
+#include <zubdm/result/CLIResult.h>
+#include <zubdm/result/CliDomTree.h>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider input(data, size);

@@ -1,8 +1,8 @@
-#include "common/BaseQorErrHelper.h"
+#include <zubdm/common/BaseQorErrHelper.h>
 
 #include <cstdarg>
 
-#include "host/HostLogWriter.h"
+#include <zubdm/host/HostLogWriter.h>
 
 BaseQorErrHelper::BaseQorErrHelper(QOR_error_code code, QOR_error& error,
                                    const char* file, const char* function,

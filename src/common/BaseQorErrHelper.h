@@ -1,9 +1,9 @@
 #ifndef ZUBDM_COMMON_BASEQORERRHELPER_H
 #define ZUBDM_COMMON_BASEQORERRHELPER_H
 
-#include "ZubdmExport.h"
+#include <zubdm/ZubdmExport.h>
 
-#include "common/QOR_error.h"
+#include <zubdm/common/QOR_error.h>
 
 // An error point: a short-lived local object that reports one error, with its
 // code, into a caller's QOR_error. Built with the code, the record, the source

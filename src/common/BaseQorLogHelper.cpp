@@ -1,8 +1,8 @@
-#include "common/BaseQorLogHelper.h"
+#include <zubdm/common/BaseQorLogHelper.h>
 
 #include <cstdarg>
 
-#include "host/HostLogWriter.h"
+#include <zubdm/host/HostLogWriter.h>
 
 BaseQorLogHelper::BaseQorLogHelper(unsigned int severity, const char* file,
                                    const char* function, int line)

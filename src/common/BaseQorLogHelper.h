@@ -1,7 +1,7 @@
 #ifndef ZUBDM_COMMON_BASEQORLOGHELPER_H
 #define ZUBDM_COMMON_BASEQORLOGHELPER_H
 
-#include "ZubdmExport.h"
+#include <zubdm/ZubdmExport.h>
 
 #include <string>
 

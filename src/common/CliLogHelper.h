@@ -1,9 +1,9 @@
 #ifndef ZUBDM_COMMON_CLILOGHELPER_H
 #define ZUBDM_COMMON_CLILOGHELPER_H
 
-#include "ZubdmExport.h"
+#include <zubdm/ZubdmExport.h>
 
-#include "common/BaseQorLogHelper.h"
+#include <zubdm/common/BaseQorLogHelper.h>
 
 // Log point of the command path: controller, driver, mediator, contexts and
 // command results.

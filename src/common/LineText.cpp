@@ -1,13 +1,9 @@
-#include "common/LineText.h"
+#include <zubdm/common/LineText.h>
 
 #include <cstdio>
 
 namespace zubdm {
 namespace internal {
-
-bool isOneLine(std::string_view text) {
-  return text.find_first_of(std::string_view("\n\r\0", 3)) == std::string_view::npos;
-}
 
 std::string quoted(std::string_view text) {
   std::string out = "\"";

@@ -1,9 +1,9 @@
 #ifndef ZUBDM_COMMON_MUTEX_H
 #define ZUBDM_COMMON_MUTEX_H
 
-#include "ZubdmExport.h"
+#include <zubdm/ZubdmExport.h>
 
-#include "common/MutexBase.h"
+#include <zubdm/common/MutexBase.h>
 
 namespace OSWrap {
 

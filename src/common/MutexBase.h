@@ -1,9 +1,9 @@
 #ifndef ZUBDM_COMMON_MUTEXBASE_H
 #define ZUBDM_COMMON_MUTEXBASE_H
 
-#include "ZubdmExport.h"
+#include <zubdm/ZubdmExport.h>
 
-#include "host/MutexData.h"
+#include <zubdm/host/MutexData.h>
 
 namespace OSWrap {
 

@@ -1,7 +1,7 @@
 #ifndef ZUBDM_COMMON_QOR_ERROR_H
 #define ZUBDM_COMMON_QOR_ERROR_H
 
-#include "ZubdmExport.h"
+#include <zubdm/ZubdmExport.h>
 
 #include <cstdint>
 #include <string>

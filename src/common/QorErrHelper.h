@@ -1,9 +1,9 @@
 #ifndef ZUBDM_COMMON_QORERRHELPER_H
 #define ZUBDM_COMMON_QORERRHELPER_H
 
-#include "ZubdmExport.h"
+#include <zubdm/ZubdmExport.h>
 
-#include "common/BaseQorErrHelper.h"
+#include <zubdm/common/BaseQorErrHelper.h>
 
 // The error point the show-output reader reports parse failures through.
 class ZUBDM_EXPORT QorErrHelper final : public BaseQorErrHelper {

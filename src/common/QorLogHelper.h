@@ -1,9 +1,9 @@
 #ifndef ZUBDM_COMMON_QORLOGHELPER_H
 #define ZUBDM_COMMON_QORLOGHELPER_H
 
-#include "ZubdmExport.h"
+#include <zubdm/ZubdmExport.h>
 
-#include "common/BaseQorLogHelper.h"
+#include <zubdm/common/BaseQorLogHelper.h>
 
 // Log point of the infrastructure: status values, show-output reader, pipes.
 class ZUBDM_EXPORT QorLogHelper final : public BaseQorLogHelper {

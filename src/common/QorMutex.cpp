@@ -1,4 +1,4 @@
-#include "common/QorMutex.h"
+#include <zubdm/common/QorMutex.h>
 
 QorMutex::~QorMutex() { pthread_mutex_destroy(mutex_.get()); }
 

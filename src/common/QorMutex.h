@@ -1,9 +1,9 @@
 #ifndef ZUBDM_COMMON_QORMUTEX_H
 #define ZUBDM_COMMON_QORMUTEX_H
 
-#include "ZubdmExport.h"
+#include <zubdm/ZubdmExport.h>
 
-#include "common/Mutex.h"
+#include <zubdm/common/Mutex.h>
 
 // The mutex type the library locks, through OSWrap::Lock<QorMutex>.
 // Non-recursive and not copyable; lock() blocks until the calling thread owns

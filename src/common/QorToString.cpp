@@ -1,4 +1,4 @@
-#include "common/QorToString.h"
+#include <zubdm/common/QorToString.h>
 
 namespace QOR {
 template ZUBDM_EXPORT std::string to_string<unsigned long>(unsigned long,

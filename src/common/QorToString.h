@@ -6,7 +6,7 @@
 #include <sstream>
 #include <string>
 
-#include "ZubdmExport.h"
+#include <zubdm/ZubdmExport.h>
 
 namespace QOR {
 

@@ -1,4 +1,4 @@
-#include "context/Context.h"
+#include <zubdm/context/Context.h>
 
 #include <utility>
 

@@ -1,7 +1,7 @@
 #ifndef ZUBDM_CONTEXT_CONTEXT_H
 #define ZUBDM_CONTEXT_CONTEXT_H
 
-#include "ZubdmExport.h"
+#include <zubdm/ZubdmExport.h>
 
 #include <string>
 #include <vector>

@@ -1,13 +1,13 @@
 #ifndef ZUBDM_CONTEXT_ZUBCONTEXTBUILDER_H
 #define ZUBDM_CONTEXT_ZUBCONTEXTBUILDER_H
 
-#include "ZubdmExport.h"
+#include <zubdm/ZubdmExport.h>
 
 #include <map>
 #include <string>
 #include <vector>
 
-#include "context/Context.h"
+#include <zubdm/context/Context.h>
 
 namespace ZUB_DEVICE_MEDIATION {
 
@@ -53,6 +53,22 @@ class ZUBDM_EXPORT ZUBContextBuilder {
 
   // The names of the modes getContextCLI knows, in byte order.
   std::vector<std::string> knownContexts() const;
+  // Whether mode `contextName` is entered with a name (an interface's, a
+  // controller's): the modes below the configuration mode are.
+  bool takesArgument(const std::string& contextName) const;
+  // Whether `line`, typed in mode `current` as on the element, moves the CLI
+  // to another mode: then true, with that mode in `contextName` and, for a
+  // mode entered with a name, the name as typed (without the blanks around
+  // it) in `argument`. The mode lines are "configure terminal" (or "config",
+  // "c"), "end", "exit" (one step towards the root), and, from the
+  // configuration mode or a mode below it, a named mode's entry command
+  // followed by the name ("interface A").
+  bool modeEnteredBy(const std::string& line, const std::string& current,
+                     std::string& contextName, std::string& argument) const;
+
+  // The commands of a getContextCLI list in the order they are sent,
+  // without the root command "end" that the list ends with.
+  static std::vector<std::string> inOrderOfUse(const std::vector<std::string>& contextCommands);
 
  private:
   std::map<std::string, Context> contextTable_;

@@ -1,12 +1,12 @@
-#include "controller/CLIOpController.h"
+#include <zubdm/controller/CLIOpController.h>
 
 #include <pthread.h>
 
 #include <new>
 
-#include "common/CliLogHelper.h"
-#include "common/Lock.h"
-#include "result/OpStatusEnum.h"
+#include <zubdm/common/CliLogHelper.h>
+#include <zubdm/common/Lock.h>
+#include <zubdm/result/OpStatusEnum.h>
 
 using ZUB_DEVICE_MEDIATION::CLIResult;
 using ZUB_DEVICE_MEDIATION::CmdDriver;

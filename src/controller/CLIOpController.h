@@ -1,18 +1,18 @@
 #ifndef ZUBDM_CONTROLLER_CLIOPCONTROLLER_H
 #define ZUBDM_CONTROLLER_CLIOPCONTROLLER_H
 
-#include "ZubdmExport.h"
+#include <zubdm/ZubdmExport.h>
 
 #include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "common/QorMutex.h"
-#include "controller/CmdDriver.h"
-#include "context/ZUBContextBuilder.h"
-#include "mediator/ZUBAdaptor.h"
-#include "result/CLIResult.h"
+#include <zubdm/common/QorMutex.h>
+#include <zubdm/controller/CmdDriver.h>
+#include <zubdm/context/ZUBContextBuilder.h>
+#include <zubdm/mediator/ZUBAdaptor.h>
+#include <zubdm/result/CLIResult.h>
 
 // The library's entry point: one controller per CLI connection. It owns the
 // CLI mediator (`adaptor`, which the host brings up with restart() or

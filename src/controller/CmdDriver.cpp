@@ -1,76 +1,51 @@
-#include "controller/CmdDriver.h"
+#include <zubdm/controller/CmdDriver.h>
 
 #include <new>
 #include <string>
 #include <string_view>
 #include <utility>
 
-#include "common/CliLogHelper.h"
-#include "common/LineText.h"
-#include "common/QOR_error.h"
-#include "common/TextSearch.h"
-#include "result/OpStatusEnum.h"
+#include <zubdm/common/CliLogHelper.h>
+#include <zubdm/common/CliDialect.h>
+#include <zubdm/common/LineText.h>
+#include <zubdm/common/QOR_error.h>
+#include <zubdm/common/TextSearch.h>
+#include <zubdm/result/OpStatusEnum.h>
 
 namespace ZUB_DEVICE_MEDIATION {
 
 namespace {
 
+namespace dialect = zubdm::internal::dialect;
+
 const char kLogFile[] = "CmdDriver";
 const char kFunction[] = "sendCliCommand";
-const char kRootPrompt[] = "HVB#";
 
-void fail(CLIResult& result, FailureKind kind, const std::string& error) {
+// Fails the command with the error entry `error`; `failure` travels with it.
+void fail(CLIResult& result, const FailureRecord& failure, const std::string& error) {
   result.addError(error);
   result.setState(OpStatusEnum::Failed);
-  result.setFailureKind(kind);
+  result.setFailure(failure);
+}
+
+// A failure the CLI's own words explain.
+FailureRecord said(FailureKind kind, const std::string& text) {
+  FailureRecord failure;
+  failure.kind = kind;
+  failure.text = text;
+  return failure;
 }
 
 // A line break or NUL would end the line early and run what follows as a
 // command of its own, shifting every later reply by one: such text is
 // refused (logged, one error entry) before anything is written.
 bool acceptLine(const char* what, const std::string& text, CLIResult& result) {
-  if (zubdm::internal::isOneLine(text)) return true;
+  if (dialect::isOneLine(text)) return true;
   const std::string error = std::string("refused: the ") + what +
                             " holds a line break or NUL: " + zubdm::internal::quoted(text);
   CliLogHelper(3, kLogFile, kFunction, __LINE__).message(error);
-  fail(result, FailureKind::Refused, error);
+  fail(result, said(FailureKind::Refused, error), error);
   return false;
-}
-
-// What went wrong with an exchange, as the host reads it.
-std::string describe(FailureKind kind, const ZUBAdaptor& adaptor) {
-  switch (kind) {
-    case FailureKind::TimedOut:
-      return "timed out waiting for the reply";
-    case FailureKind::Cancelled:
-      return "cancelled while waiting for the reply";
-    case FailureKind::CliGone:
-      return "the CLI has gone";
-    case FailureKind::ReplyTooLarge:
-      return "the reply exceeded the size cap of " +
-             std::to_string(adaptor.getMaxReplySize()) + " bytes";
-    case FailureKind::OutOfMemory:
-      return "the reply could not be held in memory";
-    case FailureKind::NotConnected:
-      return "no established connection with device";
-    default:
-      return "no reply from device";
-  }
-}
-
-// The error entry of a command line whose exchange failed; `written` tells
-// whether the line went out whole before it did.
-std::string commandFailure(FailureKind kind, const std::string& line, bool written,
-                           const ZUBAdaptor& adaptor) {
-  switch (kind) {
-    case FailureKind::TimedOut:
-      return written ? "timed out waiting for the reply to: " + line
-                     : "timed out sending: " + line + " (the CLI did not read it)";
-    case FailureKind::CliGone:
-      return "no reply from device to: " + line + " (the CLI has gone)";
-    default:
-      return describe(kind, adaptor) + " (command: " + line + ")";
-  }
 }
 
 // `text` without the blanks and line ends around it.
@@ -109,11 +84,7 @@ bool CmdDriver::sendCliCommand(const std::string& contextCmd,
 bool CmdDriver::sendCliCommand(const std::vector<std::string>& contextCmds,
                                const std::string& cliCmd, CLIResult& result,
                                unsigned long number) {
-  // Listed from the mode itself down to "end", which the root reset sends.
-  auto first = contextCmds.rbegin();
-  if (first != contextCmds.rend() && *first == ZUBContextBuilder::END_CLI) ++first;
-  return run(std::vector<std::string>(first, contextCmds.rend()), cliCmd, result,
-             number);
+  return run(ZUBContextBuilder::inOrderOfUse(contextCmds), cliCmd, result, number);
 }
 
 bool CmdDriver::run(const std::vector<std::string>& modeCommands,
@@ -143,32 +114,21 @@ bool CmdDriver::resetToRoot(CLIResponse& response, CLIResult& result) {
   if (!adaptor.isLoggedIn()) {
     CliLogHelper(3, kLogFile, kFunction, __LINE__)
         .message("failed to send cli command due to no established connection with device : ");
-    fail(result, FailureKind::NotConnected, "no established connection with device");
+    fail(result, said(FailureKind::NotConnected, ""), "no established connection with device");
     return false;
   }
-  const bool refused = !adaptor.isReadyForCommand();
-  const bool owed = adaptor.owesReply();
   adaptor.setDeviceRootContext(response);
   // The reset worked exactly when the CLI is back at its root prompt.
-  if (response.getRspContext() == kRootPrompt) return true;
-  const std::string prefix = std::string("mode command \"") +
-                             ZUBContextBuilder::END_CLI + "\" failed: ";
-  if (refused) {
-    fail(result, adaptor.getLastFailure(),
-         prefix + "not sent: the mediator refuses commands until it is restarted, since " +
-             describe(adaptor.getLastFailure(), adaptor));
-  } else if (owed && adaptor.owesReply()) {
-    // Nothing went out: the rest of a reply that timed out never came.
-    fail(result, adaptor.getLastFailure(),
-         prefix + "not sent: " + describe(adaptor.getLastFailure(), adaptor) +
-             " (the rest of an earlier command's reply)");
-  } else if (response.getRspContext().empty()) {
-    fail(result, adaptor.getLastFailure(),
-         prefix + describe(adaptor.getLastFailure(), adaptor));
+  if (response.getRspContext() == dialect::kRootPrompt) return true;
+  const std::string prefix = std::string("mode command \"") + dialect::kRootCommand + "\" failed: ";
+  if (response.getRspContext().empty()) {
+    const FailureRecord failure = adaptor.getFailureRecord();
+    fail(result, failure, prefix + describeFailure(failure));
   } else {
-    fail(result, FailureKind::ModeCommandFailed,
-         prefix + "its reply ended at \"" + response.getRspContext() +
-             "\", not at the root prompt \"" + kRootPrompt + "\"");
+    const std::string why = "its reply ended at \"" + response.getRspContext() +
+                            "\", not at the root prompt \"" +
+                            std::string(dialect::kRootPrompt) + "\"";
+    fail(result, said(FailureKind::ModeCommandFailed, why), prefix + why);
   }
   return false;
 }
@@ -183,26 +143,27 @@ bool CmdDriver::enterMode(const std::string& command, CLIResponse& response,
   if (!adaptor.send(command, response)) {
     CliLogHelper(3, kLogFile, kFunction, __LINE__)
         .message("failed to set context: " + command);
-    fail(result, adaptor.getLastFailure(),
-         prefix + describe(adaptor.getLastFailure(), adaptor));
+    const FailureRecord failure = adaptor.getFailureRecord();
+    fail(result, failure, prefix + describeFailure(failure));
     return false;
   }
   if (!response.getError().empty()) {
     // The CLI stayed in the mode before: the command must not run there.
     CliLogHelper(3, kLogFile, kFunction, __LINE__)
         .message("failed to set context: " + command);
-    fail(result, FailureKind::ModeCommandFailed, prefix + response.getError());
+    fail(result, said(FailureKind::ModeCommandFailed, response.getError()),
+         prefix + response.getError());
     return false;
   }
   // Refused without an "Error:" line ("% Unknown interface Z"): the prompt,
   // which names the mode, is the one before, and the CLI said something. A
   // silent one changed no mode on purpose ("end", "no interface A").
   if (response.getRspContext() != before) return true;
-  const std::string said = outputOf(response, command);
-  if (said.empty()) return true;
+  const std::string printed = outputOf(response, command);
+  if (printed.empty()) return true;
   CliLogHelper(3, kLogFile, kFunction, __LINE__).message("failed to set context: " + command);
-  fail(result, FailureKind::ModeCommandFailed,
-       prefix + "the CLI stayed at \"" + before + "\": " + said);
+  const std::string why = "the CLI stayed at \"" + before + "\": " + printed;
+  fail(result, said(FailureKind::ModeCommandFailed, why), prefix + why);
   return false;
 }
 
@@ -212,14 +173,13 @@ bool CmdDriver::runCommand(const std::string& line, CLIResponse& response,
   // result.
   response.clearAll();
   if (!adaptor.send(line, response)) {
-    // Only a reply that was waited for marks the response as timed out.
-    fail(result, adaptor.getLastFailure(),
-         commandFailure(adaptor.getLastFailure(), line, response.isTimeout(), adaptor));
+    const FailureRecord failure = adaptor.getFailureRecord();
+    fail(result, failure, describeFailure(failure) + " (command: " + line + ")");
     return false;
   }
   result.setPrompt(response.getRspContext());
   if (!response.getError().empty()) {
-    fail(result, FailureKind::DeviceError,
+    fail(result, said(FailureKind::DeviceError, response.getError()),
          " Device error: " + response.getError() + ", Current device context: " +
              response.getRspContext() + ", CLI command: " + line + "  ");
     return false;
@@ -229,7 +189,7 @@ bool CmdDriver::runCommand(const std::string& line, CLIResponse& response,
     return takeOutput(response, result);
   } catch (const std::bad_alloc&) {
     // The reply was read whole: only this command fails.
-    fail(result, FailureKind::OutOfMemory,
+    fail(result, said(FailureKind::OutOfMemory, ""),
          "the reply to: " + line + " could not be held in memory");
     return false;
   }
@@ -242,7 +202,7 @@ bool CmdDriver::takeOutput(CLIResponse& response, CLIResult& result) {
   std::vector<std::string> output = response.takeResponseList();
   bool document = false;
   for (const std::string& piece : output) {
-    document = document || zubdm::internal::findText(piece, "<SHOW") != std::string::npos;
+    document = document || zubdm::internal::findText(piece, dialect::kShowStart) != std::string::npos;
   }
   QOR_error parseError;
   if (output.size() == 1) {
@@ -258,10 +218,12 @@ bool CmdDriver::takeOutput(CLIResponse& response, CLIResult& result) {
   // document that does not parse (malformed, or cut short) is a failure
   // the host must see.
   if (document) {
+    std::string why;
     for (const error_entry& entry : parseError.entries) {
-      result.addError("broken show document: " + entry.text);
+      why = "broken show document: " + entry.text;
+      result.addError(why);
     }
-    result.setFailureKind(FailureKind::DeviceError);
+    result.setFailure(said(FailureKind::DeviceError, why));
   }
   return false;
 }

@@ -1,14 +1,14 @@
 #ifndef ZUBDM_CONTROLLER_CMDDRIVER_H
 #define ZUBDM_CONTROLLER_CMDDRIVER_H
 
-#include "ZubdmExport.h"
+#include <zubdm/ZubdmExport.h>
 
 #include <string>
 #include <vector>
 
-#include "context/ZUBContextBuilder.h"
-#include "mediator/ZUBAdaptor.h"
-#include "result/CLIResult.h"
+#include <zubdm/context/ZUBContextBuilder.h>
+#include <zubdm/mediator/ZUBAdaptor.h>
+#include <zubdm/result/CLIResult.h>
 
 namespace ZUB_DEVICE_MEDIATION {
 

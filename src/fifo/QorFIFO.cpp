@@ -1,4 +1,4 @@
-#include "fifo/QorFIFO.h"
+#include <zubdm/fifo/QorFIFO.h>
 
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "common/QorLogHelper.h"
+#include <zubdm/common/QorLogHelper.h>
 
 namespace {
 
@@ -25,16 +25,22 @@ bool isSafePipe(const struct stat& status) {
 
 }  // namespace
 
-QorFIFO::QorFIFO() : handle_(-1) { name_[0] = '\0'; }
+QorFIFO::QorFIFO() : handle_(-1), owner_(getpid()) { name_[0] = '\0'; }
 
-QorFIFO::QorFIFO(char const* name, int perms) : handle_(-1) {
+QorFIFO::QorFIFO(char const* name, int perms) : handle_(-1), owner_(getpid()) {
   name_[0] = '\0';
   if (create(name, perms) == -1) {
     QorLogHelper(3, kLogFile, __func__, __LINE__).message("errno:%d", errno);
   }
 }
 
-QorFIFO::~QorFIFO() { remove(); }
+QorFIFO::~QorFIFO() {
+  if (owner_ == getpid()) {
+    remove();
+  } else {
+    abandon();
+  }
+}
 
 int QorFIFO::control(int cmd, void* arg) const {
   return ioctl(handle_, static_cast<unsigned long>(cmd), arg);
@@ -85,6 +91,7 @@ bool QorFIFO::storeName(char const* name) {
     return false;
   }
   std::memcpy(name_, name, length + 1);
+  owner_ = getpid();
   return true;
 }
 
@@ -127,6 +134,7 @@ int QorFIFO::open(char const* name, int flags, int perms) {
     return -1;
   }
   handle_ = fd;
+  owner_ = getpid();
   return 0;
 }
 

@@ -1,7 +1,9 @@
 #ifndef ZUBDM_FIFO_QORFIFO_H
 #define ZUBDM_FIFO_QORFIFO_H
 
-#include "ZubdmExport.h"
+#include <zubdm/ZubdmExport.h>
+
+#include <sys/types.h>
 
 // One end of a named pipe: owns a descriptor and the pipe's path (at most 30
 // characters; a longer one is refused with ENAMETOOLONG, since cut short it
@@ -14,7 +16,9 @@
 // for a link met while opening) and is left untouched.
 //
 // Every descriptor is opened close-on-exec. Not thread-safe: the owner
-// serialises use. Destruction closes the descriptor and removes the path.
+// serialises use. Destruction closes the descriptor and removes the path;
+// in a forked copy of the process that made or opened it, it only closes
+// that copy's descriptor: the pipe stays the other process's.
 class ZUBDM_EXPORT QorFIFO {
  public:
   static constexpr int NAME_SIZE = 31;
@@ -68,6 +72,8 @@ class ZUBDM_EXPORT QorFIFO {
 
   int handle_;
   char name_[NAME_SIZE];
+  // The process that made or opened the pipe here.
+  pid_t owner_;
 };
 
 #endif  // ZUBDM_FIFO_QORFIFO_H

@@ -1,10 +1,12 @@
-#include "fifo/QorFIFO_Recv.h"
+#include <zubdm/fifo/QorFIFO_Recv.h>
 
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+
+#include <zubdm/fifo/PipeIo.h>
 
 QorFIFO_Recv::QorFIFO_Recv() : position_(0), valid_(0) {}
 
@@ -20,11 +22,7 @@ int QorFIFO_Recv::open(char const* name, int flags, int perms) {
 int QorFIFO_Recv::recv(void* buffer, unsigned int count) {
   if (position_ >= valid_) {
     position_ = 0;
-    ssize_t result;
-    do {
-      result = read(get_handle(), buffer_, BUFFER_SIZE);
-    } while (result < 0 && errno == EINTR);
-    valid_ = static_cast<int>(result);
+    valid_ = static_cast<int>(zubdm::internal::readPipe(get_handle(), buffer_, BUFFER_SIZE));
     if (valid_ < 0) return -1;
   }
   const int available = valid_ - position_;

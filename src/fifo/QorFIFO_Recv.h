@@ -1,8 +1,8 @@
 #ifndef ZUBDM_FIFO_QORFIFO_RECV_H
 #define ZUBDM_FIFO_QORFIFO_RECV_H
 
-#include "ZubdmExport.h"
-#include "fifo/QorFIFO.h"
+#include <zubdm/ZubdmExport.h>
+#include <zubdm/fifo/QorFIFO.h>
 
 // Receiving end of a named pipe, with a 1024-byte read-ahead buffer so that
 // byte-at-a-time readers cost a copy, not a system call.

@@ -1,9 +1,9 @@
 #ifndef ZUBDM_FIFO_QORFIFO_SEND_H
 #define ZUBDM_FIFO_QORFIFO_SEND_H
 
-#include "ZubdmExport.h"
+#include <zubdm/ZubdmExport.h>
 
-#include "fifo/QorFIFO.h"
+#include <zubdm/fifo/QorFIFO.h>
 
 // Writing end of a named pipe.
 //

@@ -1,4 +1,4 @@
-#include "fifo/SigpipeShield.h"
+#include <zubdm/fifo/SigpipeShield.h>
 
 #include <pthread.h>
 #include <signal.h>

@@ -1,11 +1,11 @@
 #ifndef ZUBDM_HOST_ATTR_H
 #define ZUBDM_HOST_ATTR_H
 
-#include "ZubdmExport.h"
+#include <zubdm/ZubdmExport.h>
 
 #include <string>
 
-#include "host/Node.h"
+#include <zubdm/host/Node.h>
 
 namespace TAV {
 namespace XML {

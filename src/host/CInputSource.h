@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <istream>
 
-#include "ZubdmExport.h"
+#include <zubdm/ZubdmExport.h>
 
 namespace TAV {
 namespace XML {

@@ -1,4 +1,4 @@
-#include "host/CXMLException.h"
+#include <zubdm/host/CXMLException.h>
 
 #include <utility>
 

@@ -1,7 +1,7 @@
 #ifndef ZUBDM_HOST_CXMLEXCEPTION_H
 #define ZUBDM_HOST_CXMLEXCEPTION_H
 
-#include "ZubdmExport.h"
+#include <zubdm/ZubdmExport.h>
 
 #include <exception>
 #include <string>

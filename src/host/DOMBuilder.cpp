@@ -1,4 +1,4 @@
-#include "host/DOMBuilder.h"
+#include <zubdm/host/DOMBuilder.h>
 
 #include <expat.h>
 
@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "host/CXMLException.h"
-#include "host/DOMDocument.h"
+#include <zubdm/host/CXMLException.h>
+#include <zubdm/host/DOMDocument.h>
 
 namespace TAV {
 namespace XML {

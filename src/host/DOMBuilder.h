@@ -1,10 +1,10 @@
 #ifndef ZUBDM_HOST_DOMBUILDER_H
 #define ZUBDM_HOST_DOMBUILDER_H
 
-#include "ZubdmExport.h"
+#include <zubdm/ZubdmExport.h>
 
-#include "host/CInputSource.h"
-#include "host/Node.h"
+#include <zubdm/host/CInputSource.h>
+#include <zubdm/host/Node.h>
 
 namespace TAV {
 namespace XML {

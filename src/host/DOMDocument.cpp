@@ -1,4 +1,4 @@
-#include "host/DOMDocument.h"
+#include <zubdm/host/DOMDocument.h>
 
 #include <algorithm>
 #include <climits>

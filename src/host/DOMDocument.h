@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "host/Attr.h"
-#include "host/NamedNodeMap.h"
-#include "host/Node.h"
+#include <zubdm/host/Attr.h>
+#include <zubdm/host/NamedNodeMap.h>
+#include <zubdm/host/Node.h>
 
 namespace TAV {
 namespace XML {

@@ -1,7 +1,7 @@
 #ifndef ZUBDM_HOST_DOMOBJECT_H
 #define ZUBDM_HOST_DOMOBJECT_H
 
-#include "ZubdmExport.h"
+#include <zubdm/ZubdmExport.h>
 
 #include <cstdint>
 

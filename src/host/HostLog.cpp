@@ -1,5 +1,5 @@
-#include "host/HostLog.h"
-#include "host/HostLogWriter.h"
+#include <zubdm/host/HostLog.h>
+#include <zubdm/host/HostLogWriter.h>
 
 #include <pthread.h>
 #include <syslog.h>
@@ -16,7 +16,10 @@ using Sink = std::function<void(const HostLogRecord&)>;
 
 void syslogSink(const HostLogRecord& record) {
   // The text is passed as an argument, never as the format.
-  syslog(static_cast<int>(record.severity & 7u), "%s:%s:%d %s", record.file,
+  // Failures (severity 3 and below) are errors; the library's traces (4 and
+  // 5) are for debugging, not warnings or notices.
+  const int priority = record.severity <= LOG_ERR ? static_cast<int>(record.severity) : LOG_DEBUG;
+  syslog(priority, "%s:%s:%d %s", record.file,
          record.function, record.line, record.text.c_str());
 }
 

@@ -1,14 +1,15 @@
 #ifndef ZUBDM_HOST_HOSTLOG_H
 #define ZUBDM_HOST_HOSTLOG_H
 
-#include "ZubdmExport.h"
+#include <zubdm/ZubdmExport.h>
 
 #include <functional>
 #include <string>
 
 // The host's logging component: every message the library writes arrives here
-// as one record. The default sink writes it to syslog with the severity as the
-// priority; a host (or a test) installs its own sink to route messages
+// as one record. The default sink writes it to syslog: failures (severity 3
+// and below) with the severity as the priority, the traces of severity 4 and
+// 5 as LOG_DEBUG. A host (or a test) installs its own sink to route messages
 // elsewhere.
 struct ZUBDM_EXPORT HostLogRecord {
   unsigned severity;

@@ -1,4 +1,4 @@
-#include "host/MutexData.h"
+#include <zubdm/host/MutexData.h>
 
 namespace OSWrap {
 

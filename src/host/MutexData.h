@@ -1,7 +1,7 @@
 #ifndef ZUBDM_HOST_MUTEXDATA_H
 #define ZUBDM_HOST_MUTEXDATA_H
 
-#include "ZubdmExport.h"
+#include <zubdm/ZubdmExport.h>
 
 #include <pthread.h>
 

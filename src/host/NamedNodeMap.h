@@ -1,9 +1,9 @@
 #ifndef ZUBDM_HOST_NAMEDNODEMAP_H
 #define ZUBDM_HOST_NAMEDNODEMAP_H
 
-#include "ZubdmExport.h"
+#include <zubdm/ZubdmExport.h>
 
-#include "host/DOMObject.h"
+#include <zubdm/host/DOMObject.h>
 
 namespace TAV {
 namespace XML {

@@ -1,11 +1,11 @@
 #ifndef ZUBDM_HOST_NODE_H
 #define ZUBDM_HOST_NODE_H
 
-#include "ZubdmExport.h"
+#include <zubdm/ZubdmExport.h>
 
 #include <string>
 
-#include "host/DOMObject.h"
+#include <zubdm/host/DOMObject.h>
 
 namespace TAV {
 namespace XML {

@@ -1,4 +1,4 @@
-#include "host/StringTokenizer.h"
+#include <zubdm/host/StringTokenizer.h>
 
 StringTokenizer::StringTokenizer(const std::string& text,
                                  const std::string& delimiters)

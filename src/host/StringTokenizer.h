@@ -1,7 +1,7 @@
 #ifndef ZUBDM_HOST_STRINGTOKENIZER_H
 #define ZUBDM_HOST_STRINGTOKENIZER_H
 
-#include "ZubdmExport.h"
+#include <zubdm/ZubdmExport.h>
 
 #include <string>
 

@@ -4,12 +4,12 @@
 // The host's XML DOM library: parse a stream into a reference-counted tree
 // and walk it through the node interfaces.
 
-#include "host/Attr.h"
-#include "host/CInputSource.h"
-#include "host/CXMLException.h"
-#include "host/DOMBuilder.h"
-#include "host/DOMObject.h"
-#include "host/NamedNodeMap.h"
-#include "host/Node.h"
+#include <zubdm/host/Attr.h>
+#include <zubdm/host/CInputSource.h>
+#include <zubdm/host/CXMLException.h>
+#include <zubdm/host/DOMBuilder.h>
+#include <zubdm/host/DOMObject.h>
+#include <zubdm/host/NamedNodeMap.h>
+#include <zubdm/host/Node.h>
 
 #endif  // ZUBDM_HOST_XMLDOM_H

@@ -3,7 +3,7 @@
 
 #include <cstddef>
 
-#include "mediator/Waiter.h"
+#include <zubdm/mediator/Waiter.h>
 
 namespace zubdm {
 namespace internal {
@@ -12,17 +12,12 @@ namespace internal {
 // pieces and events in tests and fuzzing.
 class ByteSource {
  public:
-  enum class Status {
-    Data,       // `count` bytes were read
-    Empty,      // nothing there now (readNow only)
-    Closed,     // end of file, or the CLI has ended
-    TimedOut,   // the deadline passed first
-    Cancelled,  // the wait was cancelled
-    Failed,     // a read or wait failed
-  };
+  // `count` bytes were read, or, when `failure` is set, none: CliGone at end
+  // of file or once the CLI has ended, TimedOut, Cancelled. Neither: nothing
+  // there now (readNow only).
   struct Result {
-    Status status;
     size_t count;
+    ZUB_DEVICE_MEDIATION::FailureRecord failure;
   };
 
   // Waits until bytes arrive (at most until `deadline`), then reads at most

@@ -1,4 +1,4 @@
-#include "mediator/CliChild.h"
+#include <zubdm/mediator/CliChild.h>
 
 #include <poll.h>
 #include <signal.h>
@@ -15,7 +15,7 @@
 #include <cstring>
 #include <thread>
 
-#include "common/CliLogHelper.h"
+#include <zubdm/common/CliLogHelper.h>
 
 extern char** environ;
 
@@ -86,10 +86,10 @@ pid_t CliChild::spawn(const std::string& program, int index) {
   return -1;
 }
 
-CliChild::CliChild() : pid_(-1), pidfd_(-1), reaped_(false), status_(-1) {}
+CliChild::CliChild() : pid_(-1), owner_(-1), pidfd_(-1), reaped_(false), status_(-1) {}
 
 CliChild::~CliChild() {
-  if (held()) terminate(kDefaultGraceMs);
+  if (held() && owner_ == getpid()) terminate(kDefaultGraceMs);
   release();
 }
 
@@ -97,6 +97,7 @@ void CliChild::adopt(pid_t pid) {
   if (held()) terminate(kDefaultGraceMs);
   release();
   pid_ = pid;
+  owner_ = getpid();
   pidfd_ = openProcessFd(pid);
   reaped_ = false;
   status_ = -1;
@@ -125,13 +126,11 @@ bool CliChild::reapWithin(int graceMs) {
   return reapIfExited();
 }
 
-std::string CliChild::exitDescription() const {
+void CliChild::describeEnd(int graceMs, ZUB_DEVICE_MEDIATION::FailureRecord& failure) {
+  failure.pid = pid_;
+  failure.ended = graceMs > 0 ? reapWithin(graceMs) : reapIfExited();
   // A host that reaps every child (waitpid(-1) on SIGCHLD) took the status.
-  if (!reaped_ || status_ < 0) return "ended";
-  if (WIFEXITED(status_)) {
-    return "exited with status " + std::to_string(WEXITSTATUS(status_));
-  }
-  return "was killed by signal " + std::to_string(WTERMSIG(status_));
+  failure.exitStatus = failure.ended ? status_ : -1;
 }
 
 void CliChild::abandon() {

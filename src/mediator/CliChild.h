@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include <zubdm/result/FailureKind.h>
+
 namespace zubdm {
 namespace internal {
 
@@ -15,7 +17,9 @@ namespace internal {
 // so a signal never reaches a recycled process id and the child's exit can be
 // waited for with poll(). Only this child is ever reaped (never waitpid(-1)),
 // and a host that set SIGCHLD to SIG_IGN is coped with (the kernel reaps).
-// Not thread-safe. Destruction ends and reaps a child still held.
+// Not thread-safe. Destruction ends and reaps a child still held, except in
+// a forked copy of the process that adopted it, which only closes its copy
+// of the process descriptor: the child stays the adopter's.
 class CliChild {
  public:
   CliChild();
@@ -46,9 +50,10 @@ class CliChild {
   // The same, giving a child that is ending `graceMs` to finish (its pipes
   // close a moment before it can be reaped).
   bool reapWithin(int graceMs);
-  // How the reaped child ended ("exited with status 3", "was killed by
-  // signal 9"), or "ended" when its status is not known here.
-  std::string exitDescription() const;
+  // Gives a child that is ending `graceMs` to finish, reaps it, and puts
+  // into `failure` its process id and, once it has ended, its wait status
+  // (-1 when a host took it).
+  void describeEnd(int graceMs, ZUB_DEVICE_MEDIATION::FailureRecord& failure);
 
   // Sends SIGTERM, waits up to `graceMs` for the child to end, then sends
   // SIGKILL, and reaps it. Returns 0 once the child is gone (also when it had
@@ -68,6 +73,8 @@ class CliChild {
   void release();
 
   pid_t pid_;
+  // The process that adopted the child, the only one that may end it.
+  pid_t owner_;
   int pidfd_;
   bool reaped_;
   // The wait status of the reaped child; -1 when unknown.

@@ -1,12 +1,13 @@
-#include "mediator/MachineNames.h"
+#include <zubdm/mediator/MachineNames.h>
 
 #include <pthread.h>
 
 #include <mutex>
 #include <new>
 
-namespace zubdm {
-namespace internal {
+#include <zubdm/mediator/MachineNamesSeam.h>
+
+namespace ZUB_DEVICE_MEDIATION {
 
 namespace {
 
@@ -23,14 +24,23 @@ MachineNames& currentNames() {
 
 }  // namespace
 
+std::string MachineNames::pipe(int slot, bool written) const {
+  return pipeDirectory + (written ? "clPipeW" : "clPipeR") + std::to_string(slot);
+}
+
 MachineNames machineNames() {
   std::lock_guard<std::mutex> guard(gNamesMutex);
   return currentNames();
 }
 
-void setMachineNames(const MachineNames& names) {
-  std::lock_guard<std::mutex> guard(gNamesMutex);
-  currentNames() = names;
+}  // namespace ZUB_DEVICE_MEDIATION
+
+namespace zubdm {
+namespace internal {
+
+void setMachineNames(const ZUB_DEVICE_MEDIATION::MachineNames& names) {
+  std::lock_guard<std::mutex> guard(ZUB_DEVICE_MEDIATION::gNamesMutex);
+  ZUB_DEVICE_MEDIATION::currentNames() = names;
 }
 
 }  // namespace internal

@@ -1,31 +1,29 @@
 #ifndef ZUBDM_MEDIATOR_MACHINENAMES_H
 #define ZUBDM_MEDIATOR_MACHINENAMES_H
 
+#include <zubdm/ZubdmExport.h>
+
 #include <string>
 
-namespace zubdm {
-namespace internal {
+namespace ZUB_DEVICE_MEDIATION {
 
 // The names a mediator shares with the rest of the element: the table of CLI
 // users, the directory of the pipes, the CLI program. On an element they are
-// always the defaults; tests replace them so that they can run side by side
-// without touching the machine's own table and pipes.
-struct MachineNames {
+// always these defaults.
+struct ZUBDM_EXPORT MachineNames {
   std::string userTable = "/shmem_cl_users";
-  std::string pipeDirectory = "/tmp/";
+  std::string pipeDirectory = "/tmp/";  // ends in "/"
   // Looked up along PATH unless it holds a "/".
   std::string cliProgram = "cli";
+
+  // The pipe of slot `slot` that the mediator writes (clPipeW<slot>) or
+  // reads (clPipeR<slot>).
+  std::string pipe(int slot, bool written) const;
 };
 
-// The names in effect. Thread-safe.
-MachineNames machineNames();
+// The names in effect, which mediators constructed now take. Thread-safe.
+ZUBDM_EXPORT MachineNames machineNames();
 
-// Replaces the names for mediators constructed from now on. Thread-safe; a
-// mediator keeps the names it was constructed with. Never read from the
-// environment: only code linked with the library's internals can call it.
-void setMachineNames(const MachineNames& names);
-
-}  // namespace internal
-}  // namespace zubdm
+}  // namespace ZUB_DEVICE_MEDIATION
 
 #endif  // ZUBDM_MEDIATOR_MACHINENAMES_H

@@ -1,11 +1,13 @@
-#include "mediator/PipeSource.h"
-
-#include <unistd.h>
+#include <zubdm/mediator/PipeSource.h>
 
 #include <cerrno>
 
+#include <zubdm/fifo/PipeIo.h>
+
 namespace zubdm {
 namespace internal {
+
+using ZUB_DEVICE_MEDIATION::FailureKind;
 
 namespace {
 // How long a CLI whose output closed gets to end before it is left for
@@ -13,49 +15,35 @@ namespace {
 const int kEndingGraceMs = 50;
 }  // namespace
 
-ByteSource::Result PipeSource::read(char* buffer, size_t capacity,
-                                    Deadline deadline) {
+ByteSource::Result PipeSource::read(char* buffer, size_t capacity, Deadline deadline) {
   for (;;) {
-    switch (waiter_.wait(fd_, -1, child_.exitFd(), deadline).event) {
-      case Waiter::Event::Ready: {
-        const Result got = readNow(buffer, capacity);
-        // Readable, yet nothing to read: wait again.
-        if (got.status != Status::Empty) return got;
-        break;
-      }
-      case Waiter::Event::CliExited: {
-        // What the CLI wrote before it ended is still worth reading.
-        const Result got = readNow(buffer, capacity);
-        if (got.status == Status::Data) return got;
-        child_.reapIfExited();
-        return {Status::Closed, 0};
-      }
-      case Waiter::Event::TimedOut:
-        return {Status::TimedOut, 0};
-      case Waiter::Event::Cancelled:
-        return {Status::Cancelled, 0};
-      case Waiter::Event::Failed:
-        return {Status::Failed, 0};
-    }
+    const auto failure = waiter_.wait(fd_, -1, child_.exitFd(), deadline);
+    if (failure && failure.kind != FailureKind::CliGone) return {0, failure};
+    // After the CLI's exit, what it wrote before it ended is still read.
+    const Result got = readNow(buffer, capacity);
+    if (got.count > 0 || got.failure) return got;
+    if (failure) return gone(0, failure.error);
+    // Readable, yet nothing to read: wait again.
   }
 }
 
 ByteSource::Result PipeSource::readNow(char* buffer, size_t capacity) {
-  if (fd_ < 0) return {Status::Failed, 0};
-  ssize_t got;
-  do {
-    got = ::read(fd_, buffer, capacity);
-  } while (got < 0 && errno == EINTR);
+  if (fd_ < 0) return {0, failureOf(FailureKind::NotConnected)};
+  const ssize_t got = readPipe(fd_, buffer, capacity);
   if (got > 0) {
     if (observer_) observer_(std::string_view(buffer, static_cast<size_t>(got)));
-    return {Status::Data, static_cast<size_t>(got)};
+    return {static_cast<size_t>(got), {}};
   }
-  if (got == 0) {
-    // The output closes as the CLI ends: it is reaped once it has.
-    child_.reapWithin(kEndingGraceMs);
-    return {Status::Closed, 0};
-  }
-  return {errno == EAGAIN ? Status::Empty : Status::Failed, 0};
+  // The output closes as the CLI ends: it is reaped once it has.
+  if (got == 0) return gone(kEndingGraceMs);
+  if (errno == EAGAIN) return {0, {}};
+  return gone(0, errno);
+}
+
+ByteSource::Result PipeSource::gone(int graceMs, int error) {
+  Result result = {0, failureOf(FailureKind::CliGone, error)};
+  child_.describeEnd(graceMs, result.failure);
+  return result;
 }
 
 }  // namespace internal

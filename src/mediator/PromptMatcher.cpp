@@ -1,4 +1,4 @@
-#include "mediator/PromptMatcher.h"
+#include <zubdm/mediator/PromptMatcher.h>
 
 #include <cassert>
 #include <cstring>

@@ -1,13 +1,11 @@
-#include "mediator/PromptScanner.h"
+#include <zubdm/mediator/PromptScanner.h>
 
 #include <cstring>
 
-#include "common/LineText.h"
+#include <zubdm/common/CliDialect.h>
 
 namespace zubdm {
 namespace internal {
-
-constexpr size_t PromptScanner::MAX_PROMPT_BODY;
 
 void PromptScanner::reset() {
   state_ = State::Searching;
@@ -30,21 +28,21 @@ void PromptScanner::accept() { state_ = State::Matched; }
 bool PromptScanner::lineStartsAt(const char* data, size_t index) const {
   if (onlyBlanks_) return true;
   const char before = index > 0 ? data[index - 1] : last_;
-  return isLineEnd(before);
+  return dialect::isLineEnd(before);
 }
 
 bool PromptScanner::extendCandidate(char byte) {
-  static const char kStart[] = "HVB";
-  if (progress_ < 3) {
-    if (byte != kStart[progress_]) return false;
+  const std::string_view start = dialect::kPromptStart;
+  if (progress_ < start.size()) {
+    if (byte != start[progress_]) return false;
     ++progress_;
     return true;
   }
-  if (byte == '#') {
+  if (byte == dialect::kPromptEnd) {
     state_ = candidateAtLineStart_ ? State::Matched : State::Tentative;
     return true;
   }
-  if (isBlank(byte) || isLineEnd(byte) || progress_ - 3 == MAX_PROMPT_BODY) {
+  if (!dialect::isPromptBody(byte) || progress_ - start.size() == dialect::kMaxPromptBody) {
     return false;
   }
   ++progress_;
@@ -62,11 +60,11 @@ size_t PromptScanner::feed(const char* data, size_t length) {
       // Not a prompt; the byte that ended it may begin the next one.
       progress_ = 0;
     }
-    const void* found = std::memchr(data + i, 'H', length - i);
+    const void* found = std::memchr(data + i, dialect::kPromptStart[0], length - i);
     const size_t next = found == nullptr
                             ? length
                             : static_cast<size_t>(static_cast<const char*>(found) - data);
-    for (size_t j = i; onlyBlanks_ && j < next; ++j) onlyBlanks_ = isBlank(data[j]);
+    for (size_t j = i; onlyBlanks_ && j < next; ++j) onlyBlanks_ = dialect::isBlank(data[j]);
     if (found == nullptr) {
       i = length;
       break;

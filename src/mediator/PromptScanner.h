@@ -9,19 +9,16 @@ namespace internal {
 // Finds the prompt that ends a CLI reply in a byte stream that arrives in
 // pieces.
 //
-// A prompt is "HVB", then at most 64 bytes that are neither blanks, line
-// ends nor "#", then "#" ("HVB#", "HVB(config-if)#"). At the start of a line
-// (the start of the stream after any blanks, or the byte after "\n" or
-// "\r") such a text is the prompt. Elsewhere ("12:00:00HVB#", from a CLI
-// that prints no line end before its prompt) it is only tentatively one:
-// the reader decides by what follows (reject() when more than blanks come,
-// accept() when nothing more does). "HVB" in any other shape is output.
+// A prompt has the element's shape ("HVB", a body, "#": see CliDialect). At
+// the start of a line (the start of the stream after any blanks, or the
+// byte after "\n" or "\r") such a text is the prompt. Elsewhere
+// ("12:00:00HVB#", from a CLI that prints no line end before its prompt) it
+// is only tentatively one: the reader decides by what follows (reject()
+// when more than blanks come, accept() when nothing more does). "HVB" in any other shape is output.
 //
 // Pure: no I/O, no clock. Not thread-safe.
 class PromptScanner {
  public:
-  static constexpr size_t MAX_PROMPT_BODY = 64;
-
   PromptScanner() { reset(); }
 
   // Starts a new wait.

@@ -1,4 +1,4 @@
-#include "mediator/ReplyBuffer.h"
+#include <zubdm/mediator/ReplyBuffer.h>
 
 #include <cstdint>
 #include <cstdlib>

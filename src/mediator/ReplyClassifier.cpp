@@ -1,16 +1,17 @@
-#include "mediator/ReplyClassifier.h"
+#include <zubdm/mediator/ReplyClassifier.h>
 
-#include "common/TextSearch.h"
+#include <zubdm/common/CliDialect.h>
+#include <zubdm/common/TextSearch.h>
 
 namespace zubdm {
 namespace internal {
 
 namespace {
 
-const char kPromptStart[] = "HVB";
-const char kErrorStart[] = "Error:";
-const char kShowStart[] = "<SHOW";
-const char kShowEnd[] = "</SHOW>";
+using dialect::kErrorMarker;
+using dialect::kPromptStart;
+using dialect::kShowEnd;
+using dialect::kShowStart;
 
 // Where the first show document of `text` begins and ends (its end is the
 // end of the text when it is cut short); both npos when there is none.
@@ -24,19 +25,19 @@ Document documentIn(std::string_view text) {
   if (begin == std::string_view::npos) return {begin, begin};
   const size_t close = findText(text, kShowEnd, begin);
   return {begin, close == std::string_view::npos ? text.size()
-                                                 : close + sizeof kShowEnd - 1};
+                                                 : close + kShowEnd.size()};
 }
 
 // The first "Error:" of `text` outside its show document: text a user put
 // into the document (an interface description, say) is data, not an error.
 size_t errorStart(std::string_view text) {
   const Document document = documentIn(text);
-  const size_t first = findText(text, kErrorStart);
+  const size_t first = findText(text, kErrorMarker);
   if (first == std::string_view::npos || document.begin == std::string_view::npos ||
       first < document.begin) {
     return first;
   }
-  return findText(text, kErrorStart, document.end);
+  return findText(text, kErrorMarker, document.end);
 }
 
 std::string_view errorIn(std::string_view text) {

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "result/CLIResponse.h"
+#include <zubdm/result/CLIResponse.h>
 
 namespace zubdm {
 namespace internal {

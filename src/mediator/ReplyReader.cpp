@@ -1,15 +1,17 @@
-#include "mediator/ReplyReader.h"
+#include <zubdm/mediator/ReplyReader.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <new>
 
-#include "common/LineText.h"
-#include "mediator/PromptMatcher.h"
+#include <zubdm/common/CliDialect.h>
+#include <zubdm/mediator/PromptMatcher.h>
 
 namespace zubdm {
 namespace internal {
+
+using ZUB_DEVICE_MEDIATION::FailureKind;
 
 namespace {
 
@@ -21,24 +23,9 @@ const std::chrono::milliseconds kQuietAfterPrompt{50};
 
 // Whether a matcher has found what it looks for (a prompt tentatively).
 bool stopped(const PromptMatcher& matcher) { return matcher.matched(); }
-bool stopped(const PromptScanner& scanner) {
-  return scanner.matched() || scanner.tentative();
-}
+bool stopped(const PromptScanner& scanner) { return scanner.matched() || scanner.tentative(); }
 
-bool isBlankOrLineEnd(char byte) { return isBlank(byte) || isLineEnd(byte); }
-
-ReplyReader::Outcome outcomeOf(ByteSource::Status status) {
-  switch (status) {
-    case ByteSource::Status::TimedOut:
-      return ReplyReader::Outcome::TimedOut;
-    case ByteSource::Status::Cancelled:
-      return ReplyReader::Outcome::Cancelled;
-    case ByteSource::Status::Closed:
-      return ReplyReader::Outcome::Closed;
-    default:
-      return ReplyReader::Outcome::Failed;
-  }
-}
+bool isBlankOrLineEnd(char byte) { return dialect::isBlank(byte) || dialect::isLineEnd(byte); }
 
 }  // namespace
 
@@ -51,7 +38,6 @@ ReplyReader::ReplyReader(ByteSource& source)
       promptStart_(0),
       maxReply_(DEFAULT_MAX_REPLY),
       owed_(false),
-      broken_(false),
       tail_(),
       tailLength_(0) {}
 
@@ -63,7 +49,6 @@ void ReplyReader::reset() {
   prompt_.reset();
   promptStart_ = 0;
   owed_ = false;
-  broken_ = false;
   tailLength_ = 0;
 }
 
@@ -78,26 +63,31 @@ void ReplyReader::releaseReply() {
   buffer_.trim();
 }
 
-ReplyReader::Outcome ReplyReader::fill(Deadline deadline) {
+ReplyReader::Failure ReplyReader::tooLarge() const {
+  Failure failure = failureOf(FailureKind::ReplyTooLarge);
+  failure.limit = maxReply_;
+  return failure;
+}
+
+ReplyReader::Failure ReplyReader::fill(Deadline deadline) {
   char* room = buffer_.spare(kReadSize);
-  if (room == nullptr) return Outcome::OutOfMemory;
+  if (room == nullptr) return failureOf(FailureKind::OutOfMemory);
   const ByteSource::Result got = source_.read(room, kReadSize, deadline);
-  if (got.status != ByteSource::Status::Data) return outcomeOf(got.status);
   buffer_.commit(got.count);
-  return Outcome::Complete;
+  return got.failure;
 }
 
 template <class Matcher>
-ReplyReader::Outcome ReplyReader::scan(Matcher& matcher, Keep keep,
-                                       std::string* text, Deadline deadline) {
+ReplyReader::Failure ReplyReader::scan(Matcher& matcher, Keep keep, std::string* text,
+                                       Deadline deadline) {
   handOut(0);
   scanned_ = 0;
   return resume(matcher, keep, text, deadline);
 }
 
 template <class Matcher>
-ReplyReader::Outcome ReplyReader::resume(Matcher& matcher, Keep keep,
-                                         std::string* text, Deadline deadline) {
+ReplyReader::Failure ReplyReader::resume(Matcher& matcher, Keep keep, std::string* text,
+                                         Deadline deadline) {
   for (;;) {
     // Bytes received earlier come first; a kept reply stops at the cap.
     size_t length = buffer_.size() - scanned_;
@@ -106,34 +96,33 @@ ReplyReader::Outcome ReplyReader::resume(Matcher& matcher, Keep keep,
     const size_t used = matcher.feed(buffer_.data() + scanned_, length);
     if (keep == Keep::InText) text->append(buffer_.data() + scanned_, used);
     scanned_ += used;
-    if (stopped(matcher)) return Outcome::Complete;
+    if (stopped(matcher)) return Failure();
     if (keep != Keep::InBuffer) {
       buffer_.dropFront(scanned_);
       scanned_ = 0;
     }
     if ((keep == Keep::InBuffer && scanned_ >= maxReply_) ||
         (keep == Keep::InText && text->size() >= maxReply_)) {
-      return Outcome::TooLarge;
+      return tooLarge();
     }
-    const Outcome filled = fill(deadline);
-    if (filled != Outcome::Complete) return filled;
+    const Failure failure = fill(deadline);
+    if (failure) return failure;
   }
 }
 
-ReplyReader::Outcome ReplyReader::scanForPrompt(Keep keep, Deadline deadline) {
-  Outcome outcome = scan(prompt_, keep, nullptr, deadline);
+ReplyReader::Failure ReplyReader::scanForPrompt(Keep keep, Deadline deadline) {
+  Failure failure = scan(prompt_, keep, nullptr, deadline);
   // A prompt-like text that does not start a line is the prompt only when
   // nothing follows it for a moment but blanks, which CLIs write after
   // their prompts ("HVB# ").
-  while (outcome == Outcome::Complete && prompt_.tentative()) {
-    if (std::all_of(buffer_.data() + scanned_, buffer_.data() + buffer_.size(), isBlank)) {
-      const Outcome more =
-          fill(std::min(deadline, Clock::now() + kQuietAfterPrompt));
-      if (more == Outcome::TimedOut || more == Outcome::Closed) {
+  while (!failure && prompt_.tentative()) {
+    if (std::all_of(buffer_.data() + scanned_, buffer_.data() + buffer_.size(), dialect::isBlank)) {
+      const Failure more = fill(std::min(deadline, Clock::now() + kQuietAfterPrompt));
+      if (more.kind == FailureKind::TimedOut || more.kind == FailureKind::CliGone) {
         prompt_.accept();
         break;
       }
-      if (more != Outcome::Complete) return more;
+      if (more) return more;
       continue;
     }
     prompt_.reject();
@@ -141,110 +130,86 @@ ReplyReader::Outcome ReplyReader::scanForPrompt(Keep keep, Deadline deadline) {
       buffer_.dropFront(scanned_);
       scanned_ = 0;
     }
-    outcome = resume(prompt_, keep, nullptr, deadline);
+    failure = resume(prompt_, keep, nullptr, deadline);
   }
-  return outcome;
+  return failure;
 }
 
-ReplyReader::Outcome ReplyReader::readReply(Deadline deadline) {
-  if (broken_) {
-    handOut(0);
-    return Outcome::TooLarge;
-  }
+ReplyReader::Failure ReplyReader::readReply(Deadline deadline) {
   prompt_.reset();
   tailLength_ = 0;
-  const Outcome outcome = scanForPrompt(Keep::InBuffer, deadline);
-  if (outcome != Outcome::Complete) {
-    tailLength_ = std::min(scanned_, TAIL_SIZE);
-    std::memcpy(tail_, buffer_.data() + scanned_ - tailLength_, tailLength_);
+  const Failure failure = scanForPrompt(Keep::InBuffer, deadline);
+  if (!failure) {
+    handOut(scanned_);
+    promptStart_ = prompt_.promptStart();
+    return failure;
   }
-  switch (outcome) {
-    case Outcome::Complete:
-      handOut(scanned_);
-      promptStart_ = prompt_.promptStart();
-      return outcome;
-    case Outcome::TimedOut:
-    case Outcome::Cancelled:
-      // The rest is still to come; the scanner keeps its place in it.
-      owed_ = true;
-      break;
-    case Outcome::TooLarge:
-    case Outcome::OutOfMemory:
-      broken_ = true;
-      break;
-    default:
-      break;
-  }
+  tailLength_ = std::min(scanned_, TAIL_SIZE);
+  std::memcpy(tail_, buffer_.data() + scanned_ - tailLength_, tailLength_);
+  // The rest is still to come; the scanner keeps its place in it.
+  owed_ = failure.kind == FailureKind::TimedOut || failure.kind == FailureKind::Cancelled;
   buffer_.dropFront(scanned_);
   buffer_.trim();
   scanned_ = 0;
-  return outcome;
+  return failure;
 }
 
-ReplyReader::Outcome ReplyReader::dropOwedReply(Deadline deadline) {
-  if (!owed_) return Outcome::Complete;
-  const Outcome outcome = scanForPrompt(Keep::Nothing, deadline);
-  if (outcome == Outcome::Complete) {
+ReplyReader::Failure ReplyReader::dropOwedReply(Deadline deadline) {
+  if (!owed_) return Failure();
+  const Failure failure = scanForPrompt(Keep::Nothing, deadline);
+  if (!failure) {
     owed_ = false;
     buffer_.dropFront(scanned_);
     scanned_ = 0;
   }
-  return outcome;
+  return failure;
 }
 
-ReplyReader::Outcome ReplyReader::skipPast(const char* text, Deadline deadline) {
+ReplyReader::Failure ReplyReader::skipPast(const char* text, Deadline deadline) {
   return scanForText(text, Keep::Nothing, nullptr, deadline);
 }
 
-ReplyReader::Outcome ReplyReader::readThrough(const char* text,
-                                              std::string& into,
+ReplyReader::Failure ReplyReader::readThrough(const char* text, std::string& into,
                                               Deadline deadline) {
   return scanForText(text, Keep::InText, &into, deadline);
 }
 
-ReplyReader::Outcome ReplyReader::scanForText(const char* text, Keep keep,
-                                              std::string* into, Deadline deadline) {
-  Outcome outcome = Outcome::OutOfMemory;
+ReplyReader::Failure ReplyReader::scanForText(const char* text, Keep keep, std::string* into,
+                                              Deadline deadline) {
+  Failure failure = failureOf(FailureKind::OutOfMemory);
   try {
     PromptMatcher matcher(text);
-    outcome = scan(matcher, keep, into, deadline);
+    failure = scan(matcher, keep, into, deadline);
   } catch (const std::bad_alloc&) {
     // The matcher's table, or `into` growing: what went into `into` is
     // dropped below, the rest stays for the next read.
   }
   buffer_.dropFront(scanned_);
   scanned_ = 0;
-  return outcome;
+  return failure;
 }
 
 size_t ReplyReader::dropLeftover() {
   handOut(0);
   absorb();
-  size_t dropped = 0;
-  for (size_t i = 0; i < buffer_.size(); ++i) {
-    if (!isBlankOrLineEnd(buffer_.data()[i])) ++dropped;
-  }
+  const size_t dropped = static_cast<size_t>(
+      std::count_if(buffer_.data(), buffer_.data() + buffer_.size(),
+                    [](char byte) { return !isBlankOrLineEnd(byte); }));
   buffer_.clear();
   buffer_.trim();
   return dropped;
 }
 
-ByteSource::Status ReplyReader::absorb() {
+ReplyReader::Failure ReplyReader::absorb() {
   handOut(0);
   for (;;) {
     // A CLI that floods while it is written to is a runaway one.
-    if (buffer_.size() >= maxReply_) {
-      broken_ = true;
-      return ByteSource::Status::Failed;
-    }
+    if (buffer_.size() >= maxReply_) return tooLarge();
     char* room = buffer_.spare(kReadSize);
-    if (room == nullptr) {
-      broken_ = true;
-      return ByteSource::Status::Failed;
-    }
+    if (room == nullptr) return failureOf(FailureKind::OutOfMemory);
     const ByteSource::Result got = source_.readNow(room, kReadSize);
-    if (got.status != ByteSource::Status::Data) return got.status;
     buffer_.commit(got.count);
+    if (got.count == 0) return got.failure;
   }
 }
 

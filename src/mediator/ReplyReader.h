@@ -1,14 +1,13 @@
 #ifndef ZUBDM_MEDIATOR_REPLYREADER_H
 #define ZUBDM_MEDIATOR_REPLYREADER_H
 
-#include <atomic>
 #include <cstddef>
 #include <string>
 #include <string_view>
 
-#include "mediator/ByteSource.h"
-#include "mediator/PromptScanner.h"
-#include "mediator/ReplyBuffer.h"
+#include <zubdm/mediator/ByteSource.h>
+#include <zubdm/mediator/PromptScanner.h>
+#include <zubdm/mediator/ReplyBuffer.h>
 
 namespace zubdm {
 namespace internal {
@@ -19,19 +18,13 @@ namespace internal {
 // next one.
 //
 // Bytes are read in place into one buffer; those read past the end of what
-// a call waited for are kept for the next call. Borrows the source. Not
-// thread-safe.
+// a call waited for are kept for the next call. Every call returns the
+// failure that ended it (none once what was waited for arrived): the
+// source's as it came, or ReplyTooLarge (the size cap as its limit) and
+// OutOfMemory. Borrows the source. Not thread-safe.
 class ReplyReader {
  public:
-  enum class Outcome {
-    Complete,     // what was waited for has arrived
-    TimedOut,     // the deadline passed first
-    Cancelled,    // the wait was cancelled
-    Closed,       // end of file, or the CLI has ended
-    Failed,       // a read failed
-    TooLarge,     // the reply reached the size cap
-    OutOfMemory,  // the reply could not be held
-  };
+  using Failure = ZUB_DEVICE_MEDIATION::FailureRecord;
 
   static constexpr size_t DEFAULT_MAX_REPLY = size_t{256} << 20;
 
@@ -45,12 +38,10 @@ class ReplyReader {
   // Forgets every byte and state: a new CLI, a new stream.
   void reset();
 
-  // Reads one reply, up to and including its prompt. Complete: reply()
-  // holds it until the next call, and promptStart() tells where its prompt
-  // begins. TimedOut and Cancelled leave the reply's rest owed
-  // (owesReply()); TooLarge and OutOfMemory leave the reader broken(): no
-  // later reply can be told apart from it.
-  Outcome readReply(Deadline deadline);
+  // Reads one reply, up to and including its prompt: then reply() holds it
+  // until the next call, and promptStart() tells where its prompt begins.
+  // TimedOut and Cancelled leave the reply's rest owed (owesReply()).
+  Failure readReply(Deadline deadline);
   std::string_view reply() const { return reply_; }
   size_t promptStart() const { return promptStart_; }
   // Done with reply(): its bytes, and the memory of a large one, go.
@@ -64,14 +55,13 @@ class ReplyReader {
 
   bool owesReply() const { return owed_; }
   // Reads and drops the rest of an owed reply, up to its prompt.
-  Outcome dropOwedReply(Deadline deadline);
-  bool broken() const { return broken_; }
+  Failure dropOwedReply(Deadline deadline);
 
   // Waits for the literal `text` and drops every byte up to its end.
-  Outcome skipPast(const char* text, Deadline deadline);
+  Failure skipPast(const char* text, Deadline deadline);
   // Reads up to and including the literal `text`, appending the bytes to
-  // `into`; TooLarge once `into` holds the size cap.
-  Outcome readThrough(const char* text, std::string& into, Deadline deadline);
+  // `into`; ReplyTooLarge once `into` holds the size cap.
+  Failure readThrough(const char* text, std::string& into, Deadline deadline);
 
   // Drops whatever arrived after the last prompt, reading what is there
   // without waiting, so that it is never taken for the next reply. Returns
@@ -79,9 +69,9 @@ class ReplyReader {
   size_t dropLeftover();
 
   // Takes in what has arrived, without waiting (while a command is being
-  // written, so that a CLI echoing it never blocks). Returns how the last
-  // read ended: Empty normally, Closed or Failed when the pipe did.
-  ByteSource::Status absorb();
+  // written, so that a CLI echoing it never blocks): no failure once the
+  // pipe is empty.
+  Failure absorb();
 
  private:
   enum class Keep { Nothing, InBuffer, InText };
@@ -89,17 +79,18 @@ class ReplyReader {
   // Feeds the matcher from the start of the buffer, reading more until it
   // matches, the cap or the deadline.
   template <class Matcher>
-  Outcome scan(Matcher& matcher, Keep keep, std::string* text, Deadline deadline);
+  Failure scan(Matcher& matcher, Keep keep, std::string* text, Deadline deadline);
   // The same, going on from where the matcher stopped.
   template <class Matcher>
-  Outcome resume(Matcher& matcher, Keep keep, std::string* text, Deadline deadline);
+  Failure resume(Matcher& matcher, Keep keep, std::string* text, Deadline deadline);
   // scan() for the literal `text`, keeping what it passes as `keep` says.
-  Outcome scanForText(const char* text, Keep keep, std::string* into, Deadline deadline);
+  Failure scanForText(const char* text, Keep keep, std::string* into, Deadline deadline);
   // scan() for the prompt, settling a tentative prompt by what follows it.
-  Outcome scanForPrompt(Keep keep, Deadline deadline);
-  // Reads once into the buffer, waiting at most until `deadline`;
-  // Complete when bytes came.
-  Outcome fill(Deadline deadline);
+  Failure scanForPrompt(Keep keep, Deadline deadline);
+  // Reads once into the buffer, waiting at most until `deadline`; no
+  // failure when bytes came.
+  Failure fill(Deadline deadline);
+  Failure tooLarge() const;
   // Hands the first `length` buffered bytes out as the reply.
   void handOut(size_t length);
 
@@ -115,8 +106,6 @@ class ReplyReader {
   size_t promptStart_;
   size_t maxReply_;
   bool owed_;
-  // Atomic: the mediator's isReadyForCommand() reads it from any thread.
-  std::atomic<bool> broken_;
   char tail_[TAIL_SIZE];
   size_t tailLength_;
 };

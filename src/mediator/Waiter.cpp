@@ -1,4 +1,4 @@
-#include "mediator/Waiter.h"
+#include <zubdm/mediator/Waiter.h>
 
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -9,6 +9,9 @@
 
 namespace zubdm {
 namespace internal {
+
+using ZUB_DEVICE_MEDIATION::FailureKind;
+using ZUB_DEVICE_MEDIATION::FailureRecord;
 
 namespace {
 
@@ -22,6 +25,13 @@ int millisecondsUntil(Deadline deadline) {
 }
 
 }  // namespace
+
+FailureRecord failureOf(FailureKind kind, int error) {
+  FailureRecord failure;
+  failure.kind = kind;
+  failure.error = error;
+  return failure;
+}
 
 Waiter::Waiter() : wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
@@ -44,29 +54,30 @@ bool Waiter::takeWake() const {
   return wakeFd_ >= 0 && read(wakeFd_, &count, sizeof count) == sizeof count;
 }
 
-Waiter::Result Waiter::wait(int readFd, int writeFd, int exitFd,
-                            Deadline deadline) const {
+FailureRecord Waiter::wait(int readFd, int writeFd, int exitFd, Deadline deadline,
+                           Ready* ready) const {
   enum { kRead, kWrite, kExit, kWake, kCount };
   for (;;) {
     struct pollfd entries[kCount] = {{readFd, POLLIN, 0},
                                      {writeFd, POLLOUT, 0},
                                      {exitFd, POLLIN, 0},
                                      {wakeFd_, POLLIN, 0}};
+    // Taken afresh on every pass: a signal handler's interruption restarts
+    // the wait with what is left of it.
     const int timeout = millisecondsUntil(deadline);
     // poll skips entries with a negative descriptor.
-    const int ready = poll(entries, kCount, timeout);
-    if (ready < 0) {
+    if (poll(entries, kCount, timeout) < 0) {
       if (errno == EINTR) continue;
-      return {Event::Failed, false, false};
+      return failureOf(FailureKind::CliGone, errno);
     }
-    if (entries[kWake].revents != 0 && takeWake()) {
-      return {Event::Cancelled, false, false};
+    if (entries[kWake].revents != 0 && takeWake()) return failureOf(FailureKind::Cancelled);
+    const Ready seen = {entries[kRead].revents != 0, entries[kWrite].revents != 0};
+    if (seen.readable || seen.writable) {
+      if (ready != nullptr) *ready = seen;
+      return FailureRecord();
     }
-    const bool readable = entries[kRead].revents != 0;
-    const bool writable = entries[kWrite].revents != 0;
-    if (readable || writable) return {Event::Ready, readable, writable};
-    if (entries[kExit].revents != 0) return {Event::CliExited, false, false};
-    if (timeout == 0) return {Event::TimedOut, false, false};
+    if (entries[kExit].revents != 0) return failureOf(FailureKind::CliGone);
+    if (timeout == 0) return failureOf(FailureKind::TimedOut);
   }
 }
 

@@ -1,4 +1,4 @@
-#include "mediator/ZUBAdaptor.h"
+#include <zubdm/mediator/ZUBAdaptor.h>
 
 #include <fcntl.h>
 #include <signal.h>
@@ -6,34 +6,35 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <new>
 #include <utility>
 
-#include "common/CliLogHelper.h"
-#include "common/LineText.h"
-#include "mediator/CliChild.h"
-#include "mediator/ForkMarker.h"
-#include "mediator/MachineNames.h"
-#include "mediator/PipeSource.h"
-#include "mediator/ReplyClassifier.h"
-#include "mediator/ReplyReader.h"
-#include "mediator/Waiter.h"
+#include <zubdm/common/CliDialect.h>
+#include <zubdm/common/CliLogHelper.h>
+#include <zubdm/common/LineText.h>
+#include <zubdm/fifo/PipeIo.h>
+#include <zubdm/mediator/CliChild.h>
+#include <zubdm/mediator/ForkMarker.h>
+#include <zubdm/mediator/PipeSource.h>
+#include <zubdm/mediator/ReplyClassifier.h>
+#include <zubdm/mediator/ReplyReader.h>
+#include <zubdm/mediator/Waiter.h>
+#include <zubdm/registry/UserTable.h>
 
 namespace ZUB_DEVICE_MEDIATION {
 
-using zubdm::internal::ByteSource;
+namespace dialect = zubdm::internal::dialect;
 using zubdm::internal::CliChild;
 using zubdm::internal::Clock;
+using zubdm::internal::failureOf;
 using zubdm::internal::ReplyClassifier;
 using zubdm::internal::ReplyReader;
+using zubdm::internal::UserSlot;
 using zubdm::internal::Waiter;
 
-// The atomic fields keep the layout that plain ones would have.
 static_assert(sizeof(std::atomic<bool>) == sizeof(bool) &&
                   sizeof(std::atomic<int>) == sizeof(int),
               "atomic fields the size of plain ones");
@@ -47,10 +48,6 @@ namespace {
 const char kLogFile[] = "ZUBAdaptor";
 const int kTableSize = 1740;
 const int kPipeMode = 0667;
-const char kUser[] = "root\r\n";
-const char kPassword[] = "tquvz\r\n";
-const char kLineEnd[] = "\n\r";
-const char kRootCommand[] = "end";
 // How long a CLI gets to end after SIGTERM before it is killed.
 const int kTerminateGraceMs = 300;
 // Bounds of the time-outs a host sets: a deadline further away would run
@@ -65,80 +62,95 @@ void log(int line, const char* function, const std::string& text) {
   CliLogHelper(3, kLogFile, function, line).message(text);
 }
 
-// The extra line that says why a step of the connection failed.
-void logCause(int line, const char* function, const std::string& text) {
-  log(line, function, "cause: " + text);
-}
-
-FailureKind failureOf(Waiter::Event event) {
-  switch (event) {
-    case Waiter::Event::TimedOut:
-      return FailureKind::TimedOut;
-    case Waiter::Event::Cancelled:
-      return FailureKind::Cancelled;
-    default:
-      return FailureKind::CliGone;
-  }
-}
-
-FailureKind failureOf(ReplyReader::Outcome outcome) {
-  switch (outcome) {
-    case ReplyReader::Outcome::Complete:
-      return FailureKind::None;
-    case ReplyReader::Outcome::TimedOut:
-      return FailureKind::TimedOut;
-    case ReplyReader::Outcome::Cancelled:
-      return FailureKind::Cancelled;
-    case ReplyReader::Outcome::TooLarge:
-      return FailureKind::ReplyTooLarge;
-    case ReplyReader::Outcome::OutOfMemory:
-      return FailureKind::OutOfMemory;
-    default:
-      return FailureKind::CliGone;
-  }
-}
-
 // The line end that a login line carries, shown after a masked secret.
 std::string_view lineEndOf(std::string_view text) {
   const size_t end = text.find_last_not_of("\r\n");
   return text.substr(end == std::string_view::npos ? 0 : end + 1);
 }
 
-// Why a pipe path was refused or could not be made: the system's reason,
-// or, for a path that someone else put there, what it is.
-std::string pipeProblem(const char* path, int error) {
-  struct stat status;
-  if (error != EPERM || lstat(path, &status) != 0) {
-    return std::string(path) + ": " + strerror(error);
-  }
-  const char* type = S_ISFIFO(status.st_mode)  ? "a pipe"
-                     : S_ISLNK(status.st_mode) ? "a symbolic link"
-                     : S_ISREG(status.st_mode) ? "a file"
-                                               : "not a pipe";
-  char mode[8];
-  std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(status.st_mode & 07777));
-  return std::string(path) + " is " + type + " owned by uid " +
-         std::to_string(status.st_uid) + " with mode " + mode +
-         ", not a pipe of this user closed to others; it is left alone "
-         "(removing it frees the slot)";
+FailureRecord failureAt(FailureKind kind, FailureStep step, int error = 0) {
+  FailureRecord failure = failureOf(kind, error);
+  failure.step = step;
+  return failure;
 }
 
-bool createPipe(QorFIFO& fifo, const std::string& name, const char* which) {
-  if (fifo.create(name.c_str(), kPipeMode) == 0) return true;
-  const int error = errno;
-  log(__LINE__, "connect", std::string("Can't create ") + which + " FIFO:" + name);
-  logCause(__LINE__, "connect", pipeProblem(name.c_str(), error));
-  return false;
+// A refused path: what is there, when someone else put it there.
+FailureRecord pathFailure(FailureStep step, const std::string& path, int error) {
+  FailureRecord failure = failureAt(FailureKind::NotConnected, step, error);
+  failure.path = path;
+  struct stat status;
+  if (error == EPERM && lstat(path.c_str(), &status) == 0) {
+    failure.fileMode = status.st_mode;
+    failure.fileOwner = status.st_uid;
+  }
+  return failure;
 }
 
 }  // namespace
 
-struct ZUBAdaptor::Impl {
-  explicit Impl(const zubdm::internal::MachineNames& machine)
-      : names(machine), source(waiter, child), reader(source) {}
+// What the mediator is doing with its CLI. Only enter() changes it.
+enum class LinkState {
+  Down,         // no CLI connection: connect() brings one up
+  LoggingIn,    // the pipes are open, the login runs
+  LoggedIn,     // commands go to the CLI
+  Refusing,     // logged in, but the stream can no longer be framed
+  LoginFailed,  // the CLI did not let us in: restart() starts over
+  Gone,         // the CLI has ended or closed its output
+  Forked,       // a forked copy of the process that made the mediator
+};
 
-  // Not the process that built the mediator: a forked copy of the host.
-  bool foreign() const { return forkMarker.inCopy(); }
+struct ZUBAdaptor::Impl {
+  Impl(ZUBAdaptor& adaptor, const MachineNames& machine)
+      : self(adaptor), names(machine), source(waiter, child), reader(source) {}
+
+  // The transitions: the state, and the fields and getters that follow it.
+  void enter(LinkState next) {
+    state = next;
+    self.connected = next == LinkState::LoggingIn || next == LinkState::LoggedIn ||
+                     next == LinkState::Refusing || next == LinkState::LoginFailed;
+    self.loggedIn = next == LinkState::LoggedIn || next == LinkState::Refusing;
+  }
+  // Records `failure` as the last one; a CLI known to have gone takes the
+  // connection down with it. Returns false, for the caller to return.
+  bool fail(const FailureRecord& failure) {
+    {
+      std::lock_guard<std::mutex> guard(recordLock);
+      last = failure;
+    }
+    lastKind = failure.kind;
+    if (failure.kind == FailureKind::CliGone && state != LinkState::Down &&
+        state != LinkState::Forked) {
+      enter(LinkState::Gone);
+    }
+    return false;
+  }
+  // No framing can be trusted from now on: a runaway reply, a line written
+  // in part.
+  bool refuse(const FailureRecord& failure) {
+    fail(failure);
+    if (state == LinkState::LoggedIn) {
+      refusedBy = failure;
+      enter(LinkState::Refusing);
+    }
+    return false;
+  }
+  void succeed() { fail(FailureRecord()); }
+
+  bool forked() {
+    if (state != LinkState::Forked && forkMarker.inCopy()) leaveToOwner();
+    return state == LinkState::Forked;
+  }
+  // A forked copy of the host closes its own descriptors and nothing else:
+  // the CLI, its slot and its pipe files stay with the process that made
+  // them.
+  void leaveToOwner() {
+    child.abandon();
+    self.fifoRecv.abandon();
+    self.fifoSend.abandon();
+    source.setDescriptor(-1);
+    self.cliPid = -1;
+    enter(LinkState::Forked);
+  }
 
   void record(Direction direction, std::string_view bytes) {
     if (!transcript || bytes.empty()) return;
@@ -152,29 +164,44 @@ struct ZUBAdaptor::Impl {
     }
   }
 
-  // How the wait for `what` ended, as a cause line.
-  std::string waitProblem(ReplyReader::Outcome outcome, const std::string& what,
-                          std::chrono::milliseconds bound) {
-    switch (outcome) {
-      case ReplyReader::Outcome::TimedOut:
-        return "waited " + std::to_string(bound.count()) + " ms for " + what;
-      case ReplyReader::Outcome::Cancelled:
-        return "cancelled while waiting for " + what;
-      case ReplyReader::Outcome::Closed:
-        return child.reapIfExited()
-                   ? "the CLI " + child.exitDescription() + " while " + what +
-                         " was waited for"
-                   : "the CLI closed its output while " + what + " was waited for";
-      default:
-        return "no " + what + " could be read";
-    }
+  // The failure `failure` of `step`, completed with what the step waited
+  // for and the CLI it waited on.
+  FailureRecord at(FailureRecord failure, FailureStep step,
+                   std::chrono::milliseconds bound) const {
+    failure.step = step;
+    if (failure.kind == FailureKind::TimedOut) failure.limit = static_cast<uint64_t>(bound.count());
+    if (failure.pid < 0) failure.pid = child.pid();
+    return failure;
   }
 
-  zubdm::internal::MachineNames names;
+  bool connect();
+  bool createPipes();
+  bool spawnCli();
+  bool openPipes();
+  FailureRecord openWritePipe();
+  bool login(const char* user, const char* password);
+  bool expect(const char* text, FailureStep step, std::string* into);
+  bool answer(const char* line, FailureStep step, bool secret);
+  bool waitForFirstPrompt();
+  void disconnect();
+
+  bool send(const std::string& command, CLIResponse& response);
+  bool prepareForCommand();
+  bool writeCommand(const std::string& command);
+  // Writes `line`, waiting for room at most until `deadline`, and takes in
+  // meanwhile what the CLI writes, so that a CLI echoing a long line never
+  // blocks on us. The failure, and in `written` how many bytes went out.
+  FailureRecord writeLine(std::string_view line, zubdm::internal::Deadline deadline, bool secret,
+                          size_t& written);
+  bool readReply(CLIResponse& response);
+
+  ZUBAdaptor& self;
+  const MachineNames names;
   const zubdm::internal::ForkMarker forkMarker;
   // Serialises connect, disconnect, restart and the exchanges of a command;
   // recursive because those call one another.
   std::recursive_mutex operation;
+  std::atomic<LinkState> state{LinkState::Down};
   CliChild child;
   Waiter waiter;
   zubdm::internal::PipeSource source;
@@ -182,164 +209,152 @@ struct ZUBAdaptor::Impl {
   // Atomic where a host may read or set them while a command runs.
   std::atomic<std::chrono::milliseconds> connectTimeout{DEFAULT_CONNECT_TIMEOUT};
   std::atomic<std::chrono::milliseconds> replyTimeout{DEFAULT_REPLY_TIMEOUT};
-  // A command line went out only in part: the CLI would read the next one
-  // as its continuation.
-  std::atomic<bool> lineBroken{false};
   TranscriptSink transcript;
-  std::atomic<FailureKind> lastFailure{FailureKind::None};
-  // Why the mediator refuses commands until it is reconnected.
-  FailureKind brokenBy = FailureKind::None;
+  // The last failure, readable from any thread.
+  mutable std::mutex recordLock;
+  FailureRecord last;
+  std::atomic<FailureKind> lastKind{FailureKind::None};
+  // What left the mediator refusing commands.
+  FailureRecord refusedBy;
+  // Why no slot could be reserved.
+  FailureRecord slotFailure;
 };
 
-ZUBAdaptor::ZUBAdaptor()
-    : impl_(new (std::nothrow) Impl(zubdm::internal::machineNames())),
-      connected(false),
+ZUBAdaptor::ZUBAdaptor() : ZUBAdaptor(machineNames()) {}
+
+ZUBAdaptor::ZUBAdaptor(const MachineNames& names)
+    : connected(false),
       loggedIn(false),
-      cliUsers(impl_ ? impl_->names.userTable.c_str() : nullptr, kTableSize),
+      cliUsers(names.userTable.c_str(), kTableSize),
       cliPid(-1),
-      cliIndex(-1) {
-  cliIndex = swmGetFreeCliUserIndex(cliUsers);
-  if (cliIndex == -1) {
-    log(__LINE__, __func__, "No free cli index");
-    logCause(__LINE__, __func__, cliUsers.failureCause());
-  }
+      cliIndex(-1),
+      impl_(new (std::nothrow) Impl(*this, names)) {
+  zubdm::internal::UserTable* table = cliUsers.table();
+  UserSlot slot = table ? table->reserve() : UserSlot();
+  if (slot) slot_.reset(new (std::nothrow) UserSlot(std::move(slot)));
+  cliIndex = slot_ ? slot_->index() : -1;
+  if (cliIndex != -1) return;
+  log(__LINE__, __func__, "No free cli index");
+  log(__LINE__, __func__, "cause: " + cliUsers.failureCause());
+  if (!impl_) return;
+  impl_->slotFailure = table ? table->failure() : failureOf(FailureKind::OutOfMemory);
+  impl_->fail(impl_->slotFailure);
 }
 
-ZUBAdaptor::~ZUBAdaptor() {
-  if (impl_ && impl_->foreign()) {
-    leaveToOwner();
-    return;
-  }
-  if (cliPid != -1) impl_->child.terminate(kTerminateGraceMs);
-  // The pipe files go before the slot: the next holder of the slot would
-  // take them for its own, and lose them as they are removed.
-  removePipes();
-  cliUsers.initEntry(cliIndex);
-}
-
-void ZUBAdaptor::leaveToOwner() {
-  // Only this process's copies of the descriptors go; the CLI, its slot
-  // and its pipe files stay with the process that made them.
-  impl_->child.abandon();
-  fifoRecv.abandon();
-  fifoSend.abandon();
-  impl_->source.setDescriptor(-1);
-  connected = false;
-  loggedIn = false;
-  cliPid = -1;
-  cliIndex = -1;
-}
+ZUBAdaptor::~ZUBAdaptor() = default;
 
 bool ZUBAdaptor::connect() {
   if (!impl_) return false;
-  if (cliIndex == -1) {
-    impl_->lastFailure = FailureKind::NotConnected;
-    log(__LINE__, __func__, "Can't connect: no CLI user slot was reserved");
-    logCause(__LINE__, __func__, cliUsers.failureCause());
-    return false;
-  }
-  if (impl_->foreign()) {
+  if (impl_->forked()) {
     log(__LINE__, __func__, "Can't connect: this process did not create the mediator");
     return false;
   }
   std::lock_guard<std::recursive_mutex> guard(impl_->operation);
-  // After a failed login only restart() starts over.
-  if (isConnected()) return isLoggedIn();
-  impl_->lastFailure = FailureKind::CliGone;
-  if (!createPipes() || !spawnCli() || !openPipes()) return false;
-  connected = true;
-  if (login(kUser, kPassword) == -1) {
-    log(__LINE__, __func__, "Can't login");
+  return impl_->connect();
+}
+
+bool ZUBAdaptor::Impl::connect() {
+  if (self.cliIndex == -1) {
+    fail(slotFailure);
+    log(__LINE__, "connect", "Can't connect: no CLI user slot was reserved");
+    log(__LINE__, "connect", "cause: " + describeFailure(slotFailure));
     return false;
   }
-  impl_->lastFailure = FailureKind::None;
+  switch (state.load()) {
+    case LinkState::LoggedIn:
+    case LinkState::Refusing:
+      return true;
+    case LinkState::Down:
+      break;
+    default:
+      // After a failed login, or once the CLI has gone, restart() starts over.
+      return false;
+  }
+  if (!createPipes() || !spawnCli() || !openPipes()) return false;
+  enter(LinkState::LoggingIn);
+  if (!login(dialect::kUser, dialect::kPassword)) {
+    log(__LINE__, "connect", "Can't login");
+    return false;
+  }
+  succeed();
   return true;
 }
 
-bool ZUBAdaptor::createPipes() {
-  const std::string stem = impl_->names.pipeDirectory + "clPipe";
-  const std::string slot = std::to_string(cliIndex);
-  return createPipe(fifoSend, stem + "W" + slot, "write") &&
-         createPipe(fifoRecv, stem + "R" + slot, "read");
+bool ZUBAdaptor::Impl::createPipes() {
+  for (QorFIFO* fifo : {static_cast<QorFIFO*>(&self.fifoSend), static_cast<QorFIFO*>(&self.fifoRecv)}) {
+    const bool written = fifo == &self.fifoSend;
+    const std::string name = names.pipe(self.cliIndex, written);
+    if (fifo->create(name.c_str(), kPipeMode) == 0) continue;
+    const FailureRecord failure = pathFailure(FailureStep::PipeCreate, name, errno);
+    log(__LINE__, "connect",
+        std::string("Can't create ") + (written ? "write" : "read") + " FIFO:" + name);
+    log(__LINE__, "connect", "cause: " + describeFailure(failure));
+    return fail(failure);
+  }
+  return true;
 }
 
-bool ZUBAdaptor::spawnCli() {
-  const std::string& program = impl_->names.cliProgram;
-  cliPid = CliChild::spawn(program, cliIndex);
-  if (cliPid == -1) {
-    const int error = errno;
+bool ZUBAdaptor::Impl::spawnCli() {
+  const pid_t pid = CliChild::spawn(names.cliProgram, self.cliIndex);
+  if (pid == -1) {
+    FailureRecord failure = failureAt(FailureKind::NotConnected, FailureStep::Spawn, errno);
+    failure.path = names.cliProgram;
     log(__LINE__, "connect", "Can't create CLI process");
-    logCause(__LINE__, "connect",
-             program + (program.find('/') == std::string::npos ? " (along PATH)" : "") +
-                 ": " + strerror(error));
-    return false;
+    log(__LINE__, "connect", "cause: " + describeFailure(failure));
+    return fail(failure);
   }
   // A CLI left running by an earlier failed connect is ended, not orphaned.
-  impl_->child.adopt(cliPid);
-  cliUsers.setPid(cliIndex, cliPid);
+  child.adopt(pid);
+  self.cliPid = pid;
+  self.slot_->setPid(pid);
   return true;
 }
 
-bool ZUBAdaptor::openPipes() {
-  std::string problem;
-  if (!openWritePipe(problem)) {
+bool ZUBAdaptor::Impl::openPipes() {
+  const FailureRecord written = openWritePipe();
+  if (written) {
     log(__LINE__, "connect", "Cant open FIFO");
-    logCause(__LINE__, "connect", problem);
-    return false;
+    log(__LINE__, "connect", "cause: " + describeFailure(written));
+    return fail(written);
   }
-  // Non-blocking, the open returns at once, and every read after a poll.
-  if (fifoRecv.open(nullptr, O_RDONLY | O_NONBLOCK, kPipeMode) == -1 ||
-      fifoRecv.enable(O_NONBLOCK) == -1) {
-    const int error = errno;
+  // Non-blocking from the open on: the open returns at once, and every
+  // read follows a poll.
+  if (self.fifoRecv.QorFIFO::open(nullptr, O_RDONLY | O_NONBLOCK, kPipeMode) == -1) {
+    const FailureRecord failure = pathFailure(FailureStep::PipeOpen, self.fifoRecv.name(), errno);
     log(__LINE__, "connect", "Can't open fifo");
-    logCause(__LINE__, "connect", pipeProblem(fifoRecv.name(), error));
-    return false;
+    log(__LINE__, "connect", "cause: " + describeFailure(failure));
+    return fail(failure);
   }
-  impl_->source.setDescriptor(fifoRecv.get_handle());
-  impl_->reader.reset();
-  impl_->lineBroken = false;
-  impl_->brokenBy = FailureKind::None;
+  source.setDescriptor(self.fifoRecv.get_handle());
+  reader.reset();
   return true;
 }
 
-bool ZUBAdaptor::openWritePipe(std::string& problem) {
-  const auto deadline = Clock::now() + impl_->connectTimeout.load();
+FailureRecord ZUBAdaptor::Impl::openWritePipe() {
+  QorFIFO_Send& fifo = self.fifoSend;
+  const std::chrono::milliseconds bound = connectTimeout;
+  const auto deadline = Clock::now() + bound;
   std::chrono::milliseconds pause{1};
   for (;;) {
     // Stays non-blocking: every write waits in the same bounded poll.
-    if (fifoSend.open(nullptr, O_WRONLY | O_NONBLOCK, kPipeMode) == 0) {
+    if (fifo.open(nullptr, O_NONBLOCK, kPipeMode) == 0) {
       // Once the CLI reads it, the pipe is held open for reading here too:
       // a write to a CLI that has gone then never raises SIGPIPE (its exit
       // is seen by the wait), so commands change no signal mask.
-      if (fifoSend.QorFIFO::open(nullptr, O_RDWR | O_NONBLOCK, kPipeMode) == 0) return true;
-      problem = pipeProblem(fifoSend.name(), errno);
-      return false;
+      if (fifo.QorFIFO::open(nullptr, O_RDWR | O_NONBLOCK, kPipeMode) == 0) return FailureRecord();
+      return pathFailure(FailureStep::PipeOpen, fifo.name(), errno);
     }
     // ENXIO: the CLI has not opened its reading end yet.
-    if (errno != ENXIO) {
-      problem = pipeProblem(fifoSend.name(), errno);
-      return false;
-    }
-    if (impl_->child.exited()) {
-      impl_->child.reapIfExited();
-      problem = "the CLI " + impl_->child.exitDescription() + " before opening " +
-                fifoSend.name();
-      return false;
-    }
-    const auto until = std::min(deadline, Clock::now() + pause);
+    if (errno != ENXIO) return pathFailure(FailureStep::PipeOpen, fifo.name(), errno);
     // Ends early when the CLI exits instead, or on cancel().
-    const Waiter::Event event =
-        impl_->waiter.wait(-1, -1, impl_->child.exitFd(), until).event;
-    if (event == Waiter::Event::Cancelled) {
-      impl_->lastFailure = FailureKind::Cancelled;
-      problem = "cancelled while waiting for the CLI to open its pipe";
-      return false;
-    }
-    if (event == Waiter::Event::TimedOut && Clock::now() >= deadline) {
-      impl_->lastFailure = FailureKind::TimedOut;
-      problem = "the CLI did not open " + std::string(fifoSend.name()) + " within " +
-                std::to_string(impl_->connectTimeout.load().count()) + " ms";
-      return false;
+    FailureRecord failure = child.exited() ? failureOf(FailureKind::CliGone)
+                                           : waiter.wait(-1, -1, child.exitFd(),
+                                                         std::min(deadline, Clock::now() + pause));
+    if (failure.kind == FailureKind::TimedOut && Clock::now() < deadline) failure = FailureRecord();
+    if (failure.kind == FailureKind::CliGone) child.describeEnd(0, failure);
+    if (failure) {
+      failure.path = fifo.name();
+      return at(failure, FailureStep::PipeOpen, bound);
     }
     pause = std::min(pause * 2, kMaxOpenPause);
   }
@@ -347,135 +362,126 @@ bool ZUBAdaptor::openWritePipe(std::string& problem) {
 
 int ZUBAdaptor::login(const char* user, const char* password) {
   if (loggedIn) return 0;
-  if (!ownConnection() || user == nullptr || password == nullptr) {
-    log(__LINE__, "login", " nmsCliLogin: failed!");
-    return -1;
+  bool ok = false;
+  if (impl_ && !impl_->forked() && connected && user != nullptr && password != nullptr) {
+    std::lock_guard<std::recursive_mutex> guard(impl_->operation);
+    ok = impl_->login(user, password);
   }
-  std::lock_guard<std::recursive_mutex> guard(impl_->operation);
-  const std::chrono::milliseconds bound = impl_->connectTimeout;
-  std::string text;
-  bool ok = swmExpect(text, "Login:", "") == 0 &&
-            writeLine(user, Clock::now() + bound, false) == std::strlen(user);
-  ok = ok && swmExpect(text, "Password:", "") == 0 &&
-       writeLine(password, Clock::now() + bound, true) == std::strlen(password);
-  ok = ok && waitForFirstPrompt();
-  if (!ok) {
-    log(__LINE__, "login", " nmsCliLogin: failed!");
-    return -1;
-  }
-  loggedIn = true;
-  return 0;
+  if (ok) return 0;
+  log(__LINE__, "login", " nmsCliLogin: failed!");
+  return -1;
 }
 
-bool ZUBAdaptor::waitForFirstPrompt() {
+bool ZUBAdaptor::Impl::login(const char* user, const char* password) {
+  const bool ok = expect(dialect::kLoginPrompt, FailureStep::LoginPrompt, nullptr) &&
+                  answer(user, FailureStep::LoginPrompt, false) &&
+                  expect(dialect::kPasswordPrompt, FailureStep::PasswordPrompt, nullptr) &&
+                  answer(password, FailureStep::PasswordPrompt, true) && waitForFirstPrompt();
+  if (ok) {
+    enter(LinkState::LoggedIn);
+  } else if (state == LinkState::LoggingIn) {
+    enter(LinkState::LoginFailed);
+  }
+  return ok;
+}
+
+bool ZUBAdaptor::Impl::expect(const char* text, FailureStep step, std::string* into) {
+  const std::chrono::milliseconds bound = connectTimeout;
+  const auto deadline = Clock::now() + bound;
+  FailureRecord failure = into != nullptr ? reader.readThrough(text, *into, deadline)
+                                          : reader.skipPast(text, deadline);
+  if (!failure) return true;
+  failure = at(failure, step, bound);
+  failure.path = text;
+  log(__LINE__, "swmExpect", "read from fifo failed!");
+  log(__LINE__, "swmExpect", "cause: " + describeFailure(failure));
+  return fail(failure);
+}
+
+bool ZUBAdaptor::Impl::answer(const char* line, FailureStep step, bool secret) {
+  const std::chrono::milliseconds bound = connectTimeout;
+  size_t written = 0;
+  const std::string_view text(line);
+  const FailureRecord failure = writeLine(text, Clock::now() + bound, secret, written);
+  return !failure || fail(at(failure, step, bound));
+}
+
+bool ZUBAdaptor::Impl::waitForFirstPrompt() {
   // The same prompt rule as every reply's: a prompt-like text in a banner
   // does not end the login early.
-  ReplyReader& reader = impl_->reader;
-  const ReplyReader::Outcome outcome =
-      reader.readReply(Clock::now() + impl_->connectTimeout.load());
+  const std::chrono::milliseconds bound = connectTimeout;
+  FailureRecord failure = reader.readReply(Clock::now() + bound);
   reader.releaseReply();
-  if (outcome == ReplyReader::Outcome::Complete) return true;
-  impl_->lastFailure = failureOf(outcome);
-  log(__LINE__, "swmExpect", "read from fifo failed!");
+  if (!failure) return true;
+  failure = at(failure, FailureStep::FirstPrompt, bound);
   // What the CLI wrote instead ("Login incorrect ... Login:") says why.
-  const std::string_view instead = reader.unframedTail();
-  std::string cause = impl_->waitProblem(outcome, "the prompt", impl_->connectTimeout);
-  if (!instead.empty()) cause += "; the CLI's last output: " + zubdm::internal::quoted(instead);
-  logCause(__LINE__, "login", cause);
-  return false;
+  failure.text = std::string(reader.unframedTail());
+  log(__LINE__, "swmExpect", "read from fifo failed!");
+  log(__LINE__, "login", "cause: " + describeFailure(failure));
+  return fail(failure);
 }
 
-int ZUBAdaptor::swmExpect(std::string& text, const char* first,
-                          const char* second) {
+int ZUBAdaptor::swmExpect(std::string& text, const char* first, const char* second) {
   if (first == nullptr || *first == '\0') {
     log(__LINE__, __func__, "swmExpect: no text to wait for");
     return -1;
   }
-  ReplyReader::Outcome outcome = ReplyReader::Outcome::Failed;
-  std::string waited = std::string("\"") + first + "\"";
-  if (ownConnection()) {
-    std::lock_guard<std::recursive_mutex> guard(impl_->operation);
-    const auto deadline = Clock::now() + impl_->connectTimeout.load();
-    outcome = impl_->reader.skipPast(first, deadline);
-    if (outcome == ReplyReader::Outcome::Complete) {
-      text.append(first);
-      if (second == nullptr || *second == '\0') return 0;
-      waited = std::string("\"") + second + "\"";
-      outcome = impl_->reader.readThrough(second, text, deadline);
-    }
-    if (outcome != ReplyReader::Outcome::Complete) {
-      impl_->lastFailure = failureOf(outcome);
-    }
-  }
-  if (outcome != ReplyReader::Outcome::Complete) {
+  if (!impl_ || impl_->forked() || !connected) {
     log(__LINE__, __func__, "read from fifo failed!");
-    if (impl_) {
-      logCause(__LINE__, __func__,
-               impl_->waitProblem(outcome, waited, impl_->connectTimeout));
-    }
     return -1;
   }
-  return 0;
+  std::lock_guard<std::recursive_mutex> guard(impl_->operation);
+  const FailureStep step = std::strcmp(first, dialect::kPasswordPrompt) == 0
+                               ? FailureStep::PasswordPrompt
+                               : FailureStep::LoginPrompt;
+  if (!impl_->expect(first, step, nullptr)) return -1;
+  text.append(first);
+  if (second == nullptr || *second == '\0') return 0;
+  return impl_->expect(second, step, &text) ? 0 : -1;
 }
 
 bool ZUBAdaptor::disconnect() {
-  if (!impl_) return true;
-  if (impl_->foreign()) {
-    leaveToOwner();
-    return true;
-  }
+  if (!impl_ || impl_->forked()) return true;
   // A command running on another thread ends first, as cancelled.
   impl_->waiter.cancel();
   std::lock_guard<std::recursive_mutex> guard(impl_->operation);
   impl_->waiter.forgetCancel();
-  if (cliPid != -1 && !endCli()) {
-    log(__LINE__, __func__, "Can't disconnect cli mediator");
-    return false;
-  }
-  removePipes();
-  connected = false;
-  loggedIn = false;
-  cliPid = -1;
-  impl_->source.setDescriptor(-1);
-  impl_->reader.reset();
-  return true;
-}
-
-void ZUBAdaptor::removePipes() {
-  fifoRecv.remove();
-  fifoSend.remove();
-}
-
-bool ZUBAdaptor::endCli() {
   const int error = impl_->child.terminate(kTerminateGraceMs);
   if (error != 0) {
     log(__LINE__, "swmKillCli",
         "swmKillCli: " + std::string(strerror(error)) + ", " + std::to_string(error));
+    log(__LINE__, __func__, "Can't disconnect cli mediator");
     return false;
   }
+  impl_->disconnect();
   return true;
+}
+
+void ZUBAdaptor::Impl::disconnect() {
+  self.fifoRecv.remove();
+  self.fifoSend.remove();
+  self.cliPid = -1;
+  source.setDescriptor(-1);
+  reader.reset();
+  enter(LinkState::Down);
 }
 
 bool ZUBAdaptor::restart() {
   bool ok = false;
-  if (impl_ && impl_->foreign()) {
-    leaveToOwner();
-  } else if (impl_) {
+  if (impl_ && !impl_->forked()) {
     // A command running on another thread ends first, as cancelled.
     impl_->waiter.cancel();
     std::lock_guard<std::recursive_mutex> guard(impl_->operation);
     ok = disconnect() && connect();
   }
-  if (!ok) {
-    log(__LINE__, __func__, "Can't restart cli mediator");
-  }
+  if (!ok) log(__LINE__, __func__, "Can't restart cli mediator");
   return ok;
 }
 
 ZUBAdaptor::CommandLock::CommandLock(ZUBAdaptor& adaptor)
     // In a forked copy of the host the lock may be held by a thread that
     // exists only in the parent: it is not taken, and every line is refused.
-    : adaptor_(adaptor), locked_(adaptor.impl_ && !adaptor.impl_->foreign()) {
+    : adaptor_(adaptor), locked_(adaptor.impl_ && !adaptor.impl_->forked()) {
   if (locked_) adaptor_.impl_->operation.lock();
 }
 
@@ -483,170 +489,178 @@ ZUBAdaptor::CommandLock::~CommandLock() {
   if (locked_) adaptor_.impl_->operation.unlock();
 }
 
-bool ZUBAdaptor::owesReply() const { return impl_ && impl_->reader.owesReply(); }
-
-bool ZUBAdaptor::ownConnection() const {
-  // In a forked copy the lock may be held by a thread of the parent.
-  return impl_ && connected && !impl_->foreign();
+bool ZUBAdaptor::isConnected() const {
+  return connected && !(impl_ && impl_->forkMarker.inCopy());
 }
+
+bool ZUBAdaptor::isLoggedIn() const { return loggedIn && !(impl_ && impl_->forkMarker.inCopy()); }
 
 bool ZUBAdaptor::isReadyForCommand() const {
-  return impl_ && !impl_->reader.broken() && !impl_->lineBroken;
+  if (!impl_ || impl_->forkMarker.inCopy()) return false;
+  const LinkState state = impl_->state;
+  return state != LinkState::Refusing && state != LinkState::Gone && state != LinkState::Forked;
 }
 
-size_t ZUBAdaptor::writeLine(std::string_view line, Clock::time_point deadline,
-                             bool secret) {
-  if (!impl_) return 0;
-  const int sendFd = fifoSend.get_handle();
-  int recvFd = fifoRecv.get_handle();
-  size_t done = 0;
-  while (done < line.size()) {
-    ssize_t written;
-    do {
-      written = ::write(sendFd, line.data() + done, line.size() - done);
-    } while (written < 0 && errno == EINTR);
-    if (written > 0) {
-      if (!secret) impl_->record(Direction::ToCli, line.substr(done, written));
-      done += static_cast<size_t>(written);
+FailureRecord ZUBAdaptor::Impl::writeLine(std::string_view line,
+                                          zubdm::internal::Deadline deadline, bool secret,
+                                          size_t& written) {
+  const int sendFd = self.fifoSend.get_handle();
+  int recvFd = self.fifoRecv.get_handle();
+  written = 0;
+  FailureRecord failure;
+  while (written < line.size() && !failure) {
+    const ssize_t count =
+        zubdm::internal::writePipe(sendFd, line.data() + written, line.size() - written);
+    if (count > 0) {
+      if (!secret) record(Direction::ToCli, line.substr(written, static_cast<size_t>(count)));
+      written += static_cast<size_t>(count);
       continue;
     }
-    if (written < 0 && errno != EAGAIN) {
-      impl_->lastFailure = FailureKind::CliGone;
-      impl_->child.reapIfExited();
+    if (count < 0 && errno != EAGAIN) {
+      failure = failureOf(FailureKind::CliGone, errno);
+      child.describeEnd(0, failure);
       break;
     }
     // The pipe is full: wait for room, and meanwhile take in what the CLI
-    // writes, so that a CLI echoing a long line never blocks on us.
-    const Waiter::Result ready =
-        impl_->waiter.wait(recvFd, sendFd, impl_->child.exitFd(), deadline);
-    if (ready.event != Waiter::Event::Ready) {
-      impl_->lastFailure = failureOf(ready.event);
-      if (ready.event == Waiter::Event::CliExited) impl_->child.reapIfExited();
-      break;
-    }
-    if (ready.readable && impl_->reader.absorb() != ByteSource::Status::Empty) {
-      recvFd = -1;  // closed or failed: would be readable for ever
-    }
-  }
-  if (secret && done == line.size()) {
-    impl_->record(Direction::ToCli, "****");
-    impl_->record(Direction::ToCli, lineEndOf(line));
-  }
-  // A line written in part would run together with the next one.
-  if (done > 0 && done < line.size()) {
-    impl_->lineBroken = true;
-    if (impl_->brokenBy == FailureKind::None) impl_->brokenBy = impl_->lastFailure;
-  }
-  return done;
-}
-
-bool ZUBAdaptor::writeCommand(const std::string& command) {
-  // The text and its line end in one write: the CLI sees the same bytes as
-  // from two, and the command costs one system call less.
-  std::string line;
-  line.reserve(command.size() + 2);
-  line.append(command).append(kLineEnd);
-  const size_t written = writeLine(line, Clock::now() + impl_->replyTimeout.load(), false);
-  if (written == line.size()) return true;
-  log(__LINE__, "send",
-      written < command.size() ? "Can't send command" : "Can't write to pipe");
-  return false;
-}
-
-bool ZUBAdaptor::prepareForCommand() {
-  ReplyReader& reader = impl_->reader;
-  if (reader.owesReply()) {
-    // The rest of a reply that timed out must not pass for this one's.
-    const ReplyReader::Outcome dropped =
-        reader.dropOwedReply(Clock::now() + impl_->replyTimeout.load());
-    if (dropped != ReplyReader::Outcome::Complete) {
-      impl_->lastFailure = failureOf(dropped);
-      return false;
+    // writes.
+    Waiter::Ready ready;
+    failure = waiter.wait(recvFd, sendFd, child.exitFd(), deadline, &ready);
+    if (failure.kind == FailureKind::CliGone) child.describeEnd(0, failure);
+    if (!failure && ready.readable) {
+      FailureRecord taken = reader.absorb();
+      // A pipe that closed would be readable for ever.
+      if (taken.kind == FailureKind::CliGone) recvFd = -1;
+      if (taken.kind == FailureKind::ReplyTooLarge || taken.kind == FailureKind::OutOfMemory) {
+        failure = taken;
+      }
     }
   }
-  // Nor may anything that came after the last prompt.
-  const size_t dropped = reader.dropLeftover();
-  if (dropped > 0) {
-    log(__LINE__, "send",
-        "dropped " + std::to_string(dropped) +
-            " bytes that the CLI sent after its prompt");
+  if (secret && !failure) {
+    record(Direction::ToCli, "****");
+    record(Direction::ToCli, lineEndOf(line));
   }
-  return true;
+  return failure;
 }
 
 bool ZUBAdaptor::send(const std::string& command, CLIResponse& response) {
-  if (!zubdm::internal::isOneLine(command)) {
-    if (impl_) impl_->lastFailure = FailureKind::Refused;
-    log(__LINE__, __func__,
-        "Can't send command: it holds a line break or NUL: " +
-            zubdm::internal::quoted(command));
+  if (!dialect::isOneLine(command)) {
+    const std::string text =
+        "Can't send command: it holds a line break or NUL: " + zubdm::internal::quoted(command);
+    if (impl_) impl_->fail(failureOf(FailureKind::Refused));
+    log(__LINE__, __func__, text);
     return false;
   }
-  if (!impl_ || impl_->foreign()) {
-    if (impl_) impl_->lastFailure = FailureKind::NotConnected;
+  if (!impl_ || impl_->forked()) {
+    if (impl_) impl_->fail(failureOf(FailureKind::NotConnected));
     log(__LINE__, __func__,
         impl_ ? "Can't send command: this process did not create the mediator"
               : "Can't send command");
     return false;
   }
   std::lock_guard<std::recursive_mutex> guard(impl_->operation);
-  impl_->lastFailure = FailureKind::None;
-  if (!loggedIn || !isReadyForCommand()) {
-    impl_->lastFailure = !loggedIn ? FailureKind::NotConnected : impl_->brokenBy;
-    log(__LINE__, __func__, "Can't send command");
+  return impl_->send(command, response);
+}
+
+bool ZUBAdaptor::Impl::send(const std::string& command, CLIResponse& response) {
+  if (state == LinkState::Refusing) {
+    // Withheld: nothing the CLI sends can be framed as this line's reply.
+    FailureRecord failure = failureOf(FailureKind::NotSent);
+    failure.cause = refusedBy.kind;
+    failure.text = describeFailure(refusedBy);
+    fail(failure);
+    log(__LINE__, "send", "Can't send command");
+    return false;
+  }
+  if (!self.loggedIn) {
+    fail(failureOf(FailureKind::NotConnected));
+    log(__LINE__, "send", "Can't send command");
     return false;
   }
   if (!prepareForCommand()) {
-    log(__LINE__, __func__, "Can't send command");
+    log(__LINE__, "send", "Can't send command");
     return false;
   }
   if (!writeCommand(command)) return false;
-  if (!parseResult(response)) {
-    log(__LINE__, __func__, "error while parsing response");
+  if (!readReply(response)) {
+    log(__LINE__, "send", "error while parsing response");
     return false;
   }
   return true;
 }
 
-bool ZUBAdaptor::findTagEnd(std::string& reply, bool& full, const char* tag) {
-  full = false;
-  ReplyReader::Outcome outcome = ReplyReader::Outcome::Failed;
-  if (ownConnection() && tag != nullptr && *tag != '\0') {
-    std::lock_guard<std::recursive_mutex> guard(impl_->operation);
-    outcome = impl_->reader.readThrough(tag, reply, Clock::now() + impl_->replyTimeout.load());
+bool ZUBAdaptor::Impl::prepareForCommand() {
+  if (reader.owesReply()) {
+    // The rest of a reply that timed out must not pass for this one's.
+    const std::chrono::milliseconds bound = replyTimeout;
+    const FailureRecord failure = reader.dropOwedReply(Clock::now() + bound);
+    if (failure.kind == FailureKind::CliGone) return fail(at(failure, FailureStep::Read, bound));
+    if (failure) {
+      FailureRecord withheld = at(failureOf(FailureKind::NotSent), FailureStep::Read, bound);
+      withheld.cause = failure.kind;
+      withheld.limit = failure.kind == FailureKind::TimedOut ? bound.count() : failure.limit;
+      return fail(withheld);
+    }
   }
-  if (outcome == ReplyReader::Outcome::TooLarge) {
-    full = true;
-    return true;
-  }
-  if (outcome != ReplyReader::Outcome::Complete) {
-    log(__LINE__, __func__, "read from fifo failed!");
-    return false;
+  // Nor may anything that came after the last prompt.
+  const size_t dropped = reader.dropLeftover();
+  if (dropped > 0) {
+    log(__LINE__, "send",
+        "dropped " + std::to_string(dropped) + " bytes that the CLI sent after its prompt");
   }
   return true;
+}
+
+bool ZUBAdaptor::Impl::writeCommand(const std::string& command) {
+  // The text and its line end in one write: the CLI sees the same bytes as
+  // from two, and the command costs one system call less.
+  std::string line;
+  line.reserve(command.size() + dialect::kLineEnd.size());
+  line.append(command).append(dialect::kLineEnd);
+  const std::chrono::milliseconds bound = replyTimeout;
+  size_t written = 0;
+  const FailureRecord failure = writeLine(line, Clock::now() + bound, false, written);
+  if (!failure) return true;
+  log(__LINE__, "send", written < command.size() ? "Can't send command" : "Can't write to pipe");
+  // A line written in part would run together with the next one, and a CLI
+  // that flooded us meanwhile is a runaway one.
+  const bool runaway =
+      failure.kind == FailureKind::ReplyTooLarge || failure.kind == FailureKind::OutOfMemory;
+  if (written > 0 || runaway) return refuse(at(failure, FailureStep::Write, bound));
+  return fail(at(failure, FailureStep::Write, bound));
 }
 
 bool ZUBAdaptor::parseResult(CLIResponse& response) {
-  if (!ownConnection()) return false;
+  if (!impl_ || impl_->forked() || !connected) return false;
   std::lock_guard<std::recursive_mutex> guard(impl_->operation);
-  ReplyReader& reader = impl_->reader;
-  const ReplyReader::Outcome outcome =
-      reader.readReply(Clock::now() + impl_->replyTimeout.load());
-  impl_->lastFailure = failureOf(outcome);
-  switch (outcome) {
-    case ReplyReader::Outcome::Complete:
-      return storeReply(response);
-    case ReplyReader::Outcome::TooLarge:
-    case ReplyReader::Outcome::OutOfMemory:
+  return impl_->readReply(response);
+}
+
+bool ZUBAdaptor::Impl::readReply(CLIResponse& response) {
+  const std::chrono::milliseconds bound = replyTimeout;
+  const FailureRecord failure = at(reader.readReply(Clock::now() + bound), FailureStep::Read, bound);
+  switch (failure.kind) {
+    case FailureKind::None:
+      try {
+        ReplyClassifier::store(reader.reply(), reader.promptStart(), response);
+      } catch (const std::bad_alloc&) {
+        // The reply was read whole: only this command fails.
+        reader.releaseReply();
+        log(__LINE__, "parseResult", "CLI response could not be held in memory");
+        return fail(failureAt(FailureKind::OutOfMemory, FailureStep::Read));
+      }
+      reader.releaseReply();
+      succeed();
+      return true;
+    case FailureKind::ReplyTooLarge:
+    case FailureKind::OutOfMemory:
       // A runaway CLI: no prompt to resynchronise on can be trusted.
-      if (impl_->brokenBy == FailureKind::None) impl_->brokenBy = impl_->lastFailure;
-      log(__LINE__, __func__,
-          outcome == ReplyReader::Outcome::TooLarge
+      log(__LINE__, "parseResult",
+          failure.kind == FailureKind::ReplyTooLarge
               ? "CLI response length exceeds the string object's maximum length"
               : "CLI response could not be held in memory");
-      return false;
-    case ReplyReader::Outcome::TimedOut:
-    case ReplyReader::Outcome::Cancelled:
+      return refuse(failure);
+    case FailureKind::TimedOut:
+    case FailureKind::Cancelled:
       // The rest of this reply is discarded before the next command.
       response.setTimeout();
       break;
@@ -654,22 +668,25 @@ bool ZUBAdaptor::parseResult(CLIResponse& response) {
       break;
   }
   log(__LINE__, "findTagEnd", "read from fifo failed!");
-  log(__LINE__, __func__, "Error reading CLI output");
-  return false;
+  log(__LINE__, "parseResult", "Error reading CLI output");
+  return fail(failure);
 }
 
-bool ZUBAdaptor::storeReply(CLIResponse& response) {
-  ReplyReader& reader = impl_->reader;
-  try {
-    ReplyClassifier::store(reader.reply(), reader.promptStart(), response);
-  } catch (const std::bad_alloc&) {
-    // The reply was read whole: only this command fails.
-    reader.releaseReply();
-    impl_->lastFailure = FailureKind::OutOfMemory;
-    log(__LINE__, "parseResult", "CLI response could not be held in memory");
+bool ZUBAdaptor::findTagEnd(std::string& reply, bool& full, const char* tag) {
+  full = false;
+  FailureRecord failure = failureOf(FailureKind::NotConnected);
+  if (impl_ && !impl_->forked() && connected && tag != nullptr && *tag != '\0') {
+    std::lock_guard<std::recursive_mutex> guard(impl_->operation);
+    failure = impl_->reader.readThrough(tag, reply, Clock::now() + impl_->replyTimeout.load());
+  }
+  if (failure.kind == FailureKind::ReplyTooLarge) {
+    full = true;
+    return true;
+  }
+  if (failure) {
+    log(__LINE__, __func__, "read from fifo failed!");
     return false;
   }
-  reader.releaseReply();
   return true;
 }
 
@@ -678,11 +695,11 @@ std::string ZUBAdaptor::checkError(const std::string& text) {
 }
 
 bool ZUBAdaptor::setDeviceRootContext(CLIResponse& response) {
-  send(kRootCommand, response);
+  send(dialect::kRootCommand, response);
   if (response.isTimeout()) {
-    CliLogHelper(3, kLogFile, __func__, __LINE__)
-        .message(std::string("Timeout for waiting cli response after sending CLI: ") +
-                 kRootCommand + " to device WQT");
+    log(__LINE__, __func__,
+        std::string("Timeout for waiting cli response after sending CLI: ") +
+            dialect::kRootCommand + " to device WQT");
     return false;
   }
   return response.getError().empty();
@@ -700,8 +717,7 @@ void ZUBAdaptor::setTranscriptSink(TranscriptSink sink) {
     return;
   }
   Impl* impl = impl_.get();
-  impl_->source.setObserver(
-      [impl](std::string_view bytes) { impl->record(Direction::FromCli, bytes); });
+  impl_->source.setObserver([impl](std::string_view bytes) { impl->record(Direction::FromCli, bytes); });
 }
 
 void ZUBAdaptor::setMaxReplySize(size_t bytes) {
@@ -713,7 +729,13 @@ size_t ZUBAdaptor::getMaxReplySize() const {
 }
 
 FailureKind ZUBAdaptor::getLastFailure() const {
-  return impl_ ? impl_->lastFailure.load() : FailureKind::NotConnected;
+  return impl_ ? impl_->lastKind.load() : FailureKind::NotConnected;
+}
+
+FailureRecord ZUBAdaptor::getFailureRecord() const {
+  if (!impl_) return failureOf(FailureKind::OutOfMemory);
+  std::lock_guard<std::mutex> guard(impl_->recordLock);
+  return impl_->last;
 }
 
 void ZUBAdaptor::setConnectTimeout(std::chrono::milliseconds timeout) {
@@ -732,9 +754,7 @@ std::chrono::milliseconds ZUBAdaptor::getReplyTimeout() const {
   return impl_ ? impl_->replyTimeout.load() : DEFAULT_REPLY_TIMEOUT;
 }
 
-int swmSpawnCli(int index) {
-  return CliChild::spawn(zubdm::internal::machineNames().cliProgram, index);
-}
+int swmSpawnCli(int index) { return CliChild::spawn(machineNames().cliProgram, index); }
 
 bool swmKillCli(int pid) {
   // kill() with 0 or a negative id would signal whole process groups.

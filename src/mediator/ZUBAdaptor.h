@@ -1,6 +1,8 @@
 #ifndef ZUBDM_MEDIATOR_ZUBADAPTOR_H
 #define ZUBDM_MEDIATOR_ZUBADAPTOR_H
 
+#include <zubdm/ZubdmExport.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstddef>
@@ -8,13 +10,20 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
-#include "ZubdmExport.h"
-#include "fifo/QorFIFO_Recv.h"
-#include "fifo/QorFIFO_Send.h"
-#include "registry/CliUserInfo.h"
-#include "result/CLIResponse.h"
-#include "result/FailureKind.h"
+#include <zubdm/fifo/QorFIFO_Recv.h>
+#include <zubdm/fifo/QorFIFO_Send.h>
+#include <zubdm/mediator/MachineNames.h>
+#include <zubdm/registry/CliUserInfo.h>
+#include <zubdm/result/CLIResponse.h>
+#include <zubdm/result/FailureKind.h>
+
+namespace zubdm {
+namespace internal {
+class UserSlot;
+}  // namespace internal
+}  // namespace zubdm
 
 namespace ZUB_DEVICE_MEDIATION {
 
@@ -26,10 +35,11 @@ namespace ZUB_DEVICE_MEDIATION {
 // its default disposition, opens the pipes and logs in; send() then writes
 // one command and reads its reply up to the prompt that ends it (see
 // below). disconnect() ends the CLI (reaping it) and removes the pipes;
-// destruction also frees the slot. Each failed step of a connection logs
-// one extra line starting with "cause: " that says why. The pipe to the CLI
-// is held open for reading here too, so that a write to a CLI that has gone
-// never raises SIGPIPE in the host.
+// destruction also frees the slot. Every failure leaves a record
+// (getFailureRecord()); each failed step of a connection also logs one
+// line starting with "cause: " that says why. The pipe to the CLI is held
+// open for reading here too, so that a write to a CLI that has gone never
+// raises SIGPIPE in the host.
 //
 // A reply ends at the first prompt that starts a line: "HVB", at most 64
 // bytes that are no blanks, line ends or "#", then "#". A prompt-like text
@@ -42,12 +52,14 @@ namespace ZUB_DEVICE_MEDIATION {
 // Every wait is bounded and is a poll on the pipe, the CLI's exit and a wake
 // descriptor: each pipe open and each login prompt by the connect time-out;
 // writing a command, and then its reply, each by the reply time-out. A CLI
-// that exits is noticed at once and reaped. cancel() ends the wait in
-// progress. A reply that timed out (or was cancelled) is discarded up to
-// its prompt before the next command is written; a reply over the size cap
-// or one that could not be held in memory, or a command line that went out
-// only in part, leaves the mediator refusing commands until it is
-// reconnected. The mediator never restarts the CLI by itself.
+// that exits is noticed at once and reaped; from then on the mediator is
+// neither connected nor logged in, and only restart() brings it up again.
+// cancel() ends the wait in progress. A reply that timed out (or was
+// cancelled) is discarded up to its prompt before the next command is
+// written; a reply over the size cap or one that could not be held in
+// memory, or a command line that went out only in part, leaves the
+// mediator refusing commands until it is restarted. The mediator never
+// restarts the CLI by itself.
 //
 // Thread-safe: operations are serialised by a lock of the mediator's own.
 // disconnect() and restart() called while another thread runs a command
@@ -71,8 +83,8 @@ class ZUBDM_EXPORT ZUBAdaptor {
   ZUBAdaptor& operator=(const ZUBAdaptor&) = delete;
 
   // Brings the mediator up and logs in; true when logged in. Once the pipes
-  // are open it returns at once: true when that login succeeded, false
-  // when it failed (restart() starts over).
+  // are open it returns at once: true while logged in, false after a failed
+  // login or once the CLI has gone (restart() starts over).
   bool connect();
   // Ends the CLI and removes the pipes; the slot stays reserved. False (and
   // nothing changed) only when the CLI could not be signalled.
@@ -88,10 +100,12 @@ class ZUBDM_EXPORT ZUBAdaptor {
   // when `first` is null or empty (nothing is read then).
   int swmExpect(std::string& text, const char* first, const char* second);
 
-  bool isConnected() const { return connected; }
-  bool isLoggedIn() const { return loggedIn; }
-  // False once the stream from the CLI can no longer be framed into replies
-  // (a reply over the size cap, a command line written only in part).
+  // Connected: the pipes are open and the CLI is not known to have gone.
+  bool isConnected() const;
+  bool isLoggedIn() const;
+  // False while the mediator refuses commands until it is restarted: the
+  // stream from the CLI can no longer be framed into replies (a reply over
+  // the size cap, a command line written only in part), or the CLI has gone.
   bool isReadyForCommand() const;
 
   // Writes `command` and "\n\r", reads the reply and stores it in
@@ -127,12 +141,16 @@ class ZUBDM_EXPORT ZUBAdaptor {
   void setTranscriptSink(TranscriptSink sink);
 
   // Largest reply accepted (default MAX_REPLY_SIZE). A larger one fails its
-  // command and leaves the mediator refusing commands until reconnected.
+  // command and leaves the mediator refusing commands until restarted.
   void setMaxReplySize(size_t bytes);
   size_t getMaxReplySize() const;
 
-  // Why the last send() or connect() failed; None after one that succeeded.
+  // The kind of the last connection or exchange failure; None after a
+  // connect() or send() that succeeded. Safe from any thread.
   FailureKind getLastFailure() const;
+  // The whole record of it: the step, the errno, the path or process, how
+  // the CLI ended. Safe from any thread.
+  FailureRecord getFailureRecord() const;
 
   // A negative time-out counts as none (the wait ends at once), one of
   // more than a year as a year.
@@ -149,21 +167,8 @@ class ZUBDM_EXPORT ZUBAdaptor {
   // Runs a whole forwarded command under the mediator's lock.
   friend class CmdDriver;
 
-  bool createPipes();
-  bool spawnCli();
-  bool openPipes();
-  // Opens the write pipe as soon as the CLI has opened its end; false with
-  // the reason in `problem` when the CLI ended or the bound passed first.
-  bool openWritePipe(std::string& problem);
-  // The login's last wait: the first prompt, by the replies' prompt rule.
-  bool waitForFirstPrompt();
-  bool endCli();
-  // Closes both pipes and removes their files.
-  void removePipes();
-  // A forked copy of the host closes its own descriptors and nothing else.
-  void leaveToOwner();
-  // Connected, in the process that made the mediator: its lock may be taken.
-  bool ownConnection() const;
+  explicit ZUBAdaptor(const MachineNames& names);
+
   // Holds off connect, disconnect and restart of other threads from the
   // start of a forwarded command to its end; not taken in a forked copy of
   // the host, where a thread of the parent may have held it.
@@ -178,34 +183,24 @@ class ZUBDM_EXPORT ZUBAdaptor {
     ZUBAdaptor& adaptor_;
     const bool locked_;
   };
-  // Drops what is left of earlier replies before a command is written.
-  bool prepareForCommand();
-  // The rest of a reply that timed out or was cancelled is still to come.
-  bool owesReply() const;
-  // Writes a command line; false (logged) when it did not go out whole.
-  bool writeCommand(const std::string& command);
-  // Stores the reply just read; false when memory ran out doing so.
-  bool storeReply(CLIResponse& response);
-  // Writes `line`, waiting for room at most until `deadline`; returns how
-  // many of its bytes went out (fewer when the deadline passed, the wait was
-  // cancelled, the CLI ended or a write failed). A secret is passed to the
-  // transcript as "****".
-  size_t writeLine(std::string_view line,
-                   std::chrono::steady_clock::time_point deadline, bool secret);
 
-  // Everything beyond the fields below; null only when it could not be
-  // allocated, which leaves the mediator unable to connect.
-  std::unique_ptr<Impl> impl_;
-
-  // Atomic (each the size of the plain type): the getters above may be
-  // called from any thread while another one connects or runs a command.
+  // Declared in the order that makes destruction release them right: the
+  // CLI is ended (impl_ goes first), then the pipe files are removed, then
+  // the slot is freed, then the table's mapping goes. `connected` and
+  // `loggedIn` follow the mediator's state, which only impl_'s transitions
+  // change; atomic (each the size of the plain type) because the getters may
+  // be called from any thread.
   std::atomic<bool> connected;
   std::atomic<bool> loggedIn;
   CliUserInfo cliUsers;
+  std::unique_ptr<zubdm::internal::UserSlot> slot_;
   QorFIFO_Recv fifoRecv;
   QorFIFO_Send fifoSend;
   std::atomic<int> cliPid;
   int cliIndex;
+  // The CLI child and everything of the exchanges; null only when it could
+  // not be allocated, which leaves the mediator unable to connect.
+  std::unique_ptr<Impl> impl_;
 };
 
 // Starts "cli -n <index>" found along PATH; returns its process id, or -1

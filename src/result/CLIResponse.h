@@ -1,7 +1,7 @@
 #ifndef ZUBDM_RESULT_CLIRESPONSE_H
 #define ZUBDM_RESULT_CLIRESPONSE_H
 
-#include "ZubdmExport.h"
+#include <zubdm/ZubdmExport.h>
 
 #include <string>
 #include <vector>

@@ -1,12 +1,12 @@
-#include "result/CLIResult.h"
+#include <zubdm/result/CLIResult.h>
 
 #include <cctype>
 #include <iterator>
 #include <string_view>
 #include <utility>
 
-#include "common/CliLogHelper.h"
-#include "result/ZubTokenParser.h"
+#include <zubdm/common/CliLogHelper.h>
+#include <zubdm/result/ZubTokenParser.h>
 
 namespace ZUB_DEVICE_MEDIATION {
 
@@ -33,7 +33,12 @@ std::string::size_type findKey(const std::string& field, const std::string& key)
 }  // namespace
 
 CLIResult::CLIResult()
-    : state_(OpStatusEnum::Failed), failureKind_(FailureKind::None) {}
+    : state_(OpStatusEnum::Failed) {}
+
+void CLIResult::setFailureKind(FailureKind kind) {
+  failure_ = FailureRecord();
+  failure_.kind = kind;
+}
 
 void CLIResult::addError(const std::string& text) {
   errorList_.push_back(text);
@@ -77,7 +82,7 @@ void CLIResult::clearAll() {
   errorList_.clear();
   messageList_.clear();
   state_ = OpStatusEnum::Failed;
-  failureKind_ = FailureKind::None;
+  failure_ = FailureRecord();
   prompt_.clear();
 }
 

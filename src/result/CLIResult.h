@@ -1,15 +1,15 @@
 #ifndef ZUBDM_RESULT_CLIRESULT_H
 #define ZUBDM_RESULT_CLIRESULT_H
 
-#include "ZubdmExport.h"
+#include <zubdm/ZubdmExport.h>
 
 #include <list>
 #include <string>
 #include <vector>
 
-#include "result/CliDomTree.h"
-#include "result/FailureKind.h"
-#include "result/OpStatusEnum.h"
+#include <zubdm/result/CliDomTree.h>
+#include <zubdm/result/FailureKind.h>
+#include <zubdm/result/OpStatusEnum.h>
 
 namespace ZUB_DEVICE_MEDIATION {
 
@@ -46,14 +46,18 @@ class ZUBDM_EXPORT CLIResult {
   void addXMLResult(const std::string& text);
   void addXMLResult(const std::vector<std::string>& lines);
 
-  // Empties both lists, sets the state to Failed, the failure kind to None
+  // Empties both lists, sets the state to Failed, the failure to none
   // and the prompt to empty. The reader (collected output and parsed
   // document) stays as it is.
   void clearAll();
 
   // Why the command failed (None when it did not).
-  FailureKind getFailureKind() const { return failureKind_; }
-  void setFailureKind(FailureKind kind) { failureKind_ = kind; }
+  FailureKind getFailureKind() const { return failure_.kind; }
+  void setFailureKind(FailureKind kind);
+  // The whole record of it: the exchange's failure as the mediator made it,
+  // or for a device error or a rejected mode command the CLI's words (text).
+  const FailureRecord& getFailure() const { return failure_; }
+  void setFailure(const FailureRecord& failure) { failure_ = failure; }
   // The prompt that ended the command's reply, which tells the mode the CLI
   // was left in; empty when no reply came.
   const std::string& getPrompt() const { return prompt_; }
@@ -94,7 +98,7 @@ class ZUBDM_EXPORT CLIResult {
   std::vector<std::string> errorList_;
   std::list<std::string> messageList_;
   CliDomTree xmlResult_;
-  FailureKind failureKind_;
+  FailureRecord failure_;
   std::string prompt_;
 };
 

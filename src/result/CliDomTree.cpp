@@ -1,17 +1,18 @@
-#include "result/CliDomTree.h"
+#include <zubdm/result/CliDomTree.h>
 
 #include <string_view>
 
-#include "common/QorErrHelper.h"
-#include "common/TextSearch.h"
-#include "common/QorLogHelper.h"
+#include <zubdm/common/CliDialect.h>
+#include <zubdm/common/QorErrHelper.h>
+#include <zubdm/common/TextSearch.h>
+#include <zubdm/common/QorLogHelper.h>
 
 using TAV::XML::Node;
 
 namespace {
 
-const char kShowStart[] = "<SHOW";
-const char kShowEnd[] = "</SHOW>";
+using zubdm::internal::dialect::kShowEnd;
+using zubdm::internal::dialect::kShowStart;
 const char kBlanks[] = " \t\n\r";
 
 }  // namespace
@@ -49,7 +50,7 @@ void CliDomTree::parseOutput(const char* begin, const char* end,
   if (start == std::string_view::npos) start = 0;
   std::string_view::size_type stop = zubdm::internal::findText(output, kShowEnd, start);
   stop = stop == std::string_view::npos ? output.size()
-                                        : stop + sizeof(kShowEnd) - 1;
+                                        : stop + kShowEnd.size();
   const std::string_view document = output.substr(start, stop - start);
   if (document.find_first_not_of(kBlanks) == std::string_view::npos) return;
 

@@ -1,12 +1,12 @@
 #ifndef ZUBDM_RESULT_CLIDOMTREE_H
 #define ZUBDM_RESULT_CLIDOMTREE_H
 
-#include "ZubdmExport.h"
+#include <zubdm/ZubdmExport.h>
 
 #include <string>
 
-#include "common/QOR_error.h"
-#include "host/XmlDom.h"
+#include <zubdm/common/QOR_error.h>
+#include <zubdm/host/XmlDom.h>
 
 // Collects the output of one command, cuts out the show document that runs
 // from "<SHOW" to "</SHOW>", parses it and answers single-value lookups:

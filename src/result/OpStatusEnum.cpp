@@ -1,8 +1,8 @@
-#include "result/OpStatusEnum.h"
+#include <zubdm/result/OpStatusEnum.h>
 
 #include <climits>
 
-#include "common/QorLogHelper.h"
+#include <zubdm/common/QorLogHelper.h>
 
 // Static initialisation order: `last` and the upper bound are constant-
 // initialised. The list and the seven values carry the highest usable

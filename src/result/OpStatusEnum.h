@@ -1,7 +1,7 @@
 #ifndef ZUBDM_RESULT_OPSTATUSENUM_H
 #define ZUBDM_RESULT_OPSTATUSENUM_H
 
-#include "ZubdmExport.h"
+#include <zubdm/ZubdmExport.h>
 
 #include <cstddef>
 #include <list>

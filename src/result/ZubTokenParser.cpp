@@ -1,4 +1,4 @@
-#include "result/ZubTokenParser.h"
+#include <zubdm/result/ZubTokenParser.h>
 
 ZubTokenParser::ZubTokenParser(const std::string& text,
                                const std::string& delimiters)

@@ -1,11 +1,11 @@
 #ifndef ZUBDM_RESULT_ZUBTOKENPARSER_H
 #define ZUBDM_RESULT_ZUBTOKENPARSER_H
 
-#include "ZubdmExport.h"
+#include <zubdm/ZubdmExport.h>
 
 #include <string>
 
-#include "host/StringTokenizer.h"
+#include <zubdm/host/StringTokenizer.h>
 
 // Splits a text into fields separated by runs of delimiter characters, and
 // yields an empty field once none is left.

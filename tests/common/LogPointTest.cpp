@@ -3,9 +3,9 @@
 #include <stdexcept>
 #include <string>
 
-#include "common/CliLogHelper.h"
-#include "common/QorLogHelper.h"
-#include "host/HostLog.h"
+#include <zubdm/common/CliLogHelper.h>
+#include <zubdm/common/QorLogHelper.h>
+#include <zubdm/host/HostLog.h>
 #include "support/LogCapture.h"
 
 TEST(LogPoint, CarriesItsOriginFormatsWithoutCuttingAndKeepsCallerTextVerbatim) {

@@ -1,4 +1,4 @@
-#include "context/ZUBContextBuilder.h"
+#include <zubdm/context/ZUBContextBuilder.h>
 
 #include <gtest/gtest.h>
 

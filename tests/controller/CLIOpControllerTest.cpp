@@ -5,7 +5,7 @@
 // then ends whatever the CLI is doing promptly and completely, that a restart
 // brings a working connection back and (the fixture) that nothing is left: no
 // process, zombie, descriptor, pipe file or slot.
-#include "controller/CLIOpController.h"
+#include <zubdm/controller/CLIOpController.h>
 
 #include <signal.h>
 #include <sys/wait.h>
@@ -40,7 +40,8 @@ namespace {
 // What the command after a fault gets: its own reply (""), or this error
 // entry with nothing sent.
 const char kWorks[] = "";
-const char kCliGone[] = "mode command \"end\" failed: the CLI has gone";
+// Once the CLI has gone, the mediator is down until it is restarted.
+const char kCliGone[] = "no established connection with device";
 const char kOutOfStep[] = "mode command \"end\" failed: timed out waiting for the reply";
 // The next command's reset waits for the rest of a reply that timed out.
 const char kStillOwed[] =
@@ -49,7 +50,7 @@ const char kStillOwed[] =
 const char kNotConnected[] = "no established connection with device";
 const char kHalfWritten[] =
     "mode command \"end\" failed: not sent: the mediator refuses commands until it is "
-    "restarted, since timed out waiting for the reply";
+    "restarted, since timed out sending the line (the CLI did not read it)";
 
 const long kReplyTimeoutMs = 500;
 const long kConnectTimeoutMs = 2000;
@@ -180,13 +181,15 @@ TEST_P(ConnectFaults, FailWithinTheirBoundAndRestartRecovers) {
   // Until the CLI has ended, without reaping it: that stays the library's business.
   siginfo_t ended = {};
   if (row.connects) waitid(P_PID, controller.adaptor.getCliPid(), &ended, WEXITED | WNOWAIT);
-  expectNextDisconnectAndRecovery(controller, row.connects ? kCliGone : kNotConnected);
+  expectNextDisconnectAndRecovery(
+      controller, row.connects ? "mode command \"end\" failed: the CLI has gone: it exited with status 1"
+                               : kNotConnected);
 }
 
 const char kDocument[] =
     "<SHOW><OBJ id=\"A\"><port admin=\"up\"/><info description=\"Error: x\"/></OBJ></SHOW>\r\n";
-const char kGone[] = "no reply from device to: 1 x (the CLI has gone)";
-const char kTimedOut[] = "timed out waiting for the reply to: 1 x";
+const char kGone[] = "the CLI has gone";
+const char kTimedOut[] = "timed out waiting for the reply (command: 1 x)";
 const char kHang[] = R"("fault": "hang")";
 // NUL, control and high bytes, an escape sequence, but no '<': plain text.
 const std::string kGarbage("\0\x01\x7f\x80\xff\x1b[2J\r\n", 11);
@@ -280,7 +283,8 @@ const Command kCommands[] = {
     {"CliStopsReadingDuringALongCommand",
      reply("stop", "", R"("fault": "stop_reading", "then_mode": "config")"),
      "stop", std::string(256 << 10, 'y'), FailureKind::TimedOut,
-     "timed out sending: 1 yyy", {}, kHalfWritten, {"end", "stop"}},
+     "timed out sending the line (the CLI did not read it) (command: 1 yyy", {}, kHalfWritten,
+     {"end", "stop"}},
     // The late reply is dropped, not taken for the next command's root reset.
     {"CliAnswersAfterTheTimeOut", reply("x", "late\r\nHVB(config)#", R"("delay_ms": 900)", true),
      "", "x", FailureKind::TimedOut, kTimedOut, {}},
@@ -313,7 +317,9 @@ TEST_P(CommandFaults, OutcomeFollowsTheReplyAndTheNextCommandBehaves) {
   EXPECT_EQ(result.getPrompt(), replied ? row.prompt : "");
   EXPECT_EQ(result.getCurrentExecState().toString(), row.stored->toString());
   EXPECT_EQ(result.getState().equals(OpStatusEnum::Failed), !row.error.empty());
-  EXPECT_TRUE(controller.adaptor.isLoggedIn()) << "a failed exchange changes no state";
+  // A failed exchange changes no state, but a CLI known to have gone is.
+  EXPECT_EQ(controller.adaptor.isLoggedIn(), row.kind != FailureKind::CliGone);
+  EXPECT_EQ(controller.adaptor.isConnected(), row.kind != FailureKind::CliGone);
   const bool entered = !row.context.empty() && row.kind != FailureKind::Refused;
   EXPECT_EQ(logs_->count("CLI Context Cmd: " + row.context), entered ? 1 : 0);  // verbatim
   expectNextDisconnectAndRecovery(controller, row.next);

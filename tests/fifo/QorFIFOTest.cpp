@@ -1,4 +1,4 @@
-#include "fifo/QorFIFO.h"
+#include <zubdm/fifo/QorFIFO.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,8 +12,8 @@
 #include <functional>
 #include <string>
 
-#include "fifo/QorFIFO_Recv.h"
-#include "fifo/QorFIFO_Send.h"
+#include <zubdm/fifo/QorFIFO_Recv.h>
+#include <zubdm/fifo/QorFIFO_Send.h>
 #include "support/ProcessState.h"
 #include "support/TempDir.h"
 

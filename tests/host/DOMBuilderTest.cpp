@@ -1,5 +1,5 @@
 // The XML layer over libexpat: what hostile documents do.
-#include "host/DOMBuilder.h"
+#include <zubdm/host/DOMBuilder.h>
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -10,7 +10,7 @@
 #include <sstream>
 #include <string>
 
-#include "host/XmlDom.h"
+#include <zubdm/host/XmlDom.h>
 #include "support/ProcessState.h"
 
 namespace {

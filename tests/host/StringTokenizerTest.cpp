@@ -1,4 +1,4 @@
-#include "host/StringTokenizer.h"
+#include <zubdm/host/StringTokenizer.h>
 
 #include <gtest/gtest.h>
 

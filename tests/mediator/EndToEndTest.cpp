@@ -10,14 +10,14 @@
 #include <string>
 #include <vector>
 
-#include "controller/CLIOpController.h"
-#include "mediator/MachineNames.h"
+#include <zubdm/controller/CLIOpController.h>
+#include <zubdm/mediator/MachineNamesSeam.h>
 #include "support/ProcessState.h"
 #include "support/UserTableGuard.h"
 
 TEST(EndToEnd, ControllerRunsACommandOnTheMachineNamesAndLeavesNothing) {
   UserTableGuard table;
-  zubdm::internal::setMachineNames(zubdm::internal::MachineNames());
+  zubdm::internal::setMachineNames(ZUB_DEVICE_MEDIATION::MachineNames());
   const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
   setenv("PATH", (ZUBDM_SIM_DIR ":" + path).c_str(), 1);
   std::vector<unsigned char> bytes(UserTableGuard::SIZE, 0);

@@ -1,4 +1,4 @@
-#include "mediator/ForkMarker.h"
+#include <zubdm/mediator/ForkMarker.h>
 
 #include <sys/wait.h>
 #include <unistd.h>

@@ -1,7 +1,7 @@
 // The reply reader on scripted bytes, and with it the prompt scanner that
 // frames replies and the matcher that the login's waits use; the classifier
 // that splits each reply.
-#include "mediator/ReplyReader.h"
+#include <zubdm/mediator/ReplyReader.h>
 
 #include <gtest/gtest.h>
 
@@ -11,15 +11,15 @@
 #include <string>
 #include <vector>
 
-#include "mediator/ReplyClassifier.h"
+#include <zubdm/mediator/ReplyClassifier.h>
 
 using zubdm::internal::ByteSource;
 using zubdm::internal::Clock;
 using zubdm::internal::Deadline;
 using zubdm::internal::ReplyClassifier;
 using zubdm::internal::ReplyReader;
-using Outcome = ReplyReader::Outcome;
-using Status = ByteSource::Status;
+using zubdm::internal::failureOf;
+using Kind = ZUB_DEVICE_MEDIATION::FailureKind;
 using Lines = std::vector<std::string>;
 
 namespace {
@@ -27,14 +27,15 @@ namespace {
 // One step of what the CLI does: bytes, how a wait ends without them, or a
 // silence of `ms` that only a wait with that much time left gets past.
 struct Step {
-  Status status;
+  Kind failure;  // None: bytes, or a silence when there are none
   std::string bytes;
   int ms;
+  bool quiet() const { return failure == Kind::None && bytes.empty(); }
 };
 
-Step bytes(const std::string& text) { return {Status::Data, text, 0}; }
-Step quiet(int ms) { return {Status::Empty, "", ms}; }
-const Step kTimeout{Status::TimedOut, "", 0};
+Step bytes(const std::string& text) { return {Kind::None, text, 0}; }
+Step quiet(int ms) { return {Kind::None, "", ms}; }
+const Step kTimeout{Kind::TimedOut, "", 0};
 
 // Plays a script; a wait with nothing left in it, or with too little time
 // left for a silence, times out.
@@ -42,25 +43,27 @@ struct ScriptedSource final : ByteSource {
   explicit ScriptedSource(std::vector<Step> steps) : script(steps.begin(), steps.end()) {}
 
   Result read(char* buffer, size_t capacity, Deadline deadline) override {
-    if (!script.empty() && script.front().status == Status::Empty &&
+    if (!script.empty() && script.front().quiet() &&
         deadline >= Clock::now() + std::chrono::milliseconds(script.front().ms)) {
       script.pop_front();
     }
-    if (script.empty() || script.front().status == Status::Empty) return {Status::TimedOut, 0};
-    if (script.front().status == Status::Data) return readNow(buffer, capacity);
-    const Status status = script.front().status;
+    if (script.empty() || script.front().quiet()) return {0, failureOf(Kind::TimedOut)};
+    if (script.front().failure == Kind::None) return readNow(buffer, capacity);
+    const Kind failure = script.front().failure;
     script.pop_front();
-    return {status, 0};
+    return {0, failureOf(failure)};
   }
 
   Result readNow(char* buffer, size_t capacity) override {
-    if (script.empty() || script.front().status != Status::Data) return {Status::Empty, 0};
+    if (script.empty() || script.front().failure != Kind::None || script.front().quiet()) {
+      return {0, {}};
+    }
     std::string& text = script.front().bytes;
     const size_t count = std::min(capacity, text.size());
     std::memcpy(buffer, text.data(), count);
     text.erase(0, count);
     if (text.empty()) script.pop_front();
-    return {Status::Data, count};
+    return {count, {}};
   }
 
   std::deque<Step> script;
@@ -68,8 +71,8 @@ struct ScriptedSource final : ByteSource {
 
 // One call: readReply(), or dropOwedReply() while a reply is owed.
 struct Call {
-  Outcome outcome;
-  std::string reply = "";  // a Complete readReply(): the reply, its last "HVB" the prompt
+  Kind outcome;            // the failure, None when what was waited for came
+  std::string reply = "";  // a complete readReply(): the reply, its last "HVB" the prompt
 };
 
 Deadline soon() { return Clock::now() + std::chrono::seconds(1); }
@@ -86,29 +89,28 @@ TEST(ReplyReader, FramesRepliesAtThePromptAndNeverTakesTheRestOfACutOffOneForThe
   } rows[] = {
       {"a prompt split over reads; bytes after it start the next reply, CR a line",
        {bytes("show\r\nH"), bytes("VB(con"), bytes("fig)#\r\nnext\rHVB#\r\n")}, 0,
-       {{Outcome::Complete, "show\r\nHVB(config)#"}, {Outcome::Complete, "\r\nnext\rHVB#"}}},
+       {{Kind::None, "show\r\nHVB(config)#"}, {Kind::None, "\r\nnext\rHVB#"}}},
       {"HVB with a blank, a line end or a 65-byte body is output, with 64 bytes a prompt",
        {bytes("HVB up#\r\nHVB\r\n#\r\nHVB" + x64 + "x#\r\nHVB" + x64 + "# \tHVB-1#")}, 0,
-       {{Outcome::Complete, "HVB up#\r\nHVB\r\n#\r\nHVB" + x64 + "x#\r\nHVB" + x64 + "#"},
-        {Outcome::Complete, " \tHVB-1#"}}},
+       {{Kind::None, "HVB up#\r\nHVB\r\n#\r\nHVB" + x64 + "x#\r\nHVB" + x64 + "#"},
+        {Kind::None, " \tHVB-1#"}}},
       {"a prompt in a line followed by more bytes, at once or within 50 ms, is output",
        {bytes("say HVB# now\r\n12:00HVB#"), quiet(10), bytes(" up\r\nHVB#")}, 0,
-       {{Outcome::Complete, "say HVB# now\r\n12:00HVB# up\r\nHVB#"}}},
+       {{Kind::None, "say HVB# now\r\n12:00HVB# up\r\nHVB#"}}},
       {"a prompt in a line followed by 50 ms of silence is the prompt",
        {bytes("12:00HVB#"), quiet(80), bytes("x\r\nHVB#")}, 0,
-       {{Outcome::Complete, "12:00HVB#"}, {Outcome::Complete, "x\r\nHVB#"}}},
+       {{Kind::None, "12:00HVB#"}, {Kind::None, "x\r\nHVB#"}}},
       {"blanks after a prompt in a line are its own; a byte after them makes it output",
        {bytes("12:00HVB# "), quiet(10), bytes("\t"), quiet(80), bytes("up HVB# "), quiet(10),
         bytes("x\r\nHVB#")},
-       0, {{Outcome::Complete, "12:00HVB#"}, {Outcome::Complete, " \tup HVB# x\r\nHVB#"}}},
+       0, {{Kind::None, "12:00HVB#"}, {Kind::None, " \tup HVB# x\r\nHVB#"}}},
       {"a time-out leaves the reply owed, also while it is dropped, and its place in the prompt",
        {bytes("out\r\nHV"), kTimeout, kTimeout, bytes("B#\r\nx\nHVB#")}, 0,
-       {{Outcome::TimedOut}, {Outcome::TimedOut}, {Outcome::Complete}, {Outcome::Complete, "\r\nx\nHVB#"}}},
+       {{Kind::TimedOut}, {Kind::TimedOut}, {Kind::None}, {Kind::None, "\r\nx\nHVB#"}}},
       {"a reply of MiBs, read in many pieces, and a small one after it", {bytes(large + "1\nHVB#")}, 0,
-       {{Outcome::Complete, large}, {Outcome::Complete, "1\nHVB#"}}},
-      {"a reply over the cap breaks the reader for good", {bytes("0123456789\nHVB#"), bytes("HVB#")}, 8,
-       {{Outcome::TooLarge}, {Outcome::TooLarge}}},
-      {"a reply of exactly the cap is accepted", {bytes("123\nHVB#")}, 8, {{Outcome::Complete, "123\nHVB#"}}},
+       {{Kind::None, large}, {Kind::None, "1\nHVB#"}}},
+      {"a reply over the cap fails", {bytes("0123456789\nHVB#")}, 8, {{Kind::ReplyTooLarge}}},
+      {"a reply of exactly the cap is accepted", {bytes("123\nHVB#")}, 8, {{Kind::None, "123\nHVB#"}}},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -117,11 +119,11 @@ TEST(ReplyReader, FramesRepliesAtThePromptAndNeverTakesTheRestOfACutOffOneForThe
     if (row.cap != 0) reader.setMaxReplySize(row.cap);
     for (const Call& call : row.calls) {
       if (reader.owesReply()) {
-        EXPECT_EQ(reader.dropOwedReply(soon()), call.outcome);
+        EXPECT_EQ(reader.dropOwedReply(soon()).kind, call.outcome);
         continue;
       }
-      ASSERT_EQ(reader.readReply(soon()), call.outcome);
-      if (call.outcome != Outcome::Complete) continue;
+      ASSERT_EQ(reader.readReply(soon()).kind, call.outcome);
+      if (call.outcome != Kind::None) continue;
       EXPECT_EQ(reader.reply(), call.reply);
       EXPECT_EQ(reader.promptStart(), call.reply.rfind("HVB"));
     }
@@ -132,12 +134,12 @@ TEST(ReplyReader, BytesTakenInWhileWritingStartTheReplyAndLeftoversAreDropped) {
   ScriptedSource source({bytes("echo of a long "), bytes("line\r\n"), quiet(0),
                          bytes("out\r\nHVB# late bytes\r\n"), quiet(0), bytes("x\r\nHVB#")});
   ReplyReader reader(source);
-  EXPECT_EQ(reader.absorb(), Status::Empty);
-  ASSERT_EQ(reader.readReply(soon()), Outcome::Complete);
+  EXPECT_FALSE(reader.absorb());
+  ASSERT_EQ(reader.readReply(soon()).kind, Kind::None);
   EXPECT_EQ(reader.reply(), "echo of a long line\r\nout\r\nHVB#");
   // Blanks and line ends are dropped uncounted.
   EXPECT_EQ(reader.dropLeftover(), 9u);
-  ASSERT_EQ(reader.readReply(soon()), Outcome::Complete);
+  ASSERT_EQ(reader.readReply(soon()).kind, Kind::None);
   EXPECT_EQ(reader.reply(), "x\r\nHVB#");
 }
 
@@ -145,24 +147,24 @@ TEST(ReplyReader, LoginWaitsDropWhatComesBeforeTheirTextAndRestartAtAMismatch) {
   ScriptedSource source(
       {bytes("banner\r\nLLog"), bytes("in: PaPass"), bytes("word:"), bytes("welcome HVB#rest")});
   ReplyReader reader(source);
-  EXPECT_EQ(reader.skipPast("Login:", soon()), Outcome::Complete);
-  EXPECT_EQ(reader.skipPast("Password:", soon()), Outcome::Complete);
+  EXPECT_EQ(reader.skipPast("Login:", soon()).kind, Kind::None);
+  EXPECT_EQ(reader.skipPast("Password:", soon()).kind, Kind::None);
   std::string text;
-  EXPECT_EQ(reader.readThrough("#", text, soon()), Outcome::Complete);
+  EXPECT_EQ(reader.readThrough("#", text, soon()).kind, Kind::None);
   EXPECT_EQ(text, "welcome HVB#");
   reader.reset();  // a new CLI: nothing of the old one's stream is kept
-  EXPECT_EQ(reader.skipPast("rest", soon()), Outcome::TimedOut);
+  EXPECT_EQ(reader.skipPast("rest", soon()).kind, Kind::TimedOut);
 }
 
 TEST(ReplyReader, TextWaitsSeeAnOccurrenceThatStartsInsideAFailedPartialMatch) {
   ScriptedSource source({bytes("a ]]"), bytes("]> b aab"), bytes("aabaabaaab!c")});
   ReplyReader reader(source);
   std::string text;
-  EXPECT_EQ(reader.readThrough("]]>", text, soon()), Outcome::Complete);
+  EXPECT_EQ(reader.readThrough("]]>", text, soon()).kind, Kind::None);
   EXPECT_EQ(text, "a ]]]>");
-  EXPECT_EQ(reader.skipPast("aabaaab", soon()), Outcome::Complete);
+  EXPECT_EQ(reader.skipPast("aabaaab", soon()).kind, Kind::None);
   text.clear();
-  EXPECT_EQ(reader.readThrough("c", text, soon()), Outcome::Complete);
+  EXPECT_EQ(reader.readThrough("c", text, soon()).kind, Kind::None);
   EXPECT_EQ(text, "!c");
 }
 

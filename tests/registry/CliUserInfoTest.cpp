@@ -1,4 +1,4 @@
-#include "registry/CliUserInfo.h"
+#include <zubdm/registry/CliUserInfo.h>
 
 #include <fcntl.h>
 #include <pwd.h>
@@ -33,18 +33,19 @@ using Lines = std::vector<std::string>;
 
 namespace {
 
-const int kEntry = CliUserInfo::ENTRY_SIZE;
+const int kEntry = CliUserEntry::SIZE;
+const int32_t kGonePid = 0x7fff0000;
 const int kSize = SimulatorEnvironment::TABLE_SIZE;
 
 // A table of 0xAB bytes (every slot free) whose slot i is set by `slots[i]`:
 // a digit is in use by that user type (2: this library's), '?' carries the
 // in-use flag 2 with this library's type, '.' is free. Slot i records the
-// process id 100 + i.
+// process id kGonePid + i, beyond any process id the kernel gives.
 Bytes tableWith(const std::string& slots) {
   Bytes bytes(kSize, 0xAB);
   for (size_t i = 0; i < slots.size(); ++i) {
     if (slots[i] == '.') continue;
-    const int32_t pid = static_cast<int32_t>(100 + i);
+    const int32_t pid = static_cast<int32_t>(kGonePid + i);
     bytes[i * kEntry + 4] = slots[i] == '?' ? 2 : 1;
     bytes[i * kEntry + 5] = static_cast<unsigned char>(slots[i] == '?' ? 2 : slots[i] - '0');
     std::memcpy(&bytes[i * kEntry + 72], &pid, sizeof pid);
@@ -105,7 +106,7 @@ TEST(CliUserSlots, StaleEntriesAreFreedOnlyLiveHoldersCountAndOnlyOwnFieldsAreWr
     Lines lines;
     for (int slot : row.freed) {
       lines.push_back(prefix + "freed stale slot " + std::to_string(slot) + " (pid " +
-                      std::to_string(100 + slot) + ")");
+                      std::to_string(kGonePid + slot) + ")");
       std::fill_n(expected.begin() + slot * kEntry, kEntry, 0);
     }
     if (!row.sweepOnly && row.result >= 0) {

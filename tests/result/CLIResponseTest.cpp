@@ -1,4 +1,4 @@
-#include "result/CLIResponse.h"
+#include <zubdm/result/CLIResponse.h>
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "result/CLIResult.h"
+#include <zubdm/result/CLIResult.h>
 
 #include <gtest/gtest.h>
 

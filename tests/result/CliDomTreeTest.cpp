@@ -1,4 +1,4 @@
-#include "result/CliDomTree.h"
+#include <zubdm/result/CliDomTree.h>
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "result/OpStatusEnum.h"
+#include <zubdm/result/OpStatusEnum.h>
 
 #include <gtest/gtest.h>
 

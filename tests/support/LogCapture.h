@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "host/HostLog.h"
+#include <zubdm/host/HostLog.h>
 
 // Collects every log record while in scope (thread-safe); restores the
 // default sink afterwards.

@@ -6,7 +6,7 @@
 #include <chrono>
 #include <memory>
 
-#include "mediator/ZUBAdaptor.h"
+#include <zubdm/mediator/ZUBAdaptor.h>
 #include "support/LogCapture.h"
 #include "support/ProcessState.h"
 #include "support/SimulatorEnvironment.h"

@@ -12,7 +12,7 @@
 #include <system_error>
 #include <vector>
 
-#include "mediator/MachineNames.h"
+#include <zubdm/mediator/MachineNamesSeam.h>
 #include "support/SharedMemory.h"
 
 // A private element for one test: its own CLI user table (1740 zero bytes),
@@ -39,7 +39,7 @@ class SimulatorEnvironment {
     setScenario(scenarioJson);
   }
   ~SimulatorEnvironment() {
-    zubdm::internal::setMachineNames(zubdm::internal::MachineNames());
+    zubdm::internal::setMachineNames(ZUB_DEVICE_MEDIATION::MachineNames());
     for (const char* name : {"ZUBDM_CLI_PIPE_DIR", "ZUBDM_CLI_SCENARIO", "ZUBDM_CLI_TRANSCRIPT"}) {
       unsetenv(name);
     }
@@ -69,7 +69,7 @@ class SimulatorEnvironment {
   // The CLI program mediators start from now on (default: the simulator's
   // path); "cli" makes them look it up along PATH.
   void setCliProgram(const std::string& program) const {
-    zubdm::internal::MachineNames names;
+    ZUB_DEVICE_MEDIATION::MachineNames names;
     names.userTable = tableName_;
     names.pipeDirectory = directory_;
     names.cliProgram = program;

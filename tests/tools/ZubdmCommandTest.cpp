@@ -335,9 +335,9 @@ TEST_F(ZubdmCommand, ConnectionFailuresSayWhy) {
       {kScenario, R"({"fault": "exit_at_login"})",
        " while the login waited for the password prompt \"Password:\""},
       {kPlantedPipe, "",
-       "clPipeW0 is already there and is not this user's private FIFO: it is a regular file"},
-      {kPlantedPipe, "", "(uid " + std::to_string(geteuid()) + "), mode 0644; removing it (rm " +
-                             sim_.pipe("clPipeW0") + ") frees the slot"},
+       "clPipeW0 is already there and is not this user's private FIFO; removing it (rm " +
+           sim_.pipe("clPipeW0") + ") frees the slot"},
+      {kPlantedPipe, "", "is a file owned by uid " + std::to_string(geteuid()) + " with mode 0644"},
       {kTableFull, "", ": no slot is free"},
       {kLoginRefused, "", "the CLI refused the login: it asked for \"Login:\" again"},
       {kCliNotProgram, "", "the CLI program could not be started\n  cause: " + dir_.path() +
@@ -373,9 +373,9 @@ TEST_F(ZubdmCommand, SlotsListsEntriesAndFreesOnlyStaleOnesOfItsType) {
   Bytes table = freeTable();
   const int32_t alive = getpid(), gone = 0x7ffffff0;
   table[3 * 116 + 4] = 1, table[3 * 116 + 5] = 2;  // in use, this library's type
-  std::memcpy(&table[3 * 116 + 72], &alive, 4);
+  std::memcpy(&table[3 * 116 + 72], &gone, 4);
   table[5 * 116 + 4] = 1, table[5 * 116 + 5] = 7;
-  std::memcpy(&table[5 * 116 + 72], &gone, 4);
+  std::memcpy(&table[5 * 116 + 72], &alive, 4);
   sim_.writeTable(table);
   ASSERT_EQ(mkfifo(sim_.pipe("clPipeW3").c_str(), 0600), 0);
   std::ofstream(sim_.pipe("clPipeR5")) << "";
@@ -384,8 +384,8 @@ TEST_F(ZubdmCommand, SlotsListsEntriesAndFreesOnlyStaleOnesOfItsType) {
   std::istringstream listed(run.out);
   EXPECT_EQ(Strings(std::istream_iterator<std::string>(listed), {}),
             (Strings{"slot", "type", "process", "state", "held", "pipes", "3", "2", "(zubdm)",
-                     std::to_string(alive), "alive", "no", sim_.pipe("clPipeW3"), "5", "7",
-                     "2147483632", "gone", "no", sim_.pipe("clPipeR5")}));
+                     "2147483632", "gone", "no", sim_.pipe("clPipeW3"), "5", "7",
+                     std::to_string(alive), "alive", "no", sim_.pipe("clPipeR5")}));
   // No host holds slot 3: it is stale and goes with its pipe; slot 5 is
   // another program's and stays, as does the file at its pipe's name.
   const ToolRun freed = runTool({"slots", "--free-stale"});

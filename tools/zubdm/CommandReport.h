@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "zubdm.h"
+#include <zubdm/zubdm.h>
 
 // What one command produced, as the zubdm command reports it.
 struct CommandReport {
@@ -31,16 +31,11 @@ struct CommandContext {
   std::string command;
   std::string mode;
   long durationMs = 0;
-  long replyTimeoutMs = 0;
-  size_t maxReplySize = 0;
-  // Error lines the library logged for the command ("cause" lines are kept).
-  std::vector<std::string> logged;
 };
 
 CommandReport makeReport(const CommandContext& context, ZUB_DEVICE_MEDIATION::CLIResult& result);
 
-// An explanation of the failure `kind` for a person.
-std::string failureText(ZUB_DEVICE_MEDIATION::FailureKind kind, const CommandContext& context,
-                        const std::vector<std::string>& errors);
+// An explanation of a command's failure for a person, from its record.
+std::string failureText(const ZUB_DEVICE_MEDIATION::FailureRecord& failure);
 
 #endif  // ZUBDM_TOOLS_ZUBDM_COMMANDREPORT_H

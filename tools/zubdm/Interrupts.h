@@ -1,7 +1,7 @@
 #ifndef ZUBDM_TOOLS_ZUBDM_INTERRUPTS_H
 #define ZUBDM_TOOLS_ZUBDM_INTERRUPTS_H
 
-#include "zubdm.h"
+#include <zubdm/zubdm.h>
 
 // SIGINT, SIGTERM, SIGHUP and SIGPIPE for the whole command: the handler
 // only records the signal and, while cancelling is armed, cancels the

@@ -5,14 +5,14 @@
 #include <string>
 #include <vector>
 
-#include "zubdm.h"
+#include <zubdm/zubdm.h>
 
 // The mode the next command runs in, as the shell and the batch runner
 // follow it: a mode name with its argument (and a prefix for its entry
 // commands), or a ready-made context command. Mode commands typed as on the
-// element ("configure terminal", "interface A", "exit", "end") move it;
-// nothing is sent for them: the library enters the mode before each command.
-// Borrows the context table.
+// element ("configure terminal", "interface A", "exit", "end", as the
+// context table tells them) move it; nothing is sent for them: the library
+// enters the mode before each command. Borrows the context table.
 class ModeTracker {
  public:
   explicit ModeTracker(const ZUB_DEVICE_MEDIATION::ZUBContextBuilder& table);
@@ -44,6 +44,9 @@ class ModeTracker {
   const std::string& label() const { return label_; }
 
  private:
+  std::string argumentError(const std::string& mode,
+                            const std::optional<std::string>& argument) const;
+
   const ZUB_DEVICE_MEDIATION::ZUBContextBuilder& table_;
   std::string mode_ = "root";
   std::vector<std::string> contextCommands_;

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "Masks.h"
-#include "zubdm.h"
+#include <zubdm/zubdm.h>
 
 // Records the session as a scenario of the CLI simulator: each line written
 // to the CLI with the exact bytes that came back until the next line was

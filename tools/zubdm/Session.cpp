@@ -1,14 +1,14 @@
 #include "Session.h"
 
-#include <unistd.h>
-
+#include <cerrno>
 #include <chrono>
-#include <cstdlib>
-#include <sstream>
 
 #include "ProcessProbe.h"
 
 using ZUB_DEVICE_MEDIATION::CLIResult;
+using ZUB_DEVICE_MEDIATION::FailureKind;
+using ZUB_DEVICE_MEDIATION::FailureRecord;
+using ZUB_DEVICE_MEDIATION::FailureStep;
 using Clock = std::chrono::steady_clock;
 
 namespace {
@@ -18,18 +18,84 @@ long millisecondsSince(Clock::time_point start) {
       std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
 }
 
+// What the login waited for at `step`.
+std::string waitedFor(FailureStep step) {
+  switch (step) {
+    case FailureStep::LoginPrompt:
+      return "the CLI's \"Login:\" (its pipe opened and its first output)";
+    case FailureStep::PasswordPrompt:
+      return "the password prompt \"Password:\"";
+    case FailureStep::PipeOpen:
+      return "the CLI to open its pipe";
+    default:
+      return "the first prompt \"HVB...#\" after the login";
+  }
+}
+
+std::string waitFailure(const FailureRecord& failure) {
+  const std::string what = waitedFor(failure.step);
+  switch (failure.kind) {
+    case FailureKind::TimedOut:
+      // A refused login asks for the user again instead of prompting.
+      if (failure.step == FailureStep::FirstPrompt &&
+          failure.text.find("Login:") != std::string::npos) {
+        return "the CLI refused the login: it asked for \"Login:\" again after the password";
+      }
+      return "no answer from the CLI: waited " + std::to_string(failure.limit) +
+             " ms (--connect-timeout) for " + what;
+    case FailureKind::Cancelled:
+      return "interrupted while waiting for " + what;
+    default:
+      return "the CLI " + std::string(failure.ended ? "ended" : "closed its output") + " while " +
+             (failure.step == FailureStep::PipeOpen ? "zubdm waited for " : "the login waited for ") +
+             what;
+  }
+}
+
 }  // namespace
 
-bool onPath(const std::string& program) {
-  const char* path = std::getenv("PATH");
-  std::istringstream directories(path ? path : "");
-  std::string directory;
-  while (std::getline(directories, directory, ':')) {
-    const std::string candidate = (directory.empty() ? "." : directory) + "/" + program;
-    if (access(candidate.c_str(), X_OK) == 0) return true;
+std::vector<std::string> connectFailureText(const FailureRecord& failure) {
+  std::string first;
+  switch (failure.step) {
+    case FailureStep::Table:
+      first = "cannot open the CLI user table " + failure.path;
+      break;
+    case FailureStep::Slot:
+      first = "no free CLI user slot in " + failure.path +
+              " ('zubdm slots' lists them; 'zubdm slots --free-stale' frees those whose "
+              "process has gone)";
+      break;
+    case FailureStep::PipeCreate:
+      first = failure.fileMode == 0
+                  ? "cannot create the pipe file " + failure.path
+                  : "the pipe file " + failure.path +
+                        " is already there and is not this user's private FIFO; removing it (rm " +
+                        failure.path + ") frees the slot";
+      break;
+    case FailureStep::Spawn:
+      first = failure.error == ENOENT && failure.path.find('/') == std::string::npos
+                  ? "the element CLI program '" + failure.path +
+                        "' was not found on PATH (--simulator uses the bundled simulator)"
+                  : "the CLI program could not be started";
+      break;
+    case FailureStep::PipeOpen:
+      first = failure.kind == FailureKind::NotConnected ? "cannot open the pipe " + failure.path
+                                                        : waitFailure(failure);
+      break;
+    case FailureStep::None:
+      first = "could not bring up the CLI connection";
+      break;
+    default:
+      first = waitFailure(failure);
   }
-  return false;
+  return {first, "cause: " + describeFailure(failure)};
 }
+
+Session::QuietLog::QuietLog() {
+  setHostLogSink([](const HostLogRecord&) {});
+}
+
+Session::QuietLog::~QuietLog() { setHostLogSink({}); }
 
 Session::Session(const Options& options) {
   if (options.connectTimeoutMs > 0) {
@@ -38,32 +104,17 @@ Session::Session(const Options& options) {
   if (options.replyTimeoutMs > 0) {
     controller_.adaptor.setReplyTimeout(std::chrono::milliseconds(options.replyTimeoutMs));
   }
-  setTranscriptSink({});
 }
 
 Session::~Session() { close(); }
 
 void Session::setTranscriptSink(ZUB_DEVICE_MEDIATION::ZUBAdaptor::TranscriptSink sink) {
-  sink_ = std::move(sink);
-  controller_.adaptor.setTranscriptSink(
-      [this](ZUB_DEVICE_MEDIATION::ZUBAdaptor::Direction direction, std::string_view bytes) {
-        failure_.observe(direction, bytes);
-        if (sink_) sink_(direction, bytes);
-      });
+  controller_.adaptor.setTranscriptSink(std::move(sink));
 }
 
 bool Session::open(std::vector<std::string>& reasons) {
-  // Why no slot could be reserved was logged when the controller was built.
-  if (controller_.adaptor.getCliIndex() != -1) logs_.takeErrors();
-  failure_.reset();
-  const Clock::time_point start = Clock::now();
-  if (controller_.adaptor.getCliIndex() != -1 && !onPath("cli")) {
-    reasons = {"the element CLI program 'cli' was not found on PATH (--simulator uses the "
-               "bundled simulator)"};
-    return false;
-  }
-  if (controller_.adaptor.getCliIndex() != -1 && controller_.adaptor.restart()) return true;
-  reasons = failure_.explain(controller_.adaptor, logs_.takeErrors(), millisecondsSince(start));
+  if (controller_.adaptor.restart()) return true;
+  reasons = connectFailureText(controller_.adaptor.getFailureRecord());
   return false;
 }
 
@@ -71,12 +122,12 @@ void Session::close() { controller_.adaptor.disconnect(); }
 
 bool Session::usable() const {
   const ZUB_DEVICE_MEDIATION::ZUBAdaptor& adaptor = controller_.adaptor;
+  // A CLI that ended while idle is seen at once, before a command fails on it.
   return adaptor.isLoggedIn() && adaptor.isReadyForCommand() && processRunning(adaptor.getCliPid());
 }
 
 bool Session::run(const std::string& command, const ModeTracker& mode) {
   last_.reset(new CLIResult);
-  logs_.takeErrors();
   const Clock::time_point start = Clock::now();
   if (mode.contextCommand().empty()) {
     controller_.forwardCliCommand(mode.contextCommands(), command, *last_);
@@ -86,8 +137,5 @@ bool Session::run(const std::string& command, const ModeTracker& mode) {
   lastContext_.command = command;
   lastContext_.mode = mode.label();
   lastContext_.durationMs = millisecondsSince(start);
-  lastContext_.replyTimeoutMs = static_cast<long>(controller_.adaptor.getReplyTimeout().count());
-  lastContext_.maxReplySize = controller_.adaptor.getMaxReplySize();
-  lastContext_.logged = logs_.takeErrors();
   return last_->getState().equals(OpStatusEnum::Success);
 }

@@ -6,16 +6,15 @@
 #include <vector>
 
 #include "CommandReport.h"
-#include "ConnectFailure.h"
-#include "LogRouter.h"
 #include "ModeTracker.h"
 #include "Options.h"
-#include "zubdm.h"
+#include <zubdm/zubdm.h>
 
 // One connection to the element's CLI through a controller: brings it up
-// (explaining a failure), runs commands in the mode a ModeTracker gives and
-// keeps the last result, and takes the connection down. Passes every byte
-// of the exchange to a transcript sink.
+// (explaining a failure from the library's failure record), runs commands
+// in the mode a ModeTracker gives and keeps the last result, and takes the
+// connection down. Passes every byte of the exchange to a transcript sink.
+// The library's log messages are dropped: the command says what failed.
 class Session {
  public:
   explicit Session(const Options& options);
@@ -37,19 +36,24 @@ class Session {
   // Runs one command; true when the result reads as Success.
   bool run(const std::string& command, const ModeTracker& mode);
   ZUB_DEVICE_MEDIATION::CLIResult* last() { return last_.get(); }
-  // The report of the last command, for `command` in `mode`.
+  // The report of the last command.
   CommandReport lastReport() { return makeReport(lastContext_, *last_); }
 
  private:
-  LogRouter logs_;
-  ConnectFailure failure_;
+  // Keeps the library's messages out of syslog while the command runs.
+  struct QuietLog {
+    QuietLog();
+    ~QuietLog();
+  };
+
+  QuietLog quiet_;
   CLIOpController controller_;
-  ZUB_DEVICE_MEDIATION::ZUBAdaptor::TranscriptSink sink_;
   std::unique_ptr<ZUB_DEVICE_MEDIATION::CLIResult> last_;
   CommandContext lastContext_;
 };
 
-// True when an executable named `program` is found along PATH.
-bool onPath(const std::string& program);
+// Why the connection could not be brought up, in words for an operator:
+// what went wrong first, then the library's cause line.
+std::vector<std::string> connectFailureText(const ZUB_DEVICE_MEDIATION::FailureRecord& failure);
 
 #endif  // ZUBDM_TOOLS_ZUBDM_SESSION_H

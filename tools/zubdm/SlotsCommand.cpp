@@ -9,15 +9,14 @@
 #include <string>
 
 #include "ExitStatus.h"
-#include "MachinePaths.h"
 #include "ProcessProbe.h"
-#include "zubdm.h"
+#include <zubdm/zubdm.h>
 
 using ZUB_DEVICE_MEDIATION::CliUserInfo;
 
 namespace {
 
-const int kTableSize = CliUserInfo::MAX_ENTRIES * CliUserInfo::ENTRY_SIZE;
+const int kTableSize = CliUserEntry::MAX_ENTRIES * CliUserEntry::SIZE;
 
 struct Slot {
   int index;
@@ -34,12 +33,12 @@ bool pipeThere(const std::string& path) {
 
 Slot readSlot(const CliUserInfo& table, int index) {
   const unsigned char* entry = table.entry(index);
-  Slot slot = {index, entry[CliUserInfo::IN_USE_OFFSET] != 0,
-               entry[CliUserInfo::USER_TYPE_OFFSET], 0, ""};
+  Slot slot = {index, entry[CliUserEntry::IN_USE_OFFSET] != 0,
+               entry[CliUserEntry::USER_TYPE_OFFSET], 0, ""};
   // Integers in the table may sit at any offset: copied, never cast.
-  std::memcpy(&slot.pid, entry + CliUserInfo::PID_OFFSET, sizeof slot.pid);
+  std::memcpy(&slot.pid, entry + CliUserEntry::PID_OFFSET, sizeof slot.pid);
   for (bool write : {true, false}) {
-    const std::string path = machinePaths().pipe(index, write);
+    const std::string path = ZUB_DEVICE_MEDIATION::machineNames().pipe(index, write);
     if (pipeThere(path)) slot.pipes += (slot.pipes.empty() ? "" : " ") + path;
   }
   return slot;
@@ -52,7 +51,7 @@ const char* processState(int32_t pid) {
 }
 
 bool empty(const unsigned char* entry) {
-  for (int i = 0; i < CliUserInfo::ENTRY_SIZE; ++i) {
+  for (int i = 0; i < CliUserEntry::SIZE; ++i) {
     if (entry[i] != 0) return false;
   }
   return true;
@@ -61,24 +60,24 @@ bool empty(const unsigned char* entry) {
 // Frees this library's entries that no live host holds, and removes their
 // pipe files when they are this user's pipes.
 int freeStaleSlots(CliUserInfo& table, std::FILE* out) {
-  bool wasOwn[CliUserInfo::MAX_ENTRIES];
-  for (int i = 0; i < CliUserInfo::MAX_ENTRIES; ++i) {
+  bool wasOwn[CliUserEntry::MAX_ENTRIES];
+  for (int i = 0; i < CliUserEntry::MAX_ENTRIES; ++i) {
     const unsigned char* entry = table.entry(i);
-    wasOwn[i] = entry[CliUserInfo::IN_USE_OFFSET] == CliUserInfo::IN_USE &&
-                entry[CliUserInfo::USER_TYPE_OFFSET] == CliUserInfo::OWN_USER_TYPE;
+    wasOwn[i] = entry[CliUserEntry::IN_USE_OFFSET] == CliUserEntry::IN_USE &&
+                entry[CliUserEntry::USER_TYPE_OFFSET] == CliUserEntry::OWN_USER_TYPE;
   }
   const int freed = ZUB_DEVICE_MEDIATION::swmFreeStaleCliUsers(table);
   if (freed < 0) {
     std::fprintf(stderr, "zubdm: %s\n", table.failureCause().c_str());
     return kExitUsage;
   }
-  for (int i = 0; i < CliUserInfo::MAX_ENTRIES; ++i) {
-    if (!wasOwn[i] || table.entry(i)[CliUserInfo::IN_USE_OFFSET] == CliUserInfo::IN_USE) continue;
+  for (int i = 0; i < CliUserEntry::MAX_ENTRIES; ++i) {
+    if (!wasOwn[i] || table.entry(i)[CliUserEntry::IN_USE_OFFSET] == CliUserEntry::IN_USE) continue;
     std::fprintf(out, "freed slot %d\n", i);
     for (bool write : {true, false}) {
       // Accepted, and so removed, only when it is a pipe of this user.
       QorFIFO pipe;
-      const std::string path = machinePaths().pipe(i, write);
+      const std::string path = ZUB_DEVICE_MEDIATION::machineNames().pipe(i, write);
       if (pipeThere(path) && pipe.create(path.c_str(), 0660) == 0 && pipe.remove() == 0) {
         std::fprintf(out, "removed %s\n", path.c_str());
       }
@@ -91,7 +90,7 @@ int freeStaleSlots(CliUserInfo& table, std::FILE* out) {
 }  // namespace
 
 int runSlots(bool freeStale, std::FILE* out) {
-  const std::string& name = machinePaths().userTable;
+  const std::string name = ZUB_DEVICE_MEDIATION::machineNames().userTable;
   CliUserInfo table(name.c_str(), kTableSize);
   if (!table.isValidEntry(0)) {
     std::fprintf(stderr, "zubdm: cannot open the CLI user table %s\n", name.c_str());
@@ -100,11 +99,11 @@ int runSlots(bool freeStale, std::FILE* out) {
   if (freeStale) return freeStaleSlots(table, out);
   std::fprintf(out, "%-4s  %-9s  %-8s  %-7s  %-6s  %s\n", "slot", "type", "process", "state",
                "held", "pipes");
-  for (int i = 0; i < CliUserInfo::MAX_ENTRIES; ++i) {
+  for (int i = 0; i < CliUserEntry::MAX_ENTRIES; ++i) {
     if (empty(table.entry(i))) continue;
     const Slot slot = readSlot(table, i);
     const std::string type = std::to_string(slot.type) +
-                             (slot.type == CliUserInfo::OWN_USER_TYPE ? " (zubdm)" : "");
+                             (slot.type == CliUserEntry::OWN_USER_TYPE ? " (zubdm)" : "");
     std::fprintf(out, "%-4d  %-9s  %-8d  %-7s  %-6s  %s%s\n", slot.index, type.c_str(),
                  slot.pid, processState(slot.pid), table.isSlotHeld(i) ? "yes" : "no",
                  slot.pipes.empty() ? "-" : slot.pipes.c_str(),

@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "Masks.h"
-#include "zubdm.h"
+#include <zubdm/zubdm.h>
 
 // The session log: every line sent ("> ") and every line received ("< ")
 // as the mediator's transcript gives them, one timestamped log line each,

@@ -1,12 +1,11 @@
 // Start-up hook of the zubdm command as the tests build it: a test's private
 // machine names (CLI user table, pipe directory, CLI program) come from
 // ZUBDM_TEST_USER_TABLE, ZUBDM_TEST_PIPE_DIR and ZUBDM_TEST_CLI, each
-// optional; the command's own copy of the table and pipe names follows them.
+// optional.
 // The installed command is built without this file.
 #include <cstdlib>
 
-#include "MachinePaths.h"
-#include "mediator/MachineNames.h"
+#include <zubdm/mediator/MachineNamesSeam.h>
 
 namespace {
 
@@ -16,13 +15,11 @@ void take(const char* variable, std::string& name) {
 }
 
 const bool applied = [] {
-  zubdm::internal::MachineNames names;
+  ZUB_DEVICE_MEDIATION::MachineNames names;
   take("ZUBDM_TEST_USER_TABLE", names.userTable);
   take("ZUBDM_TEST_PIPE_DIR", names.pipeDirectory);
   take("ZUBDM_TEST_CLI", names.cliProgram);
   zubdm::internal::setMachineNames(names);
-  machinePaths().userTable = names.userTable;
-  machinePaths().pipeDirectory = names.pipeDirectory;
   return true;
 }();
 

@@ -1,0 +1,59 @@
+#ifndef ZUBDM_COMMON_CLIDIALECT_H
+#define ZUBDM_COMMON_CLIDIALECT_H
+
+#include <cstddef>
+#include <string_view>
+
+namespace zubdm {
+namespace internal {
+
+// The conventions of the element's CLI, each written here once and read
+// from here by the reply reader, the classifier, the driver, the context
+// table and the zubdm command.
+namespace dialect {
+
+// A prompt: "HVB", at most kMaxPromptBody bytes that are neither blanks,
+// line ends nor "#", then "#" ("HVB#", "HVB(config-if)#").
+constexpr std::string_view kPromptStart = "HVB";
+constexpr char kPromptEnd = '#';
+constexpr std::size_t kMaxPromptBody = 64;
+
+// The command that leads back to the root mode from any mode, and the
+// prompt the CLI shows there.
+constexpr char kRootCommand[] = "end";
+constexpr std::string_view kRootPrompt = "HVB#";
+
+// What ends every line the CLI is sent.
+constexpr std::string_view kLineEnd = "\n\r";
+
+// The login: the prompts and the answers (which end in "\r\n").
+constexpr char kLoginPrompt[] = "Login:";
+constexpr char kPasswordPrompt[] = "Password:";
+constexpr char kUser[] = "root\r\n";
+constexpr char kPassword[] = "tquvz\r\n";
+
+// Show output: a document from "<SHOW" to "</SHOW>".
+constexpr std::string_view kShowStart = "<SHOW";
+constexpr std::string_view kShowEnd = "</SHOW>";
+
+// A device error: the text from "Error:" up to the prompt.
+constexpr std::string_view kErrorMarker = "Error:";
+
+inline bool isBlank(char byte) { return byte == ' ' || byte == '\t'; }
+inline bool isLineEnd(char byte) { return byte == '\n' || byte == '\r'; }
+inline bool isPromptBody(char byte) {
+  return !isBlank(byte) && !isLineEnd(byte) && byte != kPromptEnd;
+}
+
+// Whether `text` can go to the CLI as one line: it holds no "\n", "\r" or
+// NUL, any of which would let it end the line early and run a second
+// command that nobody asked for.
+inline bool isOneLine(std::string_view text) {
+  return text.find_first_of(std::string_view("\n\r\0", 3)) == std::string_view::npos;
+}
+
+}  // namespace dialect
+}  // namespace internal
+}  // namespace zubdm
+
+#endif  // ZUBDM_COMMON_CLIDIALECT_H
