@@ -17,7 +17,6 @@
 #include <zubdm/common/LineText.h>
 #include <zubdm/fifo/PipeIo.h>
 #include <zubdm/mediator/CliChild.h>
-#include <zubdm/mediator/ForkMarker.h>
 #include <zubdm/mediator/PipeSource.h>
 #include <zubdm/mediator/ReplyClassifier.h>
 #include <zubdm/mediator/ReplyReader.h>
@@ -68,15 +67,11 @@ std::string_view lineEndOf(std::string_view text) {
   return text.substr(end == std::string_view::npos ? 0 : end + 1);
 }
 
-FailureRecord failureAt(FailureKind kind, FailureStep step, int error = 0) {
-  FailureRecord failure = failureOf(kind, error);
-  failure.step = step;
-  return failure;
-}
-
-// A refused path: what is there, when someone else put it there.
+// A path that could not be made or opened: what is there, when someone
+// else put it there.
 FailureRecord pathFailure(FailureStep step, const std::string& path, int error) {
-  FailureRecord failure = failureAt(FailureKind::NotConnected, step, error);
+  FailureRecord failure = failureOf(FailureKind::NotConnected, error);
+  failure.step = step;
   failure.path = path;
   struct stat status;
   if (error == EPERM && lstat(path.c_str(), &status) == 0) {
@@ -134,23 +129,36 @@ struct ZUBAdaptor::Impl {
     }
     return false;
   }
-  void succeed() { fail(FailureRecord()); }
-
-  bool forked() {
-    if (state != LinkState::Forked && forkMarker.inCopy()) leaveToOwner();
-    return state == LinkState::Forked;
+  // A failed step of the connection: its message, the cause line, the record.
+  bool failStep(int line, const char* message, const FailureRecord& failure) {
+    log(line, "connect", message);
+    log(line, "connect", "cause: " + describeFailure(failure));
+    return fail(failure);
   }
+  // `failure` completed with the step, the bound it waited for and the CLI.
+  FailureRecord at(FailureRecord failure, FailureStep step, std::chrono::milliseconds bound) const {
+    failure.step = step;
+    if (failure.kind == FailureKind::TimedOut) failure.limit = static_cast<uint64_t>(bound.count());
+    if (failure.pid < 0) failure.pid = child.pid();
+    return failure;
+  }
+
   // A forked copy of the host closes its own descriptors and nothing else:
   // the CLI, its slot and its pipe files stay with the process that made
-  // them.
-  void leaveToOwner() {
-    child.abandon();
-    self.fifoRecv.abandon();
-    self.fifoSend.abandon();
-    source.setDescriptor(-1);
-    self.cliPid = -1;
-    enter(LinkState::Forked);
+  // them. A process id compared per call costs a system call, no more.
+  bool forked() {
+    if (state != LinkState::Forked && getpid() != owner) {
+      child.abandon();
+      self.fifoRecv.abandon();
+      self.fifoSend.abandon();
+      source.setDescriptor(-1);
+      self.cliPid = -1;
+      enter(LinkState::Forked);
+    }
+    return state == LinkState::Forked;
   }
+  // Ours, up, and in the process that made it: its lock may be taken.
+  bool usable() { return !forked() && self.connected; }
 
   void record(Direction direction, std::string_view bytes) {
     if (!transcript || bytes.empty()) return;
@@ -164,28 +172,14 @@ struct ZUBAdaptor::Impl {
     }
   }
 
-  // The failure `failure` of `step`, completed with what the step waited
-  // for and the CLI it waited on.
-  FailureRecord at(FailureRecord failure, FailureStep step,
-                   std::chrono::milliseconds bound) const {
-    failure.step = step;
-    if (failure.kind == FailureKind::TimedOut) failure.limit = static_cast<uint64_t>(bound.count());
-    if (failure.pid < 0) failure.pid = child.pid();
-    return failure;
-  }
-
-  bool connect();
   bool createPipes();
   bool spawnCli();
   bool openPipes();
   FailureRecord openWritePipe();
   bool login(const char* user, const char* password);
   bool expect(const char* text, FailureStep step, std::string* into);
-  bool answer(const char* line, FailureStep step, bool secret);
   bool waitForFirstPrompt();
-  void disconnect();
-
-  bool send(const std::string& command, CLIResponse& response);
+  bool exchange(const std::string& command, CLIResponse& response);
   bool prepareForCommand();
   bool writeCommand(const std::string& command);
   // Writes `line`, waiting for room at most until `deadline`, and takes in
@@ -197,7 +191,7 @@ struct ZUBAdaptor::Impl {
 
   ZUBAdaptor& self;
   const MachineNames names;
-  const zubdm::internal::ForkMarker forkMarker;
+  const pid_t owner = getpid();
   // Serialises connect, disconnect, restart and the exchanges of a command;
   // recursive because those call one another.
   std::recursive_mutex operation;
@@ -214,9 +208,8 @@ struct ZUBAdaptor::Impl {
   mutable std::mutex recordLock;
   FailureRecord last;
   std::atomic<FailureKind> lastKind{FailureKind::None};
-  // What left the mediator refusing commands.
+  // What left the mediator refusing commands; why no slot was reserved.
   FailureRecord refusedBy;
-  // Why no slot could be reserved.
   FailureRecord slotFailure;
 };
 
@@ -245,51 +238,35 @@ ZUBAdaptor::~ZUBAdaptor() = default;
 
 bool ZUBAdaptor::connect() {
   if (!impl_) return false;
-  if (impl_->forked()) {
+  Impl& d = *impl_;
+  if (d.forked()) {
     log(__LINE__, __func__, "Can't connect: this process did not create the mediator");
     return false;
   }
-  std::lock_guard<std::recursive_mutex> guard(impl_->operation);
-  return impl_->connect();
-}
-
-bool ZUBAdaptor::Impl::connect() {
-  if (self.cliIndex == -1) {
-    fail(slotFailure);
-    log(__LINE__, "connect", "Can't connect: no CLI user slot was reserved");
-    log(__LINE__, "connect", "cause: " + describeFailure(slotFailure));
+  std::lock_guard<std::recursive_mutex> guard(d.operation);
+  if (cliIndex == -1) {
+    return d.failStep(__LINE__, "Can't connect: no CLI user slot was reserved", d.slotFailure);
+  }
+  const LinkState state = d.state;
+  // After a failed login, or once the CLI has gone, restart() starts over.
+  if (state != LinkState::Down) return state == LinkState::LoggedIn || state == LinkState::Refusing;
+  if (!d.createPipes() || !d.spawnCli() || !d.openPipes()) return false;
+  d.enter(LinkState::LoggingIn);
+  if (!d.login(dialect::kUser, dialect::kPassword)) {
+    log(__LINE__, __func__, "Can't login");
     return false;
   }
-  switch (state.load()) {
-    case LinkState::LoggedIn:
-    case LinkState::Refusing:
-      return true;
-    case LinkState::Down:
-      break;
-    default:
-      // After a failed login, or once the CLI has gone, restart() starts over.
-      return false;
-  }
-  if (!createPipes() || !spawnCli() || !openPipes()) return false;
-  enter(LinkState::LoggingIn);
-  if (!login(dialect::kUser, dialect::kPassword)) {
-    log(__LINE__, "connect", "Can't login");
-    return false;
-  }
-  succeed();
-  return true;
+  return !d.fail(FailureRecord());
 }
 
 bool ZUBAdaptor::Impl::createPipes() {
-  for (QorFIFO* fifo : {static_cast<QorFIFO*>(&self.fifoSend), static_cast<QorFIFO*>(&self.fifoRecv)}) {
-    const bool written = fifo == &self.fifoSend;
+  for (const bool written : {true, false}) {
+    QorFIFO& fifo = written ? static_cast<QorFIFO&>(self.fifoSend) : self.fifoRecv;
     const std::string name = names.pipe(self.cliIndex, written);
-    if (fifo->create(name.c_str(), kPipeMode) == 0) continue;
-    const FailureRecord failure = pathFailure(FailureStep::PipeCreate, name, errno);
-    log(__LINE__, "connect",
-        std::string("Can't create ") + (written ? "write" : "read") + " FIFO:" + name);
-    log(__LINE__, "connect", "cause: " + describeFailure(failure));
-    return fail(failure);
+    if (fifo.create(name.c_str(), kPipeMode) == 0) continue;
+    return failStep(__LINE__,
+                    (std::string("Can't create ") + (written ? "write" : "read") + " FIFO:" + name).c_str(),
+                    pathFailure(FailureStep::PipeCreate, name, errno));
   }
   return true;
 }
@@ -297,11 +274,10 @@ bool ZUBAdaptor::Impl::createPipes() {
 bool ZUBAdaptor::Impl::spawnCli() {
   const pid_t pid = CliChild::spawn(names.cliProgram, self.cliIndex);
   if (pid == -1) {
-    FailureRecord failure = failureAt(FailureKind::NotConnected, FailureStep::Spawn, errno);
+    FailureRecord failure = failureOf(FailureKind::NotConnected, errno);
+    failure.step = FailureStep::Spawn;
     failure.path = names.cliProgram;
-    log(__LINE__, "connect", "Can't create CLI process");
-    log(__LINE__, "connect", "cause: " + describeFailure(failure));
-    return fail(failure);
+    return failStep(__LINE__, "Can't create CLI process", failure);
   }
   // A CLI left running by an earlier failed connect is ended, not orphaned.
   child.adopt(pid);
@@ -312,18 +288,12 @@ bool ZUBAdaptor::Impl::spawnCli() {
 
 bool ZUBAdaptor::Impl::openPipes() {
   const FailureRecord written = openWritePipe();
-  if (written) {
-    log(__LINE__, "connect", "Cant open FIFO");
-    log(__LINE__, "connect", "cause: " + describeFailure(written));
-    return fail(written);
-  }
+  if (written) return failStep(__LINE__, "Cant open FIFO", written);
   // Non-blocking from the open on: the open returns at once, and every
   // read follows a poll.
   if (self.fifoRecv.QorFIFO::open(nullptr, O_RDONLY | O_NONBLOCK, kPipeMode) == -1) {
-    const FailureRecord failure = pathFailure(FailureStep::PipeOpen, self.fifoRecv.name(), errno);
-    log(__LINE__, "connect", "Can't open fifo");
-    log(__LINE__, "connect", "cause: " + describeFailure(failure));
-    return fail(failure);
+    return failStep(__LINE__, "Can't open fifo",
+                    pathFailure(FailureStep::PipeOpen, self.fifoRecv.name(), errno));
   }
   source.setDescriptor(self.fifoRecv.get_handle());
   reader.reset();
@@ -363,7 +333,7 @@ FailureRecord ZUBAdaptor::Impl::openWritePipe() {
 int ZUBAdaptor::login(const char* user, const char* password) {
   if (loggedIn) return 0;
   bool ok = false;
-  if (impl_ && !impl_->forked() && connected && user != nullptr && password != nullptr) {
+  if (impl_ && impl_->usable() && user != nullptr && password != nullptr) {
     std::lock_guard<std::recursive_mutex> guard(impl_->operation);
     ok = impl_->login(user, password);
   }
@@ -373,15 +343,25 @@ int ZUBAdaptor::login(const char* user, const char* password) {
 }
 
 bool ZUBAdaptor::Impl::login(const char* user, const char* password) {
-  const bool ok = expect(dialect::kLoginPrompt, FailureStep::LoginPrompt, nullptr) &&
-                  answer(user, FailureStep::LoginPrompt, false) &&
-                  expect(dialect::kPasswordPrompt, FailureStep::PasswordPrompt, nullptr) &&
-                  answer(password, FailureStep::PasswordPrompt, true) && waitForFirstPrompt();
-  if (ok) {
-    enter(LinkState::LoggedIn);
-  } else if (state == LinkState::LoggingIn) {
-    enter(LinkState::LoginFailed);
+  bool ok = true;
+  const struct {
+    const char* prompt;
+    const char* answer;
+    FailureStep step;
+  } steps[] = {{dialect::kLoginPrompt, user, FailureStep::LoginPrompt},
+               {dialect::kPasswordPrompt, password, FailureStep::PasswordPrompt}};
+  for (const auto& step : steps) {
+    size_t written = 0;
+    const std::chrono::milliseconds bound = connectTimeout;
+    ok = ok && expect(step.prompt, step.step, nullptr);
+    const FailureRecord failure =
+        ok ? writeLine(step.answer, Clock::now() + bound, step.step == FailureStep::PasswordPrompt,
+                       written)
+           : FailureRecord();
+    ok = ok && (!failure || fail(at(failure, step.step, bound)));
   }
+  ok = ok && waitForFirstPrompt();
+  if (ok || state == LinkState::LoggingIn) enter(ok ? LinkState::LoggedIn : LinkState::LoginFailed);
   return ok;
 }
 
@@ -393,17 +373,7 @@ bool ZUBAdaptor::Impl::expect(const char* text, FailureStep step, std::string* i
   if (!failure) return true;
   failure = at(failure, step, bound);
   failure.path = text;
-  log(__LINE__, "swmExpect", "read from fifo failed!");
-  log(__LINE__, "swmExpect", "cause: " + describeFailure(failure));
-  return fail(failure);
-}
-
-bool ZUBAdaptor::Impl::answer(const char* line, FailureStep step, bool secret) {
-  const std::chrono::milliseconds bound = connectTimeout;
-  size_t written = 0;
-  const std::string_view text(line);
-  const FailureRecord failure = writeLine(text, Clock::now() + bound, secret, written);
-  return !failure || fail(at(failure, step, bound));
+  return failStep(__LINE__, "read from fifo failed!", failure);
 }
 
 bool ZUBAdaptor::Impl::waitForFirstPrompt() {
@@ -416,18 +386,13 @@ bool ZUBAdaptor::Impl::waitForFirstPrompt() {
   failure = at(failure, FailureStep::FirstPrompt, bound);
   // What the CLI wrote instead ("Login incorrect ... Login:") says why.
   failure.text = std::string(reader.unframedTail());
-  log(__LINE__, "swmExpect", "read from fifo failed!");
-  log(__LINE__, "login", "cause: " + describeFailure(failure));
-  return fail(failure);
+  return failStep(__LINE__, "read from fifo failed!", failure);
 }
 
 int ZUBAdaptor::swmExpect(std::string& text, const char* first, const char* second) {
-  if (first == nullptr || *first == '\0') {
-    log(__LINE__, __func__, "swmExpect: no text to wait for");
-    return -1;
-  }
-  if (!impl_ || impl_->forked() || !connected) {
-    log(__LINE__, __func__, "read from fifo failed!");
+  if (first == nullptr || *first == '\0' || !impl_ || !impl_->usable()) {
+    log(__LINE__, __func__, first == nullptr || *first == '\0' ? "swmExpect: no text to wait for"
+                                                               : "read from fifo failed!");
     return -1;
   }
   std::lock_guard<std::recursive_mutex> guard(impl_->operation);
@@ -442,28 +407,25 @@ int ZUBAdaptor::swmExpect(std::string& text, const char* first, const char* seco
 
 bool ZUBAdaptor::disconnect() {
   if (!impl_ || impl_->forked()) return true;
+  Impl& d = *impl_;
   // A command running on another thread ends first, as cancelled.
-  impl_->waiter.cancel();
-  std::lock_guard<std::recursive_mutex> guard(impl_->operation);
-  impl_->waiter.forgetCancel();
-  const int error = impl_->child.terminate(kTerminateGraceMs);
+  d.waiter.cancel();
+  std::lock_guard<std::recursive_mutex> guard(d.operation);
+  d.waiter.forgetCancel();
+  const int error = d.child.terminate(kTerminateGraceMs);
   if (error != 0) {
     log(__LINE__, "swmKillCli",
         "swmKillCli: " + std::string(strerror(error)) + ", " + std::to_string(error));
     log(__LINE__, __func__, "Can't disconnect cli mediator");
     return false;
   }
-  impl_->disconnect();
+  fifoRecv.remove();
+  fifoSend.remove();
+  cliPid = -1;
+  d.source.setDescriptor(-1);
+  d.reader.reset();
+  d.enter(LinkState::Down);
   return true;
-}
-
-void ZUBAdaptor::Impl::disconnect() {
-  self.fifoRecv.remove();
-  self.fifoSend.remove();
-  self.cliPid = -1;
-  source.setDescriptor(-1);
-  reader.reset();
-  enter(LinkState::Down);
 }
 
 bool ZUBAdaptor::restart() {
@@ -489,14 +451,12 @@ ZUBAdaptor::CommandLock::~CommandLock() {
   if (locked_) adaptor_.impl_->operation.unlock();
 }
 
-bool ZUBAdaptor::isConnected() const {
-  return connected && !(impl_ && impl_->forkMarker.inCopy());
-}
+bool ZUBAdaptor::isConnected() const { return connected && impl_ && getpid() == impl_->owner; }
 
-bool ZUBAdaptor::isLoggedIn() const { return loggedIn && !(impl_ && impl_->forkMarker.inCopy()); }
+bool ZUBAdaptor::isLoggedIn() const { return loggedIn && impl_ && getpid() == impl_->owner; }
 
 bool ZUBAdaptor::isReadyForCommand() const {
-  if (!impl_ || impl_->forkMarker.inCopy()) return false;
+  if (!impl_ || getpid() != impl_->owner) return false;
   const LinkState state = impl_->state;
   return state != LinkState::Refusing && state != LinkState::Gone && state != LinkState::Forked;
 }
@@ -516,18 +476,15 @@ FailureRecord ZUBAdaptor::Impl::writeLine(std::string_view line,
       written += static_cast<size_t>(count);
       continue;
     }
-    if (count < 0 && errno != EAGAIN) {
-      failure = failureOf(FailureKind::CliGone, errno);
-      child.describeEnd(0, failure);
-      break;
-    }
+    Waiter::Ready ready;
     // The pipe is full: wait for room, and meanwhile take in what the CLI
     // writes.
-    Waiter::Ready ready;
-    failure = waiter.wait(recvFd, sendFd, child.exitFd(), deadline, &ready);
+    failure = count < 0 && errno != EAGAIN
+                  ? failureOf(FailureKind::CliGone, errno)
+                  : waiter.wait(recvFd, sendFd, child.exitFd(), deadline, &ready);
     if (failure.kind == FailureKind::CliGone) child.describeEnd(0, failure);
     if (!failure && ready.readable) {
-      FailureRecord taken = reader.absorb();
+      const FailureRecord taken = reader.absorb();
       // A pipe that closed would be readable for ever.
       if (taken.kind == FailureKind::CliGone) recvFd = -1;
       if (taken.kind == FailureKind::ReplyTooLarge || taken.kind == FailureKind::OutOfMemory) {
@@ -544,10 +501,9 @@ FailureRecord ZUBAdaptor::Impl::writeLine(std::string_view line,
 
 bool ZUBAdaptor::send(const std::string& command, CLIResponse& response) {
   if (!dialect::isOneLine(command)) {
-    const std::string text =
-        "Can't send command: it holds a line break or NUL: " + zubdm::internal::quoted(command);
     if (impl_) impl_->fail(failureOf(FailureKind::Refused));
-    log(__LINE__, __func__, text);
+    log(__LINE__, __func__,
+        "Can't send command: it holds a line break or NUL: " + zubdm::internal::quoted(command));
     return false;
   }
   if (!impl_ || impl_->forked()) {
@@ -558,34 +514,26 @@ bool ZUBAdaptor::send(const std::string& command, CLIResponse& response) {
     return false;
   }
   std::lock_guard<std::recursive_mutex> guard(impl_->operation);
-  return impl_->send(command, response);
+  return impl_->exchange(command, response);
 }
 
-bool ZUBAdaptor::Impl::send(const std::string& command, CLIResponse& response) {
+bool ZUBAdaptor::Impl::exchange(const std::string& command, CLIResponse& response) {
+  FailureRecord withheld = failureOf(FailureKind::NotConnected);
   if (state == LinkState::Refusing) {
-    // Withheld: nothing the CLI sends can be framed as this line's reply.
-    FailureRecord failure = failureOf(FailureKind::NotSent);
-    failure.cause = refusedBy.kind;
-    failure.text = describeFailure(refusedBy);
-    fail(failure);
-    log(__LINE__, "send", "Can't send command");
-    return false;
+    // Nothing the CLI sends can be framed as this line's reply.
+    withheld = failureOf(FailureKind::NotSent);
+    withheld.cause = refusedBy.kind;
+    withheld.text = describeFailure(refusedBy);
   }
-  if (!self.loggedIn) {
-    fail(failureOf(FailureKind::NotConnected));
-    log(__LINE__, "send", "Can't send command");
-    return false;
-  }
-  if (!prepareForCommand()) {
+  if (state != LinkState::LoggedIn || !prepareForCommand()) {
+    if (state != LinkState::LoggedIn) fail(withheld);
     log(__LINE__, "send", "Can't send command");
     return false;
   }
   if (!writeCommand(command)) return false;
-  if (!readReply(response)) {
-    log(__LINE__, "send", "error while parsing response");
-    return false;
-  }
-  return true;
+  if (readReply(response)) return true;
+  log(__LINE__, "send", "error while parsing response");
+  return false;
 }
 
 bool ZUBAdaptor::Impl::prepareForCommand() {
@@ -618,54 +566,49 @@ bool ZUBAdaptor::Impl::writeCommand(const std::string& command) {
   line.append(command).append(dialect::kLineEnd);
   const std::chrono::milliseconds bound = replyTimeout;
   size_t written = 0;
-  const FailureRecord failure = writeLine(line, Clock::now() + bound, false, written);
+  const FailureRecord failure = at(writeLine(line, Clock::now() + bound, false, written),
+                                   FailureStep::Write, bound);
   if (!failure) return true;
   log(__LINE__, "send", written < command.size() ? "Can't send command" : "Can't write to pipe");
   // A line written in part would run together with the next one, and a CLI
   // that flooded us meanwhile is a runaway one.
   const bool runaway =
       failure.kind == FailureKind::ReplyTooLarge || failure.kind == FailureKind::OutOfMemory;
-  if (written > 0 || runaway) return refuse(at(failure, FailureStep::Write, bound));
-  return fail(at(failure, FailureStep::Write, bound));
+  return written > 0 || runaway ? refuse(failure) : fail(failure);
 }
 
 bool ZUBAdaptor::parseResult(CLIResponse& response) {
-  if (!impl_ || impl_->forked() || !connected) return false;
+  if (!impl_ || !impl_->usable()) return false;
   std::lock_guard<std::recursive_mutex> guard(impl_->operation);
   return impl_->readReply(response);
 }
 
 bool ZUBAdaptor::Impl::readReply(CLIResponse& response) {
   const std::chrono::milliseconds bound = replyTimeout;
-  const FailureRecord failure = at(reader.readReply(Clock::now() + bound), FailureStep::Read, bound);
-  switch (failure.kind) {
-    case FailureKind::None:
-      try {
-        ReplyClassifier::store(reader.reply(), reader.promptStart(), response);
-      } catch (const std::bad_alloc&) {
-        // The reply was read whole: only this command fails.
-        reader.releaseReply();
-        log(__LINE__, "parseResult", "CLI response could not be held in memory");
-        return fail(failureAt(FailureKind::OutOfMemory, FailureStep::Read));
-      }
-      reader.releaseReply();
-      succeed();
-      return true;
-    case FailureKind::ReplyTooLarge:
-    case FailureKind::OutOfMemory:
-      // A runaway CLI: no prompt to resynchronise on can be trusted.
-      log(__LINE__, "parseResult",
-          failure.kind == FailureKind::ReplyTooLarge
-              ? "CLI response length exceeds the string object's maximum length"
-              : "CLI response could not be held in memory");
-      return refuse(failure);
-    case FailureKind::TimedOut:
-    case FailureKind::Cancelled:
-      // The rest of this reply is discarded before the next command.
-      response.setTimeout();
-      break;
-    default:
-      break;
+  FailureRecord failure = at(reader.readReply(Clock::now() + bound), FailureStep::Read, bound);
+  if (!failure) {
+    try {
+      ReplyClassifier::store(reader.reply(), reader.promptStart(), response);
+    } catch (const std::bad_alloc&) {
+      // The reply was read whole: only this command fails.
+      failure.kind = FailureKind::OutOfMemory;
+    }
+    reader.releaseReply();
+    if (!failure) return !fail(failure);
+    log(__LINE__, "parseResult", "CLI response could not be held in memory");
+    return fail(failure);
+  }
+  if (failure.kind == FailureKind::ReplyTooLarge || failure.kind == FailureKind::OutOfMemory) {
+    // A runaway CLI: no prompt to resynchronise on can be trusted.
+    log(__LINE__, "parseResult",
+        failure.kind == FailureKind::ReplyTooLarge
+            ? "CLI response length exceeds the string object's maximum length"
+            : "CLI response could not be held in memory");
+    return refuse(failure);
+  }
+  // The rest of a reply that timed out is discarded before the next command.
+  if (failure.kind == FailureKind::TimedOut || failure.kind == FailureKind::Cancelled) {
+    response.setTimeout();
   }
   log(__LINE__, "findTagEnd", "read from fifo failed!");
   log(__LINE__, "parseResult", "Error reading CLI output");
@@ -675,19 +618,13 @@ bool ZUBAdaptor::Impl::readReply(CLIResponse& response) {
 bool ZUBAdaptor::findTagEnd(std::string& reply, bool& full, const char* tag) {
   full = false;
   FailureRecord failure = failureOf(FailureKind::NotConnected);
-  if (impl_ && !impl_->forked() && connected && tag != nullptr && *tag != '\0') {
+  if (impl_ && impl_->usable() && tag != nullptr && *tag != '\0') {
     std::lock_guard<std::recursive_mutex> guard(impl_->operation);
     failure = impl_->reader.readThrough(tag, reply, Clock::now() + impl_->replyTimeout.load());
   }
-  if (failure.kind == FailureKind::ReplyTooLarge) {
-    full = true;
-    return true;
-  }
-  if (failure) {
-    log(__LINE__, __func__, "read from fifo failed!");
-    return false;
-  }
-  return true;
+  full = failure.kind == FailureKind::ReplyTooLarge;
+  if (failure && !full) log(__LINE__, __func__, "read from fifo failed!");
+  return !failure || full;
 }
 
 std::string ZUBAdaptor::checkError(const std::string& text) {

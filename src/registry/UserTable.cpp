@@ -33,7 +33,6 @@ const mode_t kTableMode = 0777;
 // Reservations hold their lock for a scan of 15 entries; a host that keeps
 // it longer is stopped or stuck, and the others give up rather than hang.
 const std::chrono::milliseconds kReservationWait{2000};
-const off_t kReservationByte = static_cast<off_t>(UserTable::MAX_ENTRIES) * UserTable::SIZE;
 // How long an orphaned CLI gets to end after SIGTERM, and then SIGKILL.
 const int kTerminateGraceMs = 300;
 
@@ -50,19 +49,6 @@ int32_t loadInt(const unsigned char* at) {
 // process: two opens in one process exclude each other, and the lock goes
 // when the last descriptor of the open is closed, also at the end of a
 // process that crashed.
-struct flock rangeLock(short type, off_t start, off_t length) {
-  struct flock lock = {};
-  lock.l_type = type;
-  lock.l_whence = SEEK_SET;
-  lock.l_start = start;
-  lock.l_len = length;
-  return lock;  // l_pid stays 0, as open-file-description locks require
-}
-
-struct flock entryLock(short type, int index) {
-  return rangeLock(type, static_cast<off_t>(index) * UserTable::SIZE, UserTable::SIZE);
-}
-
 bool isLockConflict(int error) { return error == EAGAIN || error == EACCES; }
 
 // Whether `pid` names the CLI started for `slot`: "cli -n <slot>".
@@ -380,70 +366,67 @@ bool UserTable::held(int index) const {
   return covers(index) && (holds(index) || lockedElsewhere(index, "isSlotHeld"));
 }
 
+int UserTable::setLock(int index, short type, bool test) const {
+  // Slot i's bytes; MAX_ENTRIES stands for the byte after the last slot.
+  struct flock lock = {};
+  lock.l_type = type;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = static_cast<off_t>(index) * SIZE;
+  lock.l_len = index < MAX_ENTRIES ? SIZE : 1;
+  // l_pid stays 0, as open-file-description locks require.
+  if (fcntl(descriptor_, test ? F_OFD_GETLK : F_OFD_SETLK, &lock) != 0) return errno;
+  return test && lock.l_type != F_UNLCK ? EAGAIN : 0;
+}
+
 UserTable::Lock UserTable::lockEntry(int index, const char* function) {
-  struct flock lock = entryLock(F_WRLCK, index);
-  if (fcntl(descriptor_, F_OFD_SETLK, &lock) == 0) {
-    heldEntries_ |= 1u << index;
-    return Lock::Taken;
-  }
-  const int error = errno;
-  if (isLockConflict(error)) return Lock::HeldElsewhere;
+  const int error = setLock(index, F_WRLCK, false);
+  if (error == 0) heldEntries_ |= 1u << index;
+  if (error == 0 || isLockConflict(error)) return error == 0 ? Lock::Taken : Lock::HeldElsewhere;
   fail(function, __LINE__, FailureStep::Table, "cannot lock slot " + std::to_string(index), error);
   return Lock::Failed;
 }
 
 void UserTable::unlockEntry(int index, const char* function) {
   if (!holds(index)) return;
-  struct flock lock = entryLock(F_UNLCK, index);
-  if (fcntl(descriptor_, F_OFD_SETLK, &lock) != 0) {
-    // The lock stays until the descriptor is closed; the slot stays held.
-    const int error = errno;
+  // On failure the lock stays until the descriptor is closed.
+  const int error = setLock(index, F_UNLCK, false);
+  if (error == 0) heldEntries_ &= ~(1u << index);
+  if (error != 0) {
     fail(function, __LINE__, FailureStep::Table, "cannot unlock slot " + std::to_string(index),
          error);
-    return;
   }
-  heldEntries_ &= ~(1u << index);
 }
 
 bool UserTable::lockedElsewhere(int index, const char* function) const {
   // Locks of this object's own open never show here: they do not conflict
   // with it.
-  struct flock lock = entryLock(F_WRLCK, index);
-  if (fcntl(descriptor_, F_OFD_GETLK, &lock) != 0) {
-    const int error = errno;
+  const int error = setLock(index, F_WRLCK, true);
+  if (error != 0 && error != EAGAIN) {
     fail(function, __LINE__, FailureStep::Table, "cannot test slot " + std::to_string(index),
          error);
-    return false;
   }
-  return lock.l_type != F_UNLCK;
+  return error == EAGAIN;
 }
 
 bool UserTable::lockReservations(const char* function) {
   const auto deadline = std::chrono::steady_clock::now() + kReservationWait;
-  for (;;) {
-    struct flock lock = rangeLock(F_WRLCK, kReservationByte, 1);
-    if (fcntl(descriptor_, F_OFD_SETLK, &lock) == 0) return true;
-    const int error = errno;
-    if (!isLockConflict(error)) {
-      fail(function, __LINE__, FailureStep::Table, "cannot lock it for a reservation", error);
-      return false;
-    }
-    if (std::chrono::steady_clock::now() >= deadline) {
-      fail(function, __LINE__, FailureStep::Table,
-           "another host has been reserving a slot for over " +
-               std::to_string(kReservationWait.count()) + " ms");
-      return false;
-    }
-    // A waiting lock has no deadline: pause in poll, then try again.
-    poll(nullptr, 0, 1);
+  // A waiting lock has no deadline: pause in poll, then try again.
+  for (; isLockConflict(setLock(MAX_ENTRIES, F_WRLCK, false)); poll(nullptr, 0, 1)) {
+    if (std::chrono::steady_clock::now() < deadline) continue;
+    fail(function, __LINE__, FailureStep::Table,
+         "another host has been reserving a slot for over " +
+             std::to_string(kReservationWait.count()) + " ms");
+    return false;
   }
+  const int error = setLock(MAX_ENTRIES, F_WRLCK, false);
+  if (error != 0) fail(function, __LINE__, FailureStep::Table, "cannot lock it for a reservation", error);
+  return error == 0;
 }
 
 void UserTable::unlockReservations(const char* function) {
-  struct flock lock = rangeLock(F_UNLCK, kReservationByte, 1);
-  if (fcntl(descriptor_, F_OFD_SETLK, &lock) != 0) {
-    // The lock stays until the descriptor is closed.
-    fail(function, __LINE__, FailureStep::Table, "cannot unlock it after a reservation", errno);
+  const int error = setLock(MAX_ENTRIES, F_UNLCK, false);
+  if (error != 0) {
+    fail(function, __LINE__, FailureStep::Table, "cannot unlock it after a reservation", error);
   }
 }
 

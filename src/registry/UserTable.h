@@ -118,6 +118,10 @@ class UserTable : public CliUserEntry {
   // Frees stale slot `index` (its lock held here) unless a process of it
   // still runs that cannot be ended; fills `entry` with what was done.
   void freeStaleEntry(int index, StaleEntry& entry, const char* function);
+  // Sets (or with `test`, tests for another open's) lock on slot `index`,
+  // or with MAX_ENTRIES the byte after the slots that reservations take;
+  // 0, the errno of fcntl, or EAGAIN for a lock held elsewhere.
+  int setLock(int index, short type, bool test) const;
   Lock lockEntry(int index, const char* function);
   void unlockEntry(int index, const char* function);
   bool holds(int index) const { return (heldEntries_ & (1u << index)) != 0; }
