@@ -2,7 +2,9 @@
 #define ZUBDM_COMMON_CLIDIALECT_H
 
 #include <cstddef>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace zubdm {
 namespace internal {
@@ -53,6 +55,20 @@ inline bool isOneLine(std::string_view text) {
 }
 
 }  // namespace dialect
+
+// The conventions one connection learns or is told: the line prefixes that
+// mark a device error besides "Error:". Not thread-safe.
+class CliDialect {
+ public:
+  // Replaces the host's prefixes; false (nothing changed) for an empty one
+  // or one holding a control byte.
+  bool setErrorPrefixes(const std::vector<std::string>& prefixes);
+  const std::vector<std::string>& errorPrefixes() const { return errorPrefixes_; }
+
+ private:
+  std::vector<std::string> errorPrefixes_;
+};
+
 }  // namespace internal
 }  // namespace zubdm
 

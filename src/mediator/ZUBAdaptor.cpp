@@ -204,6 +204,7 @@ struct ZUBAdaptor::Impl {
   std::atomic<std::chrono::milliseconds> connectTimeout{DEFAULT_CONNECT_TIMEOUT};
   std::atomic<std::chrono::milliseconds> replyTimeout{DEFAULT_REPLY_TIMEOUT};
   TranscriptSink transcript;
+  zubdm::internal::CliDialect rules;
   // The last failure, readable from any thread.
   mutable std::mutex recordLock;
   FailureRecord last;
@@ -655,6 +656,12 @@ void ZUBAdaptor::setTranscriptSink(TranscriptSink sink) {
   }
   Impl* impl = impl_.get();
   impl_->source.setObserver([impl](std::string_view bytes) { impl->record(Direction::FromCli, bytes); });
+}
+
+bool ZUBAdaptor::setErrorPrefixes(const std::vector<std::string>& prefixes) {
+  if (!impl_) return false;
+  std::lock_guard<std::recursive_mutex> guard(impl_->operation);
+  return impl_->rules.setErrorPrefixes(prefixes);
 }
 
 void ZUBAdaptor::setMaxReplySize(size_t bytes) {

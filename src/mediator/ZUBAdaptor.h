@@ -140,6 +140,12 @@ class ZUBDM_EXPORT ZUBAdaptor {
   // it while no command runs.
   void setTranscriptSink(TranscriptSink sink);
 
+  // Line prefixes that mark a device error in a reply, besides "Error:"
+  // (another CLI's "% ", say); they replace those set before. False, and
+  // nothing changed, for an empty prefix or one holding a control byte. Set
+  // it while no command runs.
+  bool setErrorPrefixes(const std::vector<std::string>& prefixes);
+
   // Largest reply accepted (default MAX_REPLY_SIZE). A larger one fails its
   // command and leaves the mediator refusing commands until restarted.
   void setMaxReplySize(size_t bytes);
