@@ -2,8 +2,70 @@
 
 #include <algorithm>
 
+#include <zubdm/common/TextSearch.h>
+
 namespace zubdm {
 namespace internal {
+
+namespace dialect {
+
+size_t atLineStart(std::string_view text, std::string_view marker, size_t from) {
+  for (size_t at = findText(text, marker, from); at != std::string_view::npos;
+       at = findText(text, marker, at + 1)) {
+    if (at == 0 || text[at - 1] == '\n') return at;
+  }
+  return std::string_view::npos;
+}
+
+Span showDocument(std::string_view output) {
+  const size_t begin = atLineStart(output, kShowStart);
+  if (begin == std::string_view::npos) return {begin, begin};
+  const size_t close = findText(output, kShowEnd, begin);
+  return {begin, close == std::string_view::npos ? output.size() : close + kShowEnd.size()};
+}
+
+size_t echoLength(std::string_view reply, std::string_view line) {
+  const size_t number = line.find_first_not_of("0123456789");
+  const std::string_view bare =
+      number > 0 && number != std::string_view::npos && line[number] == ' '
+          ? line.substr(number + 1)
+          : line;
+  for (const std::string_view echo : {line, bare}) {
+    if (reply.substr(0, echo.size()) != echo) continue;
+    const std::string_view rest = reply.substr(echo.size());
+    if (rest.substr(0, 2) == "\r\n") return echo.size() + 2;
+    if (rest.substr(0, 1) == "\n") return echo.size() + 1;
+  }
+  return std::string_view::npos;
+}
+
+size_t promptLength(std::string_view line) {
+  if (line.substr(0, kPromptStart.size()) != kPromptStart) return 0;
+  for (size_t at = kPromptStart.size(); at < line.size() && at <= kPromptStart.size() + kMaxPromptBody;
+       ++at) {
+    if (line[at] == kPromptEnd) return at + 1;
+    if (!isPromptBody(line[at])) return 0;
+  }
+  return 0;
+}
+
+}  // namespace dialect
+
+size_t CliDialect::errorStart(std::string_view output) const {
+  const dialect::Span document = dialect::showDocument(output);
+  size_t first = std::string_view::npos;
+  const auto consider = [&](std::string_view marker) {
+    size_t at = dialect::atLineStart(output, marker);
+    // Inside the document, "Error:" is the document's data.
+    if (at != std::string_view::npos && at >= document.begin && at < document.end) {
+      at = dialect::atLineStart(output, marker, document.end);
+    }
+    first = std::min(first, at);
+  };
+  consider(dialect::kErrorMarker);
+  for (const std::string& prefix : errorPrefixes_) consider(prefix);
+  return first;
+}
 
 bool CliDialect::setErrorPrefixes(const std::vector<std::string>& prefixes) {
   const auto refused = [](const std::string& prefix) {

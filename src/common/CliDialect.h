@@ -54,16 +54,43 @@ inline bool isOneLine(std::string_view text) {
   return text.find_first_of(std::string_view("\n\r\0", 3)) == std::string_view::npos;
 }
 
+// Replies are classified by lines: a line starts at the start of the text
+// given (the first byte after the echo) or after "\n". The first `marker`
+// at a line start, at or after `from`; npos when there is none.
+size_t atLineStart(std::string_view text, std::string_view marker, size_t from = 0);
+
+// Where a show document begins ("<SHOW" at a line start) and ends (after
+// the first "</SHOW>" behind it, or the end of the text when it is cut
+// short); both npos when there is none.
+struct Span {
+  size_t begin;
+  size_t end;
+};
+Span showDocument(std::string_view output);
+
+// A CLI that echoes begins each reply with the line as it was written, or
+// the line without its leading command number and blank, then "\r\n" or
+// "\n": the echo's length, or npos when `reply` does not begin so.
+size_t echoLength(std::string_view reply, std::string_view line);
+
+// The length of the prompt-shaped text that begins `line` ("HVB...#"), 0
+// when it does not begin with one.
+size_t promptLength(std::string_view line);
+
 }  // namespace dialect
 
-// The conventions one connection learns or is told: the line prefixes that
-// mark a device error besides "Error:". Not thread-safe.
+// The conventions one connection is told: the line prefixes that mark a
+// device error besides "Error:". Not thread-safe.
 class CliDialect {
  public:
   // Replaces the host's prefixes; false (nothing changed) for an empty one
   // or one holding a control byte.
   bool setErrorPrefixes(const std::vector<std::string>& prefixes);
-  const std::vector<std::string>& errorPrefixes() const { return errorPrefixes_; }
+
+  // Where the device's error begins in `output` (text before the prompt,
+  // after the echo): the first line outside its show document that starts
+  // with "Error:" or one of the host's prefixes; npos when none does.
+  size_t errorStart(std::string_view output) const;
 
  private:
   std::vector<std::string> errorPrefixes_;

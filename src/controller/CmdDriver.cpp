@@ -55,17 +55,23 @@ std::string_view trimmed(std::string_view text) {
   return text.substr(first, text.find_last_not_of(" \t\r\n") + 1 - first);
 }
 
-// What the CLI printed in reply to `command`, trimmed, without an echo of
-// the command (compared without the blanks around it: "end ").
-std::string outputOf(const CLIResponse& response, const std::string& command) {
+// What the CLI printed in reply to a command (its echo is not part of it),
+// trimmed.
+std::string outputOf(const CLIResponse& response) {
   std::string all;
   for (const std::string& piece : response.getResponseList()) all += piece;
-  std::string_view text = trimmed(all);
-  const std::string_view echo = trimmed(command);
-  if (!echo.empty() && text.substr(0, echo.size()) == echo) {
-    text = trimmed(text.substr(echo.size()));
-  }
-  return std::string(text);
+  return std::string(trimmed(all));
+}
+
+// The failure of a mode command's exchange: a reply out of step means that
+// the command's own line is never written.
+FailureRecord modeFailure(const FailureRecord& failure) {
+  if (failure.kind != FailureKind::OutOfStep) return failure;
+  FailureRecord withheld = failure;
+  withheld.kind = FailureKind::NotSent;
+  withheld.cause = FailureKind::OutOfStep;
+  withheld.text = "the command was not sent: " + failure.text;
+  return withheld;
 }
 
 }  // namespace
@@ -122,7 +128,7 @@ bool CmdDriver::resetToRoot(CLIResponse& response, CLIResult& result) {
   if (response.getRspContext() == dialect::kRootPrompt) return true;
   const std::string prefix = std::string("mode command \"") + dialect::kRootCommand + "\" failed: ";
   if (response.getRspContext().empty()) {
-    const FailureRecord failure = adaptor.getFailureRecord();
+    const FailureRecord failure = modeFailure(adaptor.getFailureRecord());
     fail(result, failure, prefix + describeFailure(failure));
   } else {
     const std::string why = "its reply ended at \"" + response.getRspContext() +
@@ -143,7 +149,7 @@ bool CmdDriver::enterMode(const std::string& command, CLIResponse& response,
   if (!adaptor.send(command, response)) {
     CliLogHelper(3, kLogFile, kFunction, __LINE__)
         .message("failed to set context: " + command);
-    const FailureRecord failure = adaptor.getFailureRecord();
+    const FailureRecord failure = modeFailure(adaptor.getFailureRecord());
     fail(result, failure, prefix + describeFailure(failure));
     return false;
   }
@@ -159,7 +165,7 @@ bool CmdDriver::enterMode(const std::string& command, CLIResponse& response,
   // which names the mode, is the one before, and the CLI said something. A
   // silent one changed no mode on purpose ("end", "no interface A").
   if (response.getRspContext() != before) return true;
-  const std::string printed = outputOf(response, command);
+  const std::string printed = outputOf(response);
   if (printed.empty()) return true;
   CliLogHelper(3, kLogFile, kFunction, __LINE__).message("failed to set context: " + command);
   const std::string why = "the CLI stayed at \"" + before + "\": " + printed;

@@ -4,31 +4,34 @@
 #include <string>
 #include <string_view>
 
+#include <zubdm/common/CliDialect.h>
 #include <zubdm/result/CLIResponse.h>
 
 namespace zubdm {
 namespace internal {
 
-// Splits one CLI reply into its prompt, its output text and its error text.
+// Splits one CLI reply into its prompt, its output text and its error text,
+// by lines (see CliDialect): a device error is a line that starts with one
+// of the dialect's markers outside the show document; the document begins
+// with "<SHOW" at a line start.
 //
 // Works on memory only: the mediator reads a reply up to the "#" that closes
 // its prompt and hands it here, and tests and fuzzing drive the same code
 // without a CLI. Stateless; safe on any thread.
 class ReplyClassifier {
  public:
-  // The text from the first "Error:" outside a show document ("<SHOW" up
-  // to "</SHOW>", or to the end when it is cut short) up to the first "HVB",
-  // or to the end when there is no "HVB" or it lies before the "Error:".
-  // Empty when there is no such "Error:".
-  static std::string checkError(std::string_view text);
+  // The error text of `text` (output, maybe followed by its prompt): from
+  // its first error line up to the prompt that starts a later line, or to
+  // the end. Empty when there is none.
+  static std::string checkError(std::string_view text, const CliDialect& rules);
 
   // Stores `reply` (every byte of one reply, ending with its prompt, which
-  // begins at `prompt`) in `response`: the prompt as the context; then the
-  // output before the prompt as one element (from its first "<SHOW" on
-  // when it holds one, else whole), or instead the error text when the
-  // output carries an "Error:" outside its show document. Only what the
-  // response keeps is copied.
-  static void store(std::string_view reply, size_t prompt,
+  // begins at `prompt`; its output begins at `output`, after the echo) in
+  // `response`: the prompt as the context; then the output as one element
+  // (from its show document on when it holds one, else whole), or instead
+  // the error text, which runs from the first error line to the prompt.
+  // Only what the response keeps is copied.
+  static void store(std::string_view reply, size_t output, size_t prompt, const CliDialect& rules,
                     ZUB_DEVICE_MEDIATION::CLIResponse& response);
 };
 

@@ -112,12 +112,16 @@ ReplyReader::Failure ReplyReader::resume(Matcher& matcher, Keep keep, std::strin
 
 ReplyReader::Failure ReplyReader::scanForPrompt(Keep keep, Deadline deadline) {
   Failure failure = scan(prompt_, keep, nullptr, deadline);
-  // A prompt-like text that does not start a line is the prompt only when
-  // nothing follows it for a moment but blanks, which CLIs write after
-  // their prompts ("HVB# ").
-  while (!failure && prompt_.tentative()) {
-    if (std::all_of(buffer_.data() + scanned_, buffer_.data() + buffer_.size(), dialect::isBlank)) {
-      const Failure more = fill(std::min(deadline, Clock::now() + kQuietAfterPrompt));
+  // A prompt is the last thing the CLI writes before it waits: a
+  // prompt-like text followed by anything but blanks ("HVB-x#1 up") is
+  // output. At a line start it is the prompt once the CLI has stopped
+  // writing (a read without waiting finds nothing more); within a line
+  // ("12:00:00HVB#") only once it has been silent for a moment.
+  while (!failure && (prompt_.matched() || prompt_.tentative())) {
+    char* rest = buffer_.data() + scanned_;
+    if (std::all_of(rest, buffer_.data() + buffer_.size(), dialect::isBlank)) {
+      const Failure more = prompt_.matched() ? readMore()
+                                             : fill(std::min(deadline, Clock::now() + kQuietAfterPrompt));
       if (more.kind == FailureKind::TimedOut || more.kind == FailureKind::CliGone) {
         prompt_.accept();
         break;
@@ -135,9 +139,19 @@ ReplyReader::Failure ReplyReader::scanForPrompt(Keep keep, Deadline deadline) {
   return failure;
 }
 
+ReplyReader::Failure ReplyReader::readMore() {
+  char* room = buffer_.spare(kReadSize);
+  if (room == nullptr) return failureOf(FailureKind::OutOfMemory);
+  const ByteSource::Result got = source_.readNow(room, kReadSize);
+  buffer_.commit(got.count);
+  if (got.count > 0 || got.failure) return got.failure;
+  return failureOf(FailureKind::TimedOut);
+}
+
 ReplyReader::Failure ReplyReader::readReply(Deadline deadline) {
   prompt_.reset();
   tailLength_ = 0;
+  typedAhead_ = false;
   const Failure failure = scanForPrompt(Keep::InBuffer, deadline);
   if (!failure) {
     handOut(scanned_);
@@ -146,6 +160,13 @@ ReplyReader::Failure ReplyReader::readReply(Deadline deadline) {
   }
   tailLength_ = std::min(scanned_, TAIL_SIZE);
   std::memcpy(tail_, buffer_.data() + scanned_ - tailLength_, tailLength_);
+  // A prompt redrawn with text after it (help printed for a "?") leaves
+  // that text typed in at the CLI.
+  const std::string_view scanned(buffer_.data(), scanned_);
+  const size_t lineEnd = scanned.find_last_of("\r\n");
+  const std::string_view lastLine = scanned.substr(lineEnd == std::string_view::npos ? 0 : lineEnd + 1);
+  const size_t prompt = dialect::promptLength(lastLine);
+  typedAhead_ = prompt > 0 && lastLine.find_first_not_of(" \t\r", prompt) != std::string_view::npos;
   // The rest is still to come; the scanner keeps its place in it.
   owed_ = failure.kind == FailureKind::TimedOut || failure.kind == FailureKind::Cancelled;
   buffer_.dropFront(scanned_);
@@ -187,6 +208,18 @@ ReplyReader::Failure ReplyReader::scanForText(const char* text, Keep keep, std::
   buffer_.dropFront(scanned_);
   scanned_ = 0;
   return failure;
+}
+
+ReplyReader::Failure ReplyReader::drainUntilQuiet(std::chrono::milliseconds quiet,
+                                                  Deadline deadline) {
+  handOut(0);
+  owed_ = false;
+  for (;;) {
+    buffer_.clear();
+    const Failure failure = fill(std::min(deadline, Clock::now() + quiet));
+    if (failure.kind == FailureKind::TimedOut && Clock::now() < deadline) return Failure();
+    if (failure) return failure;
+  }
 }
 
 size_t ReplyReader::dropLeftover() {

@@ -1,6 +1,7 @@
 #ifndef ZUBDM_MEDIATOR_REPLYREADER_H
 #define ZUBDM_MEDIATOR_REPLYREADER_H
 
+#include <chrono>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -73,6 +74,15 @@ class ReplyReader {
   // pipe is empty.
   Failure absorb();
 
+  // Drops everything until the CLI has written nothing for `quiet`: no
+  // failure then; TimedOut when it still writes at `deadline`.
+  Failure drainUntilQuiet(std::chrono::milliseconds quiet, Deadline deadline);
+
+  // After a readReply() that failed: its last line is a prompt followed by
+  // text, as a CLI redraws it after printing help, keeping that text typed
+  // in.
+  bool typedAhead() const { return typedAhead_; }
+
  private:
   enum class Keep { Nothing, InBuffer, InText };
 
@@ -91,6 +101,8 @@ class ReplyReader {
   // failure when bytes came.
   Failure fill(Deadline deadline);
   Failure tooLarge() const;
+  // Reads once without waiting; TimedOut when nothing had arrived.
+  Failure readMore();
   // Hands the first `length` buffered bytes out as the reply.
   void handOut(size_t length);
 
@@ -106,6 +118,7 @@ class ReplyReader {
   size_t promptStart_;
   size_t maxReply_;
   bool owed_;
+  bool typedAhead_ = false;
   char tail_[TAIL_SIZE];
   size_t tailLength_;
 };

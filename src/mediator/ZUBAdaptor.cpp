@@ -56,6 +56,10 @@ const std::chrono::milliseconds kLongestWait = std::chrono::hours(24 * 365);
 // Longest pause between attempts to open the write pipe, which cannot be
 // polled: the open fails with ENXIO until the CLI has opened its end.
 const std::chrono::milliseconds kMaxOpenPause{20};
+// How long a CLI must be silent before a stream out of step is taken up again.
+const std::chrono::milliseconds kQuiet{50};
+// How much of an unexpected reply an error quotes.
+const size_t kQuotedBytes = 64;
 
 void log(int line, const char* function, const std::string& text) {
   CliLogHelper(3, kLogFile, function, line).message(text);
@@ -65,6 +69,12 @@ void log(int line, const char* function, const std::string& text) {
 std::string_view lineEndOf(std::string_view text) {
   const size_t end = text.find_last_not_of("\r\n");
   return text.substr(end == std::string_view::npos ? 0 : end + 1);
+}
+
+FailureRecord failureAt(FailureKind kind, FailureStep step) {
+  FailureRecord failure = failureOf(kind);
+  failure.step = step;
+  return failure;
 }
 
 // A path that could not be made or opened: what is there, when someone
@@ -187,7 +197,13 @@ struct ZUBAdaptor::Impl {
   // blocks on us. The failure, and in `written` how many bytes went out.
   FailureRecord writeLine(std::string_view line, zubdm::internal::Deadline deadline, bool secret,
                           size_t& written);
-  bool readReply(CLIResponse& response);
+  // Reads the reply to `line` ("" for none known) into `response`.
+  bool readReply(CLIResponse& response, const std::string& line);
+  bool storeReply(CLIResponse& response, const std::string& line);
+  // Where the output of `reply` to `line` begins, after its echo; learns
+  // from the reply to the first root reset whether the CLI echoes. npos
+  // for a reply that does not begin with the echo of its line.
+  size_t outputStart(std::string_view reply, const std::string& line);
 
   ZUBAdaptor& self;
   const MachineNames names;
@@ -205,6 +221,10 @@ struct ZUBAdaptor::Impl {
   std::atomic<std::chrono::milliseconds> replyTimeout{DEFAULT_REPLY_TIMEOUT};
   TranscriptSink transcript;
   zubdm::internal::CliDialect rules;
+  // Whether the CLI echoes what it is sent, learnt once per connection.
+  enum class Echo { Unknown, Yes, No } echo = Echo::Unknown;
+  // A reply came out of step: the stream is being brought back in step.
+  bool resyncing = false;
   // The last failure, readable from any thread.
   mutable std::mutex recordLock;
   FailureRecord last;
@@ -298,6 +318,8 @@ bool ZUBAdaptor::Impl::openPipes() {
   }
   source.setDescriptor(self.fifoRecv.get_handle());
   reader.reset();
+  echo = Echo::Unknown;
+  resyncing = false;
   return true;
 }
 
@@ -532,12 +554,18 @@ bool ZUBAdaptor::Impl::exchange(const std::string& command, CLIResponse& respons
     return false;
   }
   if (!writeCommand(command)) return false;
-  if (readReply(response)) return true;
+  if (readReply(response, command)) return true;
   log(__LINE__, "send", "error while parsing response");
   return false;
 }
 
 bool ZUBAdaptor::Impl::prepareForCommand() {
+  if (resyncing) {
+    // After a reply out of step, whatever the CLI still writes goes first.
+    const std::chrono::milliseconds bound = replyTimeout;
+    const FailureRecord failure = reader.drainUntilQuiet(kQuiet, Clock::now() + bound);
+    if (failure) return refuse(at(failure, FailureStep::Read, bound));
+  }
   if (reader.owesReply()) {
     // The rest of a reply that timed out must not pass for this one's.
     const std::chrono::milliseconds bound = replyTimeout;
@@ -581,24 +609,22 @@ bool ZUBAdaptor::Impl::writeCommand(const std::string& command) {
 bool ZUBAdaptor::parseResult(CLIResponse& response) {
   if (!impl_ || !impl_->usable()) return false;
   std::lock_guard<std::recursive_mutex> guard(impl_->operation);
-  return impl_->readReply(response);
+  return impl_->readReply(response, std::string());
 }
 
-bool ZUBAdaptor::Impl::readReply(CLIResponse& response) {
+size_t ZUBAdaptor::Impl::outputStart(std::string_view reply, const std::string& line) {
+  const size_t echoed = dialect::echoLength(reply, line);
+  if (echo == Echo::Unknown && line == dialect::kRootCommand) {
+    echo = echoed != std::string_view::npos ? Echo::Yes : Echo::No;
+  }
+  if (echo != Echo::Yes || line.empty()) return 0;
+  return echoed;
+}
+
+bool ZUBAdaptor::Impl::readReply(CLIResponse& response, const std::string& line) {
   const std::chrono::milliseconds bound = replyTimeout;
   FailureRecord failure = at(reader.readReply(Clock::now() + bound), FailureStep::Read, bound);
-  if (!failure) {
-    try {
-      ReplyClassifier::store(reader.reply(), reader.promptStart(), response);
-    } catch (const std::bad_alloc&) {
-      // The reply was read whole: only this command fails.
-      failure.kind = FailureKind::OutOfMemory;
-    }
-    reader.releaseReply();
-    if (!failure) return !fail(failure);
-    log(__LINE__, "parseResult", "CLI response could not be held in memory");
-    return fail(failure);
-  }
+  if (!failure) return storeReply(response, line);
   if (failure.kind == FailureKind::ReplyTooLarge || failure.kind == FailureKind::OutOfMemory) {
     // A runaway CLI: no prompt to resynchronise on can be trusted.
     log(__LINE__, "parseResult",
@@ -613,7 +639,48 @@ bool ZUBAdaptor::Impl::readReply(CLIResponse& response) {
   }
   log(__LINE__, "findTagEnd", "read from fifo failed!");
   log(__LINE__, "parseResult", "Error reading CLI output");
-  return fail(failure);
+  // A CLI that redrew its prompt with typed text after it holds that text:
+  // anything written now would run on from it.
+  return reader.typedAhead() ? refuse(failure) : fail(failure);
+}
+
+bool ZUBAdaptor::Impl::storeReply(CLIResponse& response, const std::string& line) {
+  const std::string_view reply = reader.reply();
+  const size_t prompt = reader.promptStart();
+  const size_t output = outputStart(reply, line);
+  FailureRecord failure;
+  if (output == std::string_view::npos) {
+    // Not this line's reply: an earlier one's rest, or output of the CLI's
+    // own. The stream is brought back in step before the next line; a
+    // second time means it cannot be.
+    failure = failureAt(FailureKind::OutOfStep, FailureStep::Read);
+    failure.text = "the reply to " + zubdm::internal::quoted(line) + " began with " +
+                   zubdm::internal::quoted(reply.substr(0, std::min(reply.find('\n'), kQuotedBytes))) +
+                   ", not with its echo";
+    reader.releaseReply();
+    log(__LINE__, "parseResult", failure.text);
+    if (resyncing) return refuse(failure);
+    resyncing = true;
+    return fail(failure);
+  }
+  try {
+    zubdm::internal::ReplyClassifier::store(reply, std::min(output, prompt), prompt, rules, response);
+  } catch (const std::bad_alloc&) {
+    // The reply was read whole: only this command fails.
+    failure.kind = FailureKind::OutOfMemory;
+  }
+  reader.releaseReply();
+  if (failure) {
+    log(__LINE__, "parseResult", "CLI response could not be held in memory");
+    return fail(failure);
+  }
+  // In step again after a reply out of step: the root reset came back as
+  // its own echo and the root prompt, or the stream cannot be trusted.
+  if (resyncing && line == dialect::kRootCommand && response.getRspContext() != dialect::kRootPrompt) {
+    return refuse(failureAt(FailureKind::OutOfStep, FailureStep::Read));
+  }
+  resyncing = resyncing && line.empty();
+  return !fail(FailureRecord());
 }
 
 bool ZUBAdaptor::findTagEnd(std::string& reply, bool& full, const char* tag) {
@@ -629,7 +696,8 @@ bool ZUBAdaptor::findTagEnd(std::string& reply, bool& full, const char* tag) {
 }
 
 std::string ZUBAdaptor::checkError(const std::string& text) {
-  return ReplyClassifier::checkError(text);
+  return impl_ ? ReplyClassifier::checkError(text, impl_->rules)
+               : ReplyClassifier::checkError(text, zubdm::internal::CliDialect());
 }
 
 bool ZUBAdaptor::setDeviceRootContext(CLIResponse& response) {

@@ -147,6 +147,8 @@ std::string describeFailure(const FailureRecord& failure) {
     case FailureKind::None:
       return std::string();
     case FailureKind::NotSent:
+      // The reply to a line before it came out of step.
+      if (failure.cause == FailureKind::OutOfStep) return failure.text;
       // Read: the rest of an earlier reply was waited for in vain.
       if (failure.step == FailureStep::Read) {
         return "not sent: " + exchangeProblem(failure, failure.cause) +

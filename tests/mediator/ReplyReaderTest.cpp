@@ -55,6 +55,11 @@ struct ScriptedSource final : ByteSource {
   }
 
   Result readNow(char* buffer, size_t capacity) override {
+    // A pause of no length is over once a read has found nothing.
+    if (!script.empty() && script.front().quiet() && script.front().ms == 0) {
+      script.pop_front();
+      return {0, {}};
+    }
     if (script.empty() || script.front().failure != Kind::None || script.front().quiet()) {
       return {0, {}};
     }
@@ -87,11 +92,16 @@ TEST(ReplyReader, FramesRepliesAtThePromptAndNeverTakesTheRestOfACutOffOneForThe
     size_t cap;  // reply size cap (0: the default)
     std::vector<Call> calls;
   } rows[] = {
-      {"a prompt split over reads; bytes after it start the next reply, CR a line",
-       {bytes("show\r\nH"), bytes("VB(con"), bytes("fig)#\r\nnext\rHVB#\r\n")}, 0,
-       {{Kind::None, "show\r\nHVB(config)#"}, {Kind::None, "\r\nnext\rHVB#"}}},
+      {"a prompt split over reads ends the reply once the CLI stops; CR starts a line",
+       {bytes("show\r\nH"), bytes("VB(con"), bytes("fig)#"), quiet(0), bytes("\r\nnext\rHVB#"), quiet(0)},
+       0, {{Kind::None, "show\r\nHVB(config)#"}, {Kind::None, "\r\nnext\rHVB#"}}},
+      {"a prompt-like text followed by anything but blanks is output, at a line start too",
+       {bytes("HVB-x#1 up\r\nHVB#\r\n"), bytes("more\r\nHVB# "), quiet(0)}, 0,
+       {{Kind::None, "HVB-x#1 up\r\nHVB#\r\nmore\r\nHVB#"}}},
       {"HVB with a blank, a line end or a 65-byte body is output, with 64 bytes a prompt",
-       {bytes("HVB up#\r\nHVB\r\n#\r\nHVB" + x64 + "x#\r\nHVB" + x64 + "# \tHVB-1#")}, 0,
+       {bytes("HVB up#\r\nHVB\r\n#\r\nHVB" + x64 + "x#\r\nHVB" + x64 + "#"), quiet(0),
+        bytes(" \tHVB-1#"), quiet(0)},
+       0,
        {{Kind::None, "HVB up#\r\nHVB\r\n#\r\nHVB" + x64 + "x#\r\nHVB" + x64 + "#"},
         {Kind::None, " \tHVB-1#"}}},
       {"a prompt in a line followed by more bytes, at once or within 50 ms, is output",
@@ -105,10 +115,10 @@ TEST(ReplyReader, FramesRepliesAtThePromptAndNeverTakesTheRestOfACutOffOneForThe
         bytes("x\r\nHVB#")},
        0, {{Kind::None, "12:00HVB#"}, {Kind::None, " \tup HVB# x\r\nHVB#"}}},
       {"a time-out leaves the reply owed, also while it is dropped, and its place in the prompt",
-       {bytes("out\r\nHV"), kTimeout, kTimeout, bytes("B#\r\nx\nHVB#")}, 0,
+       {bytes("out\r\nHV"), kTimeout, kTimeout, bytes("B#"), quiet(0), bytes("\r\nx\nHVB#")}, 0,
        {{Kind::TimedOut}, {Kind::TimedOut}, {Kind::None}, {Kind::None, "\r\nx\nHVB#"}}},
-      {"a reply of MiBs, read in many pieces, and a small one after it", {bytes(large + "1\nHVB#")}, 0,
-       {{Kind::None, large}, {Kind::None, "1\nHVB#"}}},
+      {"a reply of MiBs, read in many pieces, and a small one after it",
+       {bytes(large), quiet(0), bytes("1\nHVB#")}, 0, {{Kind::None, large}, {Kind::None, "1\nHVB#"}}},
       {"a reply over the cap fails", {bytes("0123456789\nHVB#")}, 8, {{Kind::ReplyTooLarge}}},
       {"a reply of exactly the cap is accepted", {bytes("123\nHVB#")}, 8, {{Kind::None, "123\nHVB#"}}},
   };
@@ -132,7 +142,8 @@ TEST(ReplyReader, FramesRepliesAtThePromptAndNeverTakesTheRestOfACutOffOneForThe
 
 TEST(ReplyReader, BytesTakenInWhileWritingStartTheReplyAndLeftoversAreDropped) {
   ScriptedSource source({bytes("echo of a long "), bytes("line\r\n"), quiet(0),
-                         bytes("out\r\nHVB# late bytes\r\n"), quiet(0), bytes("x\r\nHVB#")});
+                         bytes("out\r\nHVB#"), quiet(0), bytes(" late bytes\r\n"), quiet(0),
+                         bytes("x\r\nHVB#")});
   ReplyReader reader(source);
   EXPECT_FALSE(reader.absorb());
   ASSERT_EQ(reader.readReply(soon()).kind, Kind::None);
@@ -168,33 +179,45 @@ TEST(ReplyReader, TextWaitsSeeAnOccurrenceThatStartsInsideAFailedPartialMatch) {
   EXPECT_EQ(text, "!c");
 }
 
-TEST(ReplyClassifier, StoresThePromptAndEitherTheOutputOrItsError) {
+TEST(ReplyClassifier, StoresThePromptAndEitherTheOutputOrItsErrorClassifiedByLines) {
   const struct {
     const char* name;
     std::string reply;   // ending with its prompt, the last "HVB" in it
+    size_t echo;         // bytes of echo it begins with
     std::string output;  // the one element stored when there is no error
     std::string error;
   } rows[] = {
-      {"prompt alone", "HVB#", "", ""},
-      {"plain output is kept whole", "line 1\r\nline 2\r\nHVB(config)#", "line 1\r\nline 2\r\n", ""},
-      {"other output with a \"<\" is kept whole", "Uptime < 1 day\r\nHVB<a>#", "Uptime < 1 day\r\n", ""},
-      {"show output drops the echo before it", "show x\r\n<SHOW></SHOW>\r\nHVB#", "<SHOW></SHOW>\r\n", ""},
-      {"binary bytes and NULs", std::string("\xff\0x\0\nHVB#", 9), std::string("\xff\0x\0\n", 5), ""},
-      {"an error runs to the prompt", "cmd\r\nError: bad\r\ninput\r\nHVB#", "", "Error: bad\r\ninput\r\n"},
-      {"an error ends at the first HVB", "Error: x HVB y\r\nHVB#", "", "Error: x "},
-      {"an error after an HVB runs to the end", "HVB1 Error: late\r\nHVB#", "", "Error: late\r\n"},
-      {"an Error: in a show document is data", "<SHOW>Error:</SHOW>\nHVB#", "<SHOW>Error:</SHOW>\n", ""},
-      {"... also in one cut short", "<SHOW><i d=\"Error: x\"\r\nHVB#", "<SHOW><i d=\"Error: x\"\r\n", ""},
-      {"an Error: after the show document is an error", "<SHOW></SHOW>\nError: x\nHVB#", "", "Error: x\n"},
+      {"prompt alone", "HVB#", 0, "", ""},
+      {"plain output is kept whole", "line 1\r\nline 2\r\nHVB(config)#", 0, "line 1\r\nline 2\r\n", ""},
+      {"other output with a \"<\" is kept whole", "Uptime < 1 day\r\nHVB<a>#", 0, "Uptime < 1 day\r\n", ""},
+      {"show output drops what comes before it", "note\r\n<SHOW></SHOW>\r\nHVB#", 0, "<SHOW></SHOW>\r\n", ""},
+      {"binary bytes and NULs", std::string("\xff\0x\0\nHVB#", 9), 0, std::string("\xff\0x\0\n", 5), ""},
+      {"an error line runs to the prompt", "cmd\r\nError: bad\r\ninput HVB x\r\nHVB#", 0, "",
+       "Error: bad\r\ninput HVB x\r\n"},
+      {"Error: within a line is data", "name Error: none\r\nHVB#", 0, "name Error: none\r\n", ""},
+      {"<SHOW within a line is data", "see <SHOW> docs\r\nHVB#", 0, "see <SHOW> docs\r\n", ""},
+      {"the echo is not output, nor its Error: or <SHOW",
+       "Error: x <SHOW\r\nout\r\nHVB#", 16, "out\r\n", ""},
+      {"a line starts right after the echo", "cmd\r\nError: y\r\nHVB#", 5, "", "Error: y\r\n"},
+      {"the host's prefix marks an error line", "ok\r\n% Unknown command\r\nHVB#", 0, "",
+       "% Unknown command\r\n"},
+      {"an Error: in a show document is data", "<SHOW>\nError:</SHOW>\nHVB#", 0, "<SHOW>\nError:</SHOW>\n", ""},
+      {"... also in one cut short", "<SHOW><i d=\"x\"\r\nError: x\r\nHVB#", 0,
+       "<SHOW><i d=\"x\"\r\nError: x\r\n", ""},
+      {"an Error: line after the show document is an error", "<SHOW></SHOW>\nError: x\nHVB#", 0, "",
+       "Error: x\n"},
   };
+  zubdm::internal::CliDialect rules;
+  ASSERT_FALSE(rules.setErrorPrefixes({"% ", ""}) || rules.setErrorPrefixes({"\x1b["}));
+  ASSERT_TRUE(rules.setErrorPrefixes({"% "}));
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     const size_t prompt = row.reply.rfind("HVB");
     ZUB_DEVICE_MEDIATION::CLIResponse response;
-    ReplyClassifier::store(row.reply, prompt, response);
+    ReplyClassifier::store(row.reply, row.echo, prompt, rules, response);
     EXPECT_EQ(response.getRspContext(), row.reply.substr(prompt));
     EXPECT_EQ(response.getResponseList(), row.error.empty() ? Lines{row.output} : Lines{});
     EXPECT_EQ(response.getError(), row.error);
-    EXPECT_EQ(ReplyClassifier::checkError(row.reply.substr(0, prompt)), row.error);
+    EXPECT_EQ(ReplyClassifier::checkError(row.reply.substr(row.echo), rules), row.error);
   }
 }

@@ -24,6 +24,7 @@
 
 using ZUB_DEVICE_MEDIATION::CLIResponse;
 using ZUB_DEVICE_MEDIATION::FailureKind;
+using ZUB_DEVICE_MEDIATION::FailureRecord;
 using ZUB_DEVICE_MEDIATION::ZUBAdaptor;
 using Bytes = std::vector<unsigned char>;
 using Clock = std::chrono::steady_clock;
@@ -318,7 +319,7 @@ TEST_F(ZUBAdaptorLifecycle, ForkedChildLeavesTheParentsConnectionAlone) {
 
 TEST_F(ZUBAdaptorExchange, CliGetsEachLineWithItsLineEndNoLineIsSplitAndTheTranscriptHasEveryByte) {
   sim_->setScenario(ScenarioBuilder()
-                        .reply("x", "out\r\nHVB#junk\r\n")
+                        .reply("x", "out\r\nHVB#", true, R"("late": "junk\r\n")")
                         .reply("y", "Error: y\r\nHVB#")
                         .reply("end", "Error: cannot leave\r\nHVB(config)#")
                         .json());
@@ -330,6 +331,8 @@ TEST_F(ZUBAdaptorExchange, CliGetsEachLineWithItsLineEndNoLineIsSplitAndTheTrans
   ASSERT_TRUE(adaptor.connect());
   CLIResponse response;
   ASSERT_TRUE(adaptor.send("x", response));
+  // The CLI's late bytes reach the pipe after the reply was read.
+  std::this_thread::sleep_for(milliseconds(60));
   ASSERT_TRUE(adaptor.send("", response));
   ASSERT_TRUE(adaptor.send("y", response));
   EXPECT_FALSE(adaptor.setDeviceRootContext(response)) << "the CLI's error was not seen";
@@ -355,7 +358,9 @@ TEST_F(ZUBAdaptorExchange, CliGetsEachLineWithItsLineEndNoLineIsSplitAndTheTrans
     throw std::runtime_error("full");
   });
   CLIResponse first, second;
-  ASSERT_NO_THROW(EXPECT_TRUE(adaptor.send("x", first) && adaptor.send("", second)));
+  ASSERT_NO_THROW(EXPECT_TRUE(adaptor.send("x", first)));
+  std::this_thread::sleep_for(milliseconds(60));
+  ASSERT_NO_THROW(EXPECT_TRUE(adaptor.send("", second)));
   EXPECT_EQ(first.getResponseList(), (Lines{"out\r\n"}));
   EXPECT_EQ(calls, 1);
   const Lines logged = logs_->texts();
@@ -424,4 +429,26 @@ TEST_F(ZUBAdaptorWaitConcurrency, CancelEndsTheWaitAtOnceAsATimeOutWould) {
   CLIResponse next;
   ASSERT_TRUE(adaptor_->send("end", next));
   EXPECT_EQ(next.getResponseList(), Lines{""});
+}
+
+TEST_F(ZUBAdaptorExchange, EchoIsNotOutputAndAReplyOutOfStepFailsUntilTheStreamIsInStepAgain) {
+  // Its reply's rest comes a moment later, after the next line was written.
+  start(R"({"echo": true, "commands": {"x": {"reply": "part\r\n", "late": "rest\r\nHVB#"},
+                                       "y": {"reply": "Error: y\r\n<SHOW\r\n"}}})");
+  CLIResponse response;
+  ASSERT_TRUE(adaptor_->setDeviceRootContext(response)) << "learns that the CLI echoes";
+  response.clearAll();
+  ASSERT_TRUE(adaptor_->send("7 x", response));
+  EXPECT_EQ(response.getResponseList(), Lines{"part\r\n"}) << "the echo is not output";
+  response.clearAll();
+  EXPECT_FALSE(adaptor_->send("8 z", response));
+  const FailureRecord failure = adaptor_->getFailureRecord();
+  EXPECT_EQ(failure.kind, FailureKind::OutOfStep);
+  EXPECT_EQ(failure.text.rfind("the reply to \"8 z\" began with \"rest\\r\"", 0), 0u) << failure.text;
+  // The stream is drained and the next line's reply is its own again.
+  EXPECT_TRUE(adaptor_->setDeviceRootContext(response) && response.getRspContext() == "HVB#");
+  response.clearAll();
+  ASSERT_TRUE(adaptor_->send("9 y", response));
+  EXPECT_EQ(response.getError(), "Error: y\r\n<SHOW\r\n") << "an error line after the echo";
+  EXPECT_TRUE(adaptor_->isReadyForCommand());
 }

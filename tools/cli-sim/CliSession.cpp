@@ -11,6 +11,9 @@
 
 namespace {
 
+// How long after its reply a scenario's late bytes come.
+const unsigned kLateMs = 20;
+
 const std::size_t kMaxInterfaces = 1024;
 const std::size_t kMaxNameBytes = 64;
 const std::size_t kMaxDescriptionBytes = 1024;
@@ -251,6 +254,10 @@ bool CliSession::cannedReply(const ReplySpec& spec) {
   if (spec.thenMode) mode_ = *spec.thenMode;
   if (ok) ok = spec.raw ? io_.flush() : writePrompt();
   io_.setWriteChunk(0);
+  if (ok && !spec.late.empty()) {
+    sleepMs(kLateMs);
+    ok = io_.put(spec.late) && io_.flush();
+  }
   if (ok && spec.fault == ReplyFault::kStopReading) {
     // Alive, but never reads its input again: only a signal ends this.
     for (;;) pause();

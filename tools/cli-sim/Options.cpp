@@ -88,7 +88,7 @@ const char* Options::usage() {
          "  transcript     transcript file path\n"
          "  commands       { \"exact command\": {\n"
          "                     reply | reply_hex, raw, repeat, delay_ms,\n"
-         "                     write_chunk, then_mode,\n"
+         "                     write_chunk, then_mode, late,\n"
          "                     fault: die_mid_reply | close_output | hang |\n"
          "                            endless | exit | stop_reading } }\n"
          "  exchanges      [ { command, reply spec keys }, ... ] played in order\n"

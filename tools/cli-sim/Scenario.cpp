@@ -93,6 +93,9 @@ bool parseReply(const json& object, ReplySpec& spec, std::string& error) {
       if (ok) spec.bytes = value.get<std::string>();
     } else if (key == "reply_hex") {
       ok = value.is_string() && decodeHex(value.get<std::string>(), spec.bytes);
+    } else if (key == "late") {
+      ok = value.is_string();
+      if (ok) spec.late = value.get<std::string>();
     } else if (key == "raw") {
       ok = value.is_boolean();
       if (ok) spec.raw = value.get<bool>();

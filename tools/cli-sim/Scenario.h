@@ -39,6 +39,7 @@ struct ReplySpec {
   std::size_t writeChunk = 0;  // >0: write in pieces of this size
   ReplyFault fault = ReplyFault::kNone;
   std::optional<Mode> thenMode;  // mode to switch to before the prompt
+  std::string late;              // written a moment after the reply, unasked
 };
 
 // One expected command (after the number is dropped) and its reply: a
