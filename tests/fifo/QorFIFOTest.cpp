@@ -45,6 +45,7 @@ TEST(QorFIFO, UnsafePathIsRefusedNeverFollowedAndLeftAsItWas) {
       {"directory", false, [&] { return mkdir(path.c_str(), 0700); }},
       {"file closed to others", false, [&] { return std::ofstream(path) ? chmod(path.c_str(), 0600) : -1; }},
       {"pipe open to others", false, [&] { return mkfifo(path.c_str(), 0600) | chmod(path.c_str(), 0606); }},
+      {"pipe others may only read", false, [&] { return mkfifo(path.c_str(), 0600) | chmod(path.c_str(), 0604); }},
       {"pipe of another user", true, [&] { return mkfifo(path.c_str(), 0600) | lchown(path.c_str(), 1, 1); }},
   };
   for (const auto& row : rows) {

@@ -2,6 +2,7 @@
 // process; the bytes on the wire, bounded waits and cancel.
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -451,4 +452,37 @@ TEST_F(ZUBAdaptorExchange, EchoIsNotOutputAndAReplyOutOfStepFailsUntilTheStreamI
   ASSERT_TRUE(adaptor_->send("9 y", response));
   EXPECT_EQ(response.getError(), "Error: y\r\n<SHOW\r\n") << "an error line after the echo";
   EXPECT_TRUE(adaptor_->isReadyForCommand());
+}
+
+namespace {
+void ignoreAlarm(int) {}
+}  // namespace
+
+TEST_F(ZUBAdaptorExchange, HostSignalsNeitherEndAWaitNorMoveItsDeadlineAndLongLinesGoOutWhole) {
+  start(ScenarioBuilder()
+            .reply("slow", "late\r\nHVB#", true, R"("delay_ms": 300)")
+            .reply("never", "", true, R"("fault": "hang")")
+            .json());
+  // The host's handler, without SA_RESTART, interrupts every wait each 5 ms.
+  struct sigaction action = {}, old = {};
+  action.sa_handler = ignoreAlarm;
+  sigaction(SIGALRM, &action, &old);
+  const struct itimerval every5ms = {{0, 5000}, {0, 5000}}, off = {};
+  setitimer(ITIMER_REAL, &every5ms, nullptr);
+  adaptor_->setReplyTimeout(milliseconds(400));
+  CLIResponse response;
+  auto started = Clock::now();
+  EXPECT_TRUE(adaptor_->send("slow", response)) << "interrupted waits go on";
+  EXPECT_EQ(response.getResponseList(), Lines{"late\r\n"});
+  started = Clock::now();
+  EXPECT_FALSE(adaptor_->send("never", response));
+  EXPECT_TRUE(elapsedMs(started) >= 400 && elapsedMs(started) < 900) << elapsedMs(started);
+  setitimer(ITIMER_REAL, &off, nullptr);
+  sigaction(SIGALRM, &old, nullptr);
+  // A line longer than the pipe holds reaches a CLI that reads it, whole.
+  ASSERT_TRUE(adaptor_->restart());
+  sim_->clearTranscript();
+  const std::string line(300 * 1024, 'y');
+  ASSERT_TRUE(adaptor_->send(line, response));
+  EXPECT_EQ(sim_->transcript(), Lines{line});
 }

@@ -53,3 +53,21 @@ TEST(CLIResultGetXMLValues, TakesTheValueOneCharacterAfterTheKeyInFieldsWithTheM
     EXPECT_EQ(Lines(values.begin() + 1, values.end()), row.values);
   }
 }
+
+TEST(CLIResultClearAll, EmptiesWhatACommandLeftButTheShowDocument) {
+  CLIResult result;
+  QOR_error error;
+  result.getXMLResult().parse_cli("<SHOW><OBJ id=\"A\"><port admin=\"up\"/></OBJ></SHOW>", error);
+  result.appendMessageList(Lines{"out"});
+  result.addError("Error: x");
+  result.setState(OpStatusEnum::PartialSuccess);
+  result.setFailureKind(ZUB_DEVICE_MEDIATION::FailureKind::DeviceError);
+  result.setPrompt("HVB#");
+  result.clearAll();
+  std::string admin;
+  EXPECT_TRUE(result.getMessageList().empty() && result.getErrorList().empty() &&
+              result.getPrompt().empty());
+  EXPECT_EQ(result.getCurrentExecState().toString(), "Failed");
+  EXPECT_EQ(result.getFailureKind(), ZUB_DEVICE_MEDIATION::FailureKind::None);
+  EXPECT_TRUE(result.getXMLResult().find_value("A", "port", "admin", admin) == 1 && admin == "up");
+}
