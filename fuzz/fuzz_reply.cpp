@@ -89,7 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     // Past the cap nothing can be framed any more: the mediator stops there.
     if (outcome != Kind::None) break;
-    const std::string reply(reader.reply());
+    const std::string reply(reader.replyText(0, reader.replySize()));
     const size_t prompt = reader.promptStart();
     const std::string body = reply.substr(prompt + 3, reply.size() - prompt - 4);
     fuzzCheck(reply.size() <= kCap && reply.compare(prompt, 3, "HVB") == 0 && reply.back() == '#' &&
@@ -101,7 +101,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Stored: the prompt as context, and the output (from a "<SHOW" on) or
     // instead an error that starts with "Error:".
     ZUB_DEVICE_MEDIATION::CLIResponse response;
-    ReplyClassifier::store(reply, prompt, response);
+    ReplyClassifier::store(reply.substr(0, prompt), reply.substr(prompt), zubdm::internal::CliDialect(),
+                           response);
     const std::string& error = response.getError();
     fuzzCheck(response.getRspContext() == reply.substr(prompt) &&
                   response.getResponseList().size() == (error.empty() ? 1u : 0u) &&

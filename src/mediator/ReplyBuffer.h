@@ -2,42 +2,64 @@
 #define ZUBDM_MEDIATOR_REPLYBUFFER_H
 
 #include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
 
 namespace zubdm {
 namespace internal {
 
-// The bytes received from the CLI and not yet handed on, read in place.
-//
-// Grows with realloc, which moves a large block's pages instead of copying
-// them, so a reply of many MiB is written once; memory up to KEPT_CAPACITY
-// is kept from one reply to the next, more is given back by trim().
-// Ordinary heap memory; owns it. Not thread-safe.
+// The bytes received from the CLI and not yet handed on, in chunks of
+// memory mapped for them: the first of 64 KiB, kept from one reply to the
+// next, then chunks of 1 MiB. A reply of many MiB is read in place, never
+// copied while it grows, and is moved out into the one string that keeps it
+// chunk by chunk, each chunk given back to the system once copied: its
+// bytes are held once, and about once more only by the chunk in hand.
+// Owns the chunks. Not thread-safe.
 class ReplyBuffer {
  public:
-  static constexpr size_t KEPT_CAPACITY = size_t{4} << 20;
-
   ReplyBuffer() = default;
   ~ReplyBuffer();
   ReplyBuffer(const ReplyBuffer&) = delete;
   ReplyBuffer& operator=(const ReplyBuffer&) = delete;
 
-  char* data() const { return data_; }
+  struct Room {
+    char* data;
+    size_t size;
+  };
+
   size_t size() const { return size_; }
-  // Room for `count` more bytes after size(), where a read can put them;
-  // null when memory runs out.
-  char* spare(size_t count);
-  // The next `count` bytes of the spare room now hold data.
-  void commit(size_t count) { size_ += count; }
-  // Drops the first `count` bytes; the rest moves to the front.
+  // Where the next bytes go: contiguous room after size(), at least one
+  // byte; size 0 when memory runs out.
+  Room room();
+  // The first `count` bytes of room() now hold data.
+  void commit(size_t count);
+  // The bytes from `offset` to the end of the chunk that holds them.
+  std::string_view piece(size_t offset) const;
+  // Bytes [from, to) copied into a string.
+  std::string copy(size_t from, size_t to) const;
+  // Drops the first `count` bytes.
   void dropFront(size_t count);
-  void clear() { size_ = 0; }
-  // Gives back memory beyond KEPT_CAPACITY when what is held fits in it.
+  void clear() { dropFront(size_); }
+  // Appends bytes [from, to) to `out`, giving back each chunk once it is
+  // copied, and drops the first `to` bytes. Throws std::bad_alloc (nothing
+  // dropped then) when `out` cannot hold them.
+  void moveOut(size_t from, size_t to, std::string& out);
+  // Gives back every chunk but the first while they hold nothing.
   void trim();
 
  private:
-  char* data_ = nullptr;
+  struct Chunk {
+    char* data;
+    size_t capacity;
+    size_t used;
+  };
+  void release(size_t chunks);
+
+  std::vector<Chunk> chunks_;
+  // Bytes of the first chunk already dropped.
+  size_t front_ = 0;
   size_t size_ = 0;
-  size_t capacity_ = 0;
 };
 
 }  // namespace internal

@@ -10,19 +10,18 @@ std::string ReplyClassifier::checkError(std::string_view text, const CliDialect&
   return std::string(text.substr(start, prompt == std::string_view::npos ? prompt : prompt - start));
 }
 
-void ReplyClassifier::store(std::string_view reply, size_t output, size_t prompt,
-                            const CliDialect& rules, ZUB_DEVICE_MEDIATION::CLIResponse& response) {
-  response.setRspContext(std::string(reply.substr(prompt)));
-  std::string_view text = reply.substr(output, prompt - output);
-  const size_t error = rules.errorStart(text);
-  if (error != std::string_view::npos) {
-    response.addError(std::string(text.substr(error)));
+void ReplyClassifier::store(std::string output, std::string prompt, const CliDialect& rules,
+                            ZUB_DEVICE_MEDIATION::CLIResponse& response) {
+  response.setRspContext(prompt);
+  const size_t error = rules.errorStart(output);
+  if (error != std::string::npos) {
+    response.addError(output.substr(error));
     return;
   }
   // Show output is kept from its document on; other output is kept whole.
-  const size_t document = dialect::showDocument(text).begin;
-  if (document != std::string_view::npos) text.remove_prefix(document);
-  response.addElement(std::string(text));
+  const size_t document = dialect::showDocument(output).begin;
+  if (document != std::string::npos) output.erase(0, document);
+  response.addElement(std::move(output));
 }
 
 }  // namespace internal

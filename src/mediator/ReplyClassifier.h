@@ -25,13 +25,12 @@ class ReplyClassifier {
   // the end. Empty when there is none.
   static std::string checkError(std::string_view text, const CliDialect& rules);
 
-  // Stores `reply` (every byte of one reply, ending with its prompt, which
-  // begins at `prompt`; its output begins at `output`, after the echo) in
-  // `response`: the prompt as the context; then the output as one element
-  // (from its show document on when it holds one, else whole), or instead
-  // the error text, which runs from the first error line to the prompt.
-  // Only what the response keeps is copied.
-  static void store(std::string_view reply, size_t output, size_t prompt, const CliDialect& rules,
+  // Stores one reply in `response`: its `prompt` as the context; then its
+  // `output` (what came between the echo and the prompt) as one element,
+  // from its show document on when it holds one, else whole; or instead the
+  // error text, which runs from the first error line to the prompt. The
+  // output is moved, never copied.
+  static void store(std::string output, std::string prompt, const CliDialect& rules,
                     ZUB_DEVICE_MEDIATION::CLIResponse& response);
 };
 

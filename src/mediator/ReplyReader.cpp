@@ -20,6 +20,9 @@ const size_t kReadSize = 65536;
 // How long a CLI must stay silent after a prompt-like text that does not
 // start a line for it to be taken for the prompt.
 const std::chrono::milliseconds kQuietAfterPrompt{50};
+// How much of a reply cut off is looked at for a prompt redrawn in its
+// last line.
+const size_t kLastLine = 4096;
 
 // Whether a matcher has found what it looks for (a prompt tentatively).
 bool stopped(const PromptMatcher& matcher) { return matcher.matched(); }
@@ -35,6 +38,7 @@ constexpr size_t ReplyReader::TAIL_SIZE;
 ReplyReader::ReplyReader(ByteSource& source)
     : source_(source),
       scanned_(0),
+      reply_(0),
       promptStart_(0),
       maxReply_(DEFAULT_MAX_REPLY),
       owed_(false),
@@ -45,7 +49,7 @@ void ReplyReader::reset() {
   buffer_.clear();
   buffer_.trim();
   scanned_ = 0;
-  reply_ = std::string_view();
+  reply_ = 0;
   prompt_.reset();
   promptStart_ = 0;
   owed_ = false;
@@ -54,13 +58,32 @@ void ReplyReader::reset() {
 
 void ReplyReader::handOut(size_t length) {
   // The reply handed out by the last call is done with.
-  buffer_.dropFront(reply_.size());
-  reply_ = std::string_view(buffer_.data(), length);
+  buffer_.dropFront(reply_);
+  reply_ = length;
 }
 
 void ReplyReader::releaseReply() {
   handOut(0);
   buffer_.trim();
+}
+
+std::string ReplyReader::replyText(size_t from, size_t to) const {
+  return buffer_.copy(std::min(from, reply_), std::min(to, reply_));
+}
+
+void ReplyReader::takeReply(size_t from, std::string& out) {
+  buffer_.moveOut(std::min(from, promptStart_), promptStart_, out);
+  reply_ -= promptStart_;
+  releaseReply();
+}
+
+bool ReplyReader::blankFrom(size_t from) const {
+  for (size_t at = from; at < buffer_.size();) {
+    const std::string_view bytes = buffer_.piece(at);
+    if (!std::all_of(bytes.begin(), bytes.end(), dialect::isBlank)) return false;
+    at += bytes.size();
+  }
+  return true;
 }
 
 ReplyReader::Failure ReplyReader::tooLarge() const {
@@ -70,9 +93,10 @@ ReplyReader::Failure ReplyReader::tooLarge() const {
 }
 
 ReplyReader::Failure ReplyReader::fill(Deadline deadline) {
-  char* room = buffer_.spare(kReadSize);
-  if (room == nullptr) return failureOf(FailureKind::OutOfMemory);
-  const ByteSource::Result got = source_.read(room, kReadSize, deadline);
+  const ReplyBuffer::Room room = buffer_.room();
+  if (room.size == 0) return failureOf(FailureKind::OutOfMemory);
+  const ByteSource::Result got =
+      source_.read(room.data, std::min(room.size, kReadSize), deadline);
   buffer_.commit(got.count);
   return got.failure;
 }
@@ -90,13 +114,17 @@ ReplyReader::Failure ReplyReader::resume(Matcher& matcher, Keep keep, std::strin
                                          Deadline deadline) {
   for (;;) {
     // Bytes received earlier come first; a kept reply stops at the cap.
-    size_t length = buffer_.size() - scanned_;
-    if (keep == Keep::InBuffer) length = std::min(length, maxReply_ - scanned_);
-    if (keep == Keep::InText) length = std::min(length, maxReply_ - text->size());
-    const size_t used = matcher.feed(buffer_.data() + scanned_, length);
-    if (keep == Keep::InText) text->append(buffer_.data() + scanned_, used);
-    scanned_ += used;
-    if (stopped(matcher)) return Failure();
+    for (std::string_view bytes = buffer_.piece(scanned_); !bytes.empty();
+         bytes = buffer_.piece(scanned_)) {
+      size_t length = bytes.size();
+      if (keep == Keep::InBuffer) length = std::min(length, maxReply_ - scanned_);
+      if (keep == Keep::InText) length = std::min(length, maxReply_ - text->size());
+      if (length == 0) break;
+      const size_t used = matcher.feed(bytes.data(), length);
+      if (keep == Keep::InText) text->append(bytes.data(), used);
+      scanned_ += used;
+      if (stopped(matcher)) return Failure();
+    }
     if (keep != Keep::InBuffer) {
       buffer_.dropFront(scanned_);
       scanned_ = 0;
@@ -118,8 +146,7 @@ ReplyReader::Failure ReplyReader::scanForPrompt(Keep keep, Deadline deadline) {
   // writing (a read without waiting finds nothing more); within a line
   // ("12:00:00HVB#") only once it has been silent for a moment.
   while (!failure && (prompt_.matched() || prompt_.tentative())) {
-    char* rest = buffer_.data() + scanned_;
-    if (std::all_of(rest, buffer_.data() + buffer_.size(), dialect::isBlank)) {
+    if (blankFrom(scanned_)) {
       const Failure more = prompt_.matched() ? readMore()
                                              : fill(std::min(deadline, Clock::now() + kQuietAfterPrompt));
       if (more.kind == FailureKind::TimedOut || more.kind == FailureKind::CliGone) {
@@ -140,9 +167,10 @@ ReplyReader::Failure ReplyReader::scanForPrompt(Keep keep, Deadline deadline) {
 }
 
 ReplyReader::Failure ReplyReader::readMore() {
-  char* room = buffer_.spare(kReadSize);
-  if (room == nullptr) return failureOf(FailureKind::OutOfMemory);
-  const ByteSource::Result got = source_.readNow(room, kReadSize);
+  const ReplyBuffer::Room room = buffer_.room();
+  if (room.size == 0) return failureOf(FailureKind::OutOfMemory);
+  const ByteSource::Result got =
+      source_.readNow(room.data, std::min(room.size, kReadSize));
   buffer_.commit(got.count);
   if (got.count > 0 || got.failure) return got.failure;
   return failureOf(FailureKind::TimedOut);
@@ -159,10 +187,10 @@ ReplyReader::Failure ReplyReader::readReply(Deadline deadline) {
     return failure;
   }
   tailLength_ = std::min(scanned_, TAIL_SIZE);
-  std::memcpy(tail_, buffer_.data() + scanned_ - tailLength_, tailLength_);
+  buffer_.copy(scanned_ - tailLength_, scanned_).copy(tail_, tailLength_);
   // A prompt redrawn with text after it (help printed for a "?") leaves
   // that text typed in at the CLI.
-  const std::string_view scanned(buffer_.data(), scanned_);
+  const std::string scanned = buffer_.copy(scanned_ - std::min(scanned_, kLastLine), scanned_);
   const size_t lineEnd = scanned.find_last_of("\r\n");
   const std::string_view lastLine = scanned.substr(lineEnd == std::string_view::npos ? 0 : lineEnd + 1);
   const size_t prompt = dialect::promptLength(lastLine);
@@ -225,10 +253,12 @@ ReplyReader::Failure ReplyReader::drainUntilQuiet(std::chrono::milliseconds quie
 size_t ReplyReader::dropLeftover() {
   handOut(0);
   absorb();
-  const size_t dropped = static_cast<size_t>(
-      std::count_if(buffer_.data(), buffer_.data() + buffer_.size(),
-                    [](char byte) { return !isBlankOrLineEnd(byte); }));
-  buffer_.clear();
+  size_t dropped = 0;
+  for (std::string_view bytes = buffer_.piece(0); !bytes.empty(); bytes = buffer_.piece(0)) {
+    dropped += static_cast<size_t>(std::count_if(bytes.begin(), bytes.end(),
+                                                 [](char byte) { return !isBlankOrLineEnd(byte); }));
+    buffer_.dropFront(bytes.size());
+  }
   buffer_.trim();
   return dropped;
 }
@@ -238,9 +268,10 @@ ReplyReader::Failure ReplyReader::absorb() {
   for (;;) {
     // A CLI that floods while it is written to is a runaway one.
     if (buffer_.size() >= maxReply_) return tooLarge();
-    char* room = buffer_.spare(kReadSize);
-    if (room == nullptr) return failureOf(FailureKind::OutOfMemory);
-    const ByteSource::Result got = source_.readNow(room, kReadSize);
+    const ReplyBuffer::Room room = buffer_.room();
+    if (room.size == 0) return failureOf(FailureKind::OutOfMemory);
+    const ByteSource::Result got =
+        source_.readNow(room.data, std::min(room.size, kReadSize));
     buffer_.commit(got.count);
     if (got.count == 0) return got.failure;
   }

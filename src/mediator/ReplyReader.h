@@ -19,7 +19,8 @@ namespace internal {
 // next one.
 //
 // Bytes are read in place into one buffer; those read past the end of what
-// a call waited for are kept for the next call. Every call returns the
+// a call waited for are kept for the next call. A reply stays in the buffer
+// until it is taken out (into the one string that keeps it) or released. Every call returns the
 // failure that ended it (none once what was waited for arrived): the
 // source's as it came, or ReplyTooLarge (the size cap as its limit) and
 // OutOfMemory. Borrows the source. Not thread-safe.
@@ -39,13 +40,19 @@ class ReplyReader {
   // Forgets every byte and state: a new CLI, a new stream.
   void reset();
 
-  // Reads one reply, up to and including its prompt: then reply() holds it
-  // until the next call, and promptStart() tells where its prompt begins.
-  // TimedOut and Cancelled leave the reply's rest owed (owesReply()).
+  // Reads one reply, up to and including its prompt, which then begins at
+  // promptStart() of its replySize() bytes. TimedOut and Cancelled leave
+  // the reply's rest owed (owesReply()).
   Failure readReply(Deadline deadline);
-  std::string_view reply() const { return reply_; }
+  size_t replySize() const { return reply_; }
   size_t promptStart() const { return promptStart_; }
-  // Done with reply(): its bytes, and the memory of a large one, go.
+  // Bytes [from, to) of the reply read last (to is cut at its end).
+  std::string replyText(size_t from, size_t to) const;
+  // Moves the reply's bytes from `from` to its prompt into `out` (appended)
+  // and drops the reply; throws std::bad_alloc, and keeps it, when `out`
+  // cannot hold them.
+  void takeReply(size_t from, std::string& out);
+  // Done with the reply: its bytes, and the memory of a large one, go.
   void releaseReply();
 
   // The last bytes (at most TAIL_SIZE) of a reply that readReply() did not
@@ -103,17 +110,20 @@ class ReplyReader {
   Failure tooLarge() const;
   // Reads once without waiting; TimedOut when nothing had arrived.
   Failure readMore();
-  // Hands the first `length` buffered bytes out as the reply.
+  // The first `length` buffered bytes are the reply now; the one before
+  // goes.
   void handOut(size_t length);
+  // Whether buffered bytes from `from` on are all blanks.
+  bool blankFrom(size_t from) const;
 
   ByteSource& source_;
   // Received and not yet handed out; the first scanned_ bytes belong to
   // what the current call has scanned.
   ReplyBuffer buffer_;
   size_t scanned_;
-  // The reply last handed out, at the front of the buffer until the next
-  // call drops it.
-  std::string_view reply_;
+  // The size of the reply last handed out, at the front of the buffer until
+  // the next call drops it.
+  size_t reply_;
   PromptScanner prompt_;
   size_t promptStart_;
   size_t maxReply_;

@@ -645,9 +645,10 @@ bool ZUBAdaptor::Impl::readReply(CLIResponse& response, const std::string& line)
 }
 
 bool ZUBAdaptor::Impl::storeReply(CLIResponse& response, const std::string& line) {
-  const std::string_view reply = reader.reply();
   const size_t prompt = reader.promptStart();
-  const size_t output = outputStart(reply, line);
+  // Enough of the reply's start for its echo, or for saying what came instead.
+  const std::string head = reader.replyText(0, std::max(line.size() + 2, kQuotedBytes));
+  const size_t output = outputStart(head, line);
   FailureRecord failure;
   if (output == std::string_view::npos) {
     // Not this line's reply: an earlier one's rest, or output of the CLI's
@@ -655,7 +656,7 @@ bool ZUBAdaptor::Impl::storeReply(CLIResponse& response, const std::string& line
     // second time means it cannot be.
     failure = failureAt(FailureKind::OutOfStep, FailureStep::Read);
     failure.text = "the reply to " + zubdm::internal::quoted(line) + " began with " +
-                   zubdm::internal::quoted(reply.substr(0, std::min(reply.find('\n'), kQuotedBytes))) +
+                   zubdm::internal::quoted(head.substr(0, std::min(head.find('\n'), kQuotedBytes))) +
                    ", not with its echo";
     reader.releaseReply();
     log(__LINE__, "parseResult", failure.text);
@@ -664,7 +665,10 @@ bool ZUBAdaptor::Impl::storeReply(CLIResponse& response, const std::string& line
     return fail(failure);
   }
   try {
-    zubdm::internal::ReplyClassifier::store(reply, std::min(output, prompt), prompt, rules, response);
+    std::string text;
+    std::string context = reader.replyText(prompt, reader.replySize());
+    reader.takeReply(output, text);
+    zubdm::internal::ReplyClassifier::store(std::move(text), std::move(context), rules, response);
   } catch (const std::bad_alloc&) {
     // The reply was read whole: only this command fails.
     failure.kind = FailureKind::OutOfMemory;

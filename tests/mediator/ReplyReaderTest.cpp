@@ -134,7 +134,7 @@ TEST(ReplyReader, FramesRepliesAtThePromptAndNeverTakesTheRestOfACutOffOneForThe
       }
       ASSERT_EQ(reader.readReply(soon()).kind, call.outcome);
       if (call.outcome != Kind::None) continue;
-      EXPECT_EQ(reader.reply(), call.reply);
+      EXPECT_EQ(reader.replyText(0, reader.replySize()), call.reply);
       EXPECT_EQ(reader.promptStart(), call.reply.rfind("HVB"));
     }
   }
@@ -147,11 +147,11 @@ TEST(ReplyReader, BytesTakenInWhileWritingStartTheReplyAndLeftoversAreDropped) {
   ReplyReader reader(source);
   EXPECT_FALSE(reader.absorb());
   ASSERT_EQ(reader.readReply(soon()).kind, Kind::None);
-  EXPECT_EQ(reader.reply(), "echo of a long line\r\nout\r\nHVB#");
+  EXPECT_EQ(reader.replyText(0, reader.replySize()), "echo of a long line\r\nout\r\nHVB#");
   // Blanks and line ends are dropped uncounted.
   EXPECT_EQ(reader.dropLeftover(), 9u);
   ASSERT_EQ(reader.readReply(soon()).kind, Kind::None);
-  EXPECT_EQ(reader.reply(), "x\r\nHVB#");
+  EXPECT_EQ(reader.replyText(0, reader.replySize()), "x\r\nHVB#");
 }
 
 TEST(ReplyReader, LoginWaitsDropWhatComesBeforeTheirTextAndRestartAtAMismatch) {
@@ -214,7 +214,8 @@ TEST(ReplyClassifier, StoresThePromptAndEitherTheOutputOrItsErrorClassifiedByLin
     SCOPED_TRACE(row.name);
     const size_t prompt = row.reply.rfind("HVB");
     ZUB_DEVICE_MEDIATION::CLIResponse response;
-    ReplyClassifier::store(row.reply, row.echo, prompt, rules, response);
+    ReplyClassifier::store(row.reply.substr(row.echo, prompt - row.echo), row.reply.substr(prompt),
+                           rules, response);
     EXPECT_EQ(response.getRspContext(), row.reply.substr(prompt));
     EXPECT_EQ(response.getResponseList(), row.error.empty() ? Lines{row.output} : Lines{});
     EXPECT_EQ(response.getError(), row.error);
