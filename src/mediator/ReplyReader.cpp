@@ -192,7 +192,8 @@ ReplyReader::Failure ReplyReader::readReply(Deadline deadline) {
   // that text typed in at the CLI.
   const std::string scanned = buffer_.copy(scanned_ - std::min(scanned_, kLastLine), scanned_);
   const size_t lineEnd = scanned.find_last_of("\r\n");
-  const std::string_view lastLine = scanned.substr(lineEnd == std::string_view::npos ? 0 : lineEnd + 1);
+  const std::string_view lastLine =
+      std::string_view(scanned).substr(lineEnd == std::string::npos ? 0 : lineEnd + 1);
   const size_t prompt = dialect::promptLength(lastLine);
   typedAhead_ = prompt > 0 && lastLine.find_first_not_of(" \t\r", prompt) != std::string_view::npos;
   // The rest is still to come; the scanner keeps its place in it.
