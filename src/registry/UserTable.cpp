@@ -446,7 +446,7 @@ UserSlot& UserSlot::operator=(UserSlot&& other) noexcept {
 
 UserSlot::~UserSlot() {
   // A forked copy of the process leaves the slot to the process that has it.
-  if (table_ != nullptr && owner_ == getpid()) table_->release(index_);
+  if (owner_ == getpid() && table_ != nullptr) table_->release(index_);
 }
 
 int UserSlot::release() {
