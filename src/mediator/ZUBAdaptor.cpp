@@ -189,6 +189,8 @@ struct ZUBAdaptor::Impl {
   std::atomic<FailureKind> lastFailure{FailureKind::None};
   // Why the mediator refuses commands until it is reconnected.
   FailureKind brokenBy = FailureKind::None;
+  // The host's extra error-line prefixes; not yet read by the classifier.
+  std::vector<std::string> errorPrefixes;
 };
 
 ZUBAdaptor::ZUBAdaptor()
@@ -710,6 +712,20 @@ void ZUBAdaptor::setMaxReplySize(size_t bytes) {
 
 size_t ZUBAdaptor::getMaxReplySize() const {
   return impl_ ? impl_->reader.maxReplySize() : MAX_REPLY_SIZE;
+}
+
+bool ZUBAdaptor::setErrorPrefixes(const std::vector<std::string>& prefixes) {
+  for (const std::string& prefix : prefixes) {
+    if (prefix.empty() ||
+        std::any_of(prefix.begin(), prefix.end(),
+                    [](char byte) { return static_cast<unsigned char>(byte) < 0x20 || byte == 0x7f; })) {
+      log(__LINE__, __func__, "an error prefix is empty or holds a control byte");
+      return false;
+    }
+  }
+  if (!impl_) return false;
+  impl_->errorPrefixes = prefixes;
+  return true;
 }
 
 FailureKind ZUBAdaptor::getLastFailure() const {

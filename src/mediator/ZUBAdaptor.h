@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "ZubdmExport.h"
 #include "fifo/QorFIFO_Recv.h"
@@ -130,6 +131,10 @@ class ZUBDM_EXPORT ZUBAdaptor {
   // command and leaves the mediator refusing commands until reconnected.
   void setMaxReplySize(size_t bytes);
   size_t getMaxReplySize() const;
+  // Replaces the host's extra prefixes of device error lines (besides
+  // "Error:"), such as "% ". False, and nothing changed, for an empty prefix
+  // or one holding a control byte. Set it while no command runs.
+  bool setErrorPrefixes(const std::vector<std::string>& prefixes);
 
   // Why the last send() or connect() failed; None after one that succeeded.
   FailureKind getLastFailure() const;

@@ -17,11 +17,15 @@ enum class FailureKind {
   ReplyTooLarge,      // the reply passed the size cap
   OutOfMemory,        // the reply could not be held
   Cancelled,          // cancel() ended the wait, or disconnect/restart did
+  NotSent,            // the line was withheld: an earlier reply never ended, or
+                      // the mediator refuses commands until it is restarted
+  OutOfStep,          // the reply did not begin with the echo of its own line
 };
 
 // A stable name for `kind`: "none", "device_error", "refused",
 // "not_connected", "mode_command_failed", "timed_out", "cli_gone",
-// "reply_too_large", "out_of_memory", "cancelled".
+// "reply_too_large", "out_of_memory", "cancelled", "not_sent",
+// "out_of_step".
 ZUBDM_EXPORT const char* failureKindName(FailureKind kind);
 
 }  // namespace ZUB_DEVICE_MEDIATION

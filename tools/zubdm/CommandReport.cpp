@@ -79,6 +79,8 @@ std::string failureText(FailureKind kind, const CommandContext& context,
       return "the reply could not be held in memory";
     case FailureKind::Cancelled:
       return "cancelled by an interrupt";
+    case FailureKind::NotSent:
+    case FailureKind::OutOfStep:
     case FailureKind::None:
       break;
   }
