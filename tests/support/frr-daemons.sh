@@ -2,9 +2,10 @@
 # Runs the FRR daemons (zebra, staticd) that the realcli tests reach through
 # vtysh, by hand and out of the machine's way: every file they use (configs,
 # vty sockets, zebra's socket, pid files, log) is in a private directory
-# under /tmp owned by the user they drop to (frr), no vty listens on TCP, and
-# they run in a network namespace of their own, which holds one extra
-# interface whose name looks like a prompt ("HVB-x#1").
+# under /tmp owned by the user they drop to (frr), their crash logs included
+# (a mount namespace puts the directory over /var/tmp), no vty listens on
+# TCP, and they run in a network namespace of their own, which holds one
+# extra interface whose name looks like a prompt ("HVB-x#1").
 #
 #   frr-daemons.sh start STATE_FILE   start them; STATE_FILE gets the
 #                                     directory's path, or "skip: REASON"
@@ -29,7 +30,7 @@ vtysh_in() { vtysh --vty_socket "$1" --config_dir "$1" -H /dev/null -c "$2"; }
 # Why the daemons cannot run here; empty when they can.
 unable() {
   [ "$(id -u)" -eq 0 ] || { echo "not root: the daemons need a network namespace and user frr"; return; }
-  unshare -n true 2>/dev/null || { echo "no network namespaces (unshare -n failed)"; return; }
+  unshare -n -m true 2>/dev/null || { echo "no network or mount namespaces (unshare -n -m failed)"; return; }
   local program
   for program in "$FRR_BIN/zebra" "$FRR_BIN/staticd" /usr/bin/vtysh; do
     [ -x "$program" ] || { echo "$program missing (install the Debian package frr)"; return; }
