@@ -82,6 +82,8 @@ def start_vtysh(frr_dir, index):
         ctypes.CDLL(None, use_errno=True).prctl(PR_SET_PDEATHSIG, signal.SIGKILL)
         for signum in (signal.SIGPIPE, signal.SIGTERM, signal.SIGINT):
             signal.signal(signum, signal.SIG_DFL)
+        # A dumb terminal: no escape sequences. No VTYSH_PAGER, and paging
+        # is off until "terminal paginate": no pager.
         env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "TERM": "dumb",
                "HOME": frr_dir, "LANG": "C"}
         os.execvpe("vtysh", ["vtysh", "--vty_socket", frr_dir, "--config_dir", frr_dir,
