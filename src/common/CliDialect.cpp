@@ -24,19 +24,35 @@ Span showDocument(std::string_view output) {
   return {begin, close == std::string_view::npos ? output.size() : close + kShowEnd.size()};
 }
 
-size_t echoLength(std::string_view reply, std::string_view line) {
+namespace {
+
+// `line` without its leading command number and blank.
+std::string_view withoutNumber(std::string_view line) {
   const size_t number = line.find_first_not_of("0123456789");
-  const std::string_view bare =
-      number > 0 && number != std::string_view::npos && line[number] == ' '
-          ? line.substr(number + 1)
-          : line;
-  for (const std::string_view echo : {line, bare}) {
+  return number > 0 && number != std::string_view::npos && line[number] == ' '
+             ? line.substr(number + 1)
+             : line;
+}
+
+}  // namespace
+
+size_t echoLength(std::string_view reply, std::string_view line) {
+  for (const std::string_view echo : {line, withoutNumber(line)}) {
     if (reply.substr(0, echo.size()) != echo) continue;
     const std::string_view rest = reply.substr(echo.size());
     if (rest.substr(0, 2) == "\r\n") return echo.size() + 2;
     if (rest.substr(0, 1) == "\n") return echo.size() + 1;
   }
   return std::string_view::npos;
+}
+
+bool echoedInPart(std::string_view reply, std::string_view line) {
+  const std::string_view first = reply.substr(0, reply.find_first_of("\r\n"));
+  if (first.empty()) return false;
+  for (const std::string_view echo : {line, withoutNumber(line)}) {
+    if (first.size() < echo.size() && echo.substr(0, first.size()) == first) return true;
+  }
+  return false;
 }
 
 size_t promptLength(std::string_view line) {

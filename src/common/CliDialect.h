@@ -72,6 +72,10 @@ Span showDocument(std::string_view output);
 // the line without its leading command number and blank, then "\r\n" or
 // "\n": the echo's length, or npos when `reply` does not begin so.
 size_t echoLength(std::string_view reply, std::string_view line);
+// Whether `reply` begins instead with a line that is a proper start of
+// either: what a CLI echoes of a line whose rest it took for an editing key
+// (a "?" for help, a tab).
+bool echoedInPart(std::string_view reply, std::string_view line);
 
 // The length of the prompt-shaped text that begins `line` ("HVB...#"), 0
 // when it does not begin with one.

@@ -208,7 +208,7 @@ bool CmdDriver::takeOutput(CLIResponse& response, CLIResult& result) {
   std::vector<std::string> output = response.takeResponseList();
   bool document = false;
   for (const std::string& piece : output) {
-    document = document || zubdm::internal::findText(piece, dialect::kShowStart) != std::string::npos;
+    document = document || dialect::showDocument(piece).begin != std::string::npos;
   }
   QOR_error parseError;
   if (output.size() == 1) {

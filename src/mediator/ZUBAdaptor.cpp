@@ -660,7 +660,9 @@ bool ZUBAdaptor::Impl::storeReply(CLIResponse& response, const std::string& line
                    ", not with its echo";
     reader.releaseReply();
     log(__LINE__, "parseResult", failure.text);
-    if (resyncing) return refuse(failure);
+    // Echoed only in part, the line was taken for editing keys (a "?" for
+    // help, a tab): what the CLI holds or ran of it is not known.
+    if (resyncing || dialect::echoedInPart(head, line)) return refuse(failure);
     resyncing = true;
     return fail(failure);
   }

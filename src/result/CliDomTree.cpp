@@ -4,15 +4,12 @@
 
 #include <zubdm/common/CliDialect.h>
 #include <zubdm/common/QorErrHelper.h>
-#include <zubdm/common/TextSearch.h>
 #include <zubdm/common/QorLogHelper.h>
 
 using TAV::XML::Node;
 
 namespace {
 
-using zubdm::internal::dialect::kShowEnd;
-using zubdm::internal::dialect::kShowStart;
 const char kBlanks[] = " \t\n\r";
 
 }  // namespace
@@ -42,16 +39,13 @@ void CliDomTree::parse_cli(const std::string& text, QOR_error& error) {
 
 void CliDomTree::parseOutput(const char* begin, const char* end,
                              QOR_error& error) {
-  // The document runs from the first "<SHOW" (or the start) to the end of
-  // the first "</SHOW>" after it (or the end). It is not cut out but read
-  // where it lies.
+  // The document runs from the first "<SHOW" that starts a line to the end
+  // of the first "</SHOW>" after it (or the end); without one, the whole
+  // output. It is not cut out but read where it lies.
   const std::string_view output(begin, static_cast<size_t>(end - begin));
-  std::string_view::size_type start = zubdm::internal::findText(output, kShowStart);
-  if (start == std::string_view::npos) start = 0;
-  std::string_view::size_type stop = zubdm::internal::findText(output, kShowEnd, start);
-  stop = stop == std::string_view::npos ? output.size()
-                                        : stop + kShowEnd.size();
-  const std::string_view document = output.substr(start, stop - start);
+  const zubdm::internal::dialect::Span found = zubdm::internal::dialect::showDocument(output);
+  const std::string_view document =
+      found.begin == std::string_view::npos ? output : output.substr(found.begin, found.end - found.begin);
   if (document.find_first_not_of(kBlanks) == std::string_view::npos) return;
 
   TAV::XML::CInputSource source(document.data(), document.size());

@@ -227,10 +227,6 @@ const Command kCommands[] = {
     // within the quiet time, a body over 64 bytes.
     {"PromptLikeTextInTheOutput", reply("x", kPromptLike, R"("write_chunk": 1)"), "", "x",
      FailureKind::None, "", {kPromptLike}},
-    // Bytes that reach the pipe after the reply was read are dropped before
-    // the next line, never taken for its reply.
-    {"ExtraReplyAfterThePrompt", reply("x", "out\r\nHVB#", R"("late": "\r\nstale\r\nHVB#")", true), "", "x",
-     FailureKind::None, "", {"out\r\n"}},
     {"DeviceError", "", "", "frobnicate", FailureKind::DeviceError,
      " Device error: Error: Invalid input detected: frobnicate\r\n, Current device context: "
      "HVB#, CLI command: 1 frobnicate  ",

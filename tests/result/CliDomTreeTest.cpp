@@ -42,8 +42,10 @@ TEST(CliDomTreeParse, OutputIsCutToTheShowBlockParsedInPlaceOrCollectedAndNeverK
     bool fails;                       // one parse error entry
     const char* value;                // of 1/I/v afterwards; "" when not found
   } rows[] = {
-      {{"HVB#sh", "ow\r\nnoise<SH", "OW><OBJ id=\"1\"><I v=\"new\"/></OBJ>", "</SHOW>\r\nHVB#"},
+      {{"HVB#sh", "ow\r\nnoise\r\n<SH", "OW><OBJ id=\"1\"><I v=\"new\"/></OBJ>", "</SHOW>\r\nHVB#"},
        false, "new"},
+      // Only a "<SHOW" that starts a line begins the document.
+      {{"see <SHOW><OBJ id=\"1\"><I v=\"user\"/></OBJ></SHOW>"}, true, ""},
       {{"<SHOW><OBJ id=\"1\"><I v=\"cut\"/></OBJ></SHOW>junk</SHOW>"}, false, "cut"},
       {{"</SHOW>\r\n<SHOW><OBJ id=\"1\"><I v=\"late\"/></OBJ></SHOW>"}, false, "late"},
       {{" \t\r\n", "\n"}, false, "old"},  // blanks: the earlier document stays

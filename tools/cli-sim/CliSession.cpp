@@ -2,8 +2,10 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <ctime>
+#include <iterator>
 
 #include "PipeIo.h"
 #include "ShowDocument.h"
@@ -19,6 +21,36 @@ const std::size_t kMaxNameBytes = 64;
 const std::size_t kMaxDescriptionBytes = 1024;
 const std::size_t kMaxQuotedBytes = 256;
 const std::size_t kRepeatBlockBytes = std::size_t{64} << 10;
+// An interface name that looks like a prompt where it starts a line.
+const char kPromptLikeName[] = "HVB-x#1";
+
+// What "?" lists: the words a mode takes first, and what follows a word.
+struct HelpEntry {
+  const char* word;
+  const char* text;
+};
+const HelpEntry kEnd = {"end", "End current mode and change to enable mode"};
+const HelpEntry kExit = {"exit", "Exit current mode and down to previous mode"};
+const HelpEntry kShow = {"show", "Show running system information"};
+const std::vector<HelpEntry> kFirstWords[] = {
+    {{"configure", "Configuration from vty interface"}, kEnd, kExit, kShow},
+    {{"controller", "Select a controller to configure"}, kEnd, kExit,
+     {"hostname", "Set system's network name"}, {"interface", "Select an interface to configure"},
+     kShow},
+    {{"description", "Interface specific description"}, kEnd, kExit,
+     {"no", "Negate a command or set its defaults"}, kShow,
+     {"shutdown", "Shutdown the selected interface"}},
+    {kEnd, kExit, kShow},
+};
+const HelpEntry kNextWords[] = {
+    {"configure", "terminal  Configuration terminal"},
+    {"controller", "NAME  Controller name"},
+    {"description", "LINE  Characters describing this interface"},
+    {"hostname", "WORD  This system's network name"},
+    {"interface", "IFNAME  Interface's name"},
+    {"no", "description  Interface specific description"},
+    {"show", "interfaces  Interface status and configuration"},
+};
 
 void sleepMs(unsigned ms) {
   struct timespec pause = {static_cast<time_t>(ms / 1000),
@@ -74,14 +106,19 @@ std::string withoutPromptText(std::string text) {
   return text;
 }
 
-// User text quoted in a message: shortened, control bytes shown as ".".
-std::string quote(const std::string& text) {
+// User text in a "% " error line, as the real shell shows it: shortened,
+// control bytes as ".", but any "HVB" left as typed.
+std::string shown(const std::string& text) {
   std::string out = text.substr(0, kMaxQuotedBytes);
   for (char& c : out) {
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '.';
   }
-  if (text.size() > kMaxQuotedBytes) out += "...";
-  return withoutPromptText(out);
+  return text.size() > kMaxQuotedBytes ? out + "..." : out;
+}
+
+// User text quoted in a message: shortened, control bytes shown as ".".
+std::string quote(const std::string& text) {
+  return withoutPromptText(shown(text));
 }
 
 bool isWords(const std::vector<std::string>& words,
@@ -146,6 +183,8 @@ CliSession::CliSession(const Scenario& scenario, PipeIo& io,
   interfaces_["A"];
   interfaces_["B"];
   interfaces_["C"];
+  if (scenario_.promptLikeNames) interfaces_[kPromptLikeName];
+  io_.setTypedEcho(scenario_.typedAheadEcho);
 }
 
 int CliSession::run() {
@@ -172,7 +211,7 @@ int CliSession::run() {
         return 0;
       case PipeIo::ReadResult::kTooLong:
         transcript_.record("TOOLONG");
-        if (!io_.put("Error: Line too long\r\n") || !writePrompt()) {
+        if (!error("Line too long") || !writePrompt()) {
           writeFailed();
           return exitStatus_;
         }
@@ -207,7 +246,13 @@ bool CliSession::login() {
 
 bool CliSession::serve(const std::string& received) {
   transcript_.record(received);
-  const std::string command = stripNumber(received);
+  // What the shell is typed (the number is not: it only tags the line), and
+  // the part of it not echoed yet.
+  std::string typed = stripNumber(received);
+  std::string tail = typed;
+  if (scenario_.helpKey && !answerHelp(typed, tail)) return writeFailed();
+  io_.markTyped();
+  const std::string& command = typed;
   const ReplySpec* spec = scenario_.find(command, nextExchange_);
   if (spec && spec->fault == ReplyFault::kExit) {
     exitStatus_ = 1;
@@ -216,6 +261,7 @@ bool CliSession::serve(const std::string& received) {
   if (scenario_.echo && !io_.put(withoutPromptText(received) + "\r\n")) {
     return writeFailed();
   }
+  if (scenario_.terminalEcho && !io_.put(tail + "\r\n")) return writeFailed();
   if (spec) return cannedReply(*spec);
   if (!builtinReply(command) || !writePrompt()) return writeFailed();
   return true;
@@ -223,6 +269,7 @@ bool CliSession::serve(const std::string& received) {
 
 bool CliSession::cannedReply(const ReplySpec& spec) {
   if (spec.delayMs > 0) sleepMs(spec.delayMs);
+  if (scenario_.typedAheadEcho && !io_.echoTyped()) return writeFailed();
   io_.setWriteChunk(spec.writeChunk);
   const std::uint64_t size = spec.bytes.size();
   const std::uint64_t total = size == 0 ? 0
@@ -301,7 +348,7 @@ bool CliSession::configCommand(const std::vector<std::string>& words) {
   if (words[0] == "interface" && validName(name)) {
     if (interfaces_.count(name) == 0) {
       if (interfaces_.size() >= kMaxInterfaces) {
-        return io_.put("Error: Interface table full\r\n");
+        return error("Interface table full");
       }
       interfaces_[name];
     }
@@ -334,7 +381,7 @@ bool CliSession::interfaceCommand(const std::vector<std::string>& words,
   } else if (words[0] == "description" && words.size() >= 2) {
     const std::string text = afterFirstWord(command);
     if (text.size() > kMaxDescriptionBytes) {
-      return io_.put("Error: Description too long\r\n");
+      return error("Description too long");
     }
     state.description = text;
   } else {
@@ -359,6 +406,9 @@ bool CliSession::showReply(const std::vector<std::string>& words,
   if (isWords(words, {"show", "interfaces"})) {
     return io_.put(ShowDocument::interfaces(interfaces_));
   }
+  if (scenario_.promptLikeNames && isWords(words, {"show", "interface", "brief"})) {
+    return interfaceBrief();
+  }
   if (words.size() == 3 && words[1] == "objects" &&
       parseAmount(words[2], ShowDocument::kMaxObjects, false, amount)) {
     return ShowDocument::objects(amount, sink);
@@ -375,10 +425,78 @@ bool CliSession::showReply(const std::vector<std::string>& words,
 }
 
 bool CliSession::invalid(const std::string& command) {
-  return io_.put("Error: Invalid input detected: " + quote(command) + "\r\n");
+  if (!scenario_.percentErrors) return error("Invalid input detected: " + quote(command));
+  // As the real shell: a known command short of its argument is incomplete.
+  const std::vector<std::string> words = splitWords(command);
+  const bool incomplete =
+      words.size() == 1 && std::any_of(std::begin(kNextWords), std::end(kNextWords),
+                                       [&](const HelpEntry& entry) { return words[0] == entry.word; });
+  return error((incomplete ? "Command incomplete: " : "Unknown command: ") + shown(command));
+}
+
+bool CliSession::error(const std::string& message) {
+  return io_.put((scenario_.percentErrors ? "% " : "Error: ") + message + "\r\n");
+}
+
+bool CliSession::answerHelp(std::string& typed, std::string& tail) {
+  tail = typed;
+  typed.clear();
+  for (std::size_t mark = tail.find('?'); mark != std::string::npos; mark = tail.find('?')) {
+    const std::string before = tail.substr(0, mark);
+    typed += before;
+    const std::string shownLine =
+        (scenario_.terminalEcho ? before : "") + "\r\n" + helpFor(stripNumber(typed)) +
+        promptFor(mode_) + scenario_.promptSuffix + typed;
+    if (!io_.put(shownLine)) return false;
+    tail.erase(0, mark + 1);
+  }
+  typed += tail;
+  return true;
+}
+
+std::string CliSession::helpFor(const std::string& typed) const {
+  const std::vector<std::string> words = splitWords(typed);
+  const bool wordEnded = typed.empty() || typed.back() == ' ' || typed.back() == '\t';
+  std::vector<std::pair<std::string, std::string>> lines;
+  if (words.empty() || (words.size() == 1 && !wordEnded)) {
+    for (const HelpEntry& entry : kFirstWords[static_cast<int>(mode_)]) {
+      if (words.empty() || std::string(entry.word).rfind(words[0], 0) == 0) {
+        lines.emplace_back(entry.word, entry.text);
+      }
+    }
+  } else {
+    for (const HelpEntry& entry : kNextWords) {
+      if (words[0] == entry.word) {
+        const std::string text = entry.text;
+        const std::size_t gap = text.find("  ");
+        lines.emplace_back(text.substr(0, gap), text.substr(gap + 2));
+      }
+    }
+  }
+  if (lines.empty()) return "% There is no matched command.\r\n";
+  std::size_t width = 0;
+  for (const auto& line : lines) width = std::max(width, line.first.size());
+  std::string help;
+  for (const auto& line : lines) {
+    help += "  " + line.first + std::string(width - line.first.size() + 2, ' ') + line.second + "\r\n";
+  }
+  return help;
+}
+
+bool CliSession::interfaceBrief() {
+  std::string table =
+      "Interface       Status  VRF             Addresses\r\n"
+      "---------       ------  ---             ---------\r\n";
+  for (const auto& entry : interfaces_) {
+    std::string name = entry.first;
+    name.resize(std::max<std::size_t>(name.size(), 16), ' ');
+    table += name + (entry.second.adminUp ? "up      " : "down    ") + "default         \r\n";
+  }
+  return io_.put(table + "\r\n");
 }
 
 bool CliSession::writePrompt() {
+  if (scenario_.typedAheadEcho && !io_.echoTyped()) return false;
   return io_.put(promptFor(mode_) + scenario_.promptSuffix) && io_.flush();
 }
 

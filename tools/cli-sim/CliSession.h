@@ -42,6 +42,14 @@ class CliSession {
   bool interfaceCommand(const std::vector<std::string>& words,
                         const std::string& command);
   bool invalid(const std::string& command);
+  // An error line: "Error: <message>", or "% <message>" with percent_errors.
+  bool error(const std::string& message);
+  // "?" typed: what was typed before it is echoed (with terminal_echo), help
+  // for it printed and the prompt redrawn with it. `typed` becomes the line
+  // without its "?"s, `tail` the part after the last one, still to echo.
+  bool answerHelp(std::string& typed, std::string& tail);
+  std::string helpFor(const std::string& typed) const;
+  bool interfaceBrief();
 
   const Scenario& scenario_;
   PipeIo& io_;

@@ -1,6 +1,7 @@
 #include "PipeIo.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -89,6 +90,38 @@ void PipeIo::drainInput() {
   }
 }
 
+std::string PipeIo::takeTyped() {
+  if (readEnd_ == readBuffer_.size() && readPos_ > 0) {
+    std::memmove(readBuffer_.data(), readBuffer_.data() + readPos_, readEnd_ - readPos_);
+    typedEnd_ -= std::min(typedEnd_, readPos_);
+    readEnd_ -= readPos_;
+    readPos_ = 0;
+  }
+  struct pollfd ready = {in_, POLLIN, 0};
+  if (readEnd_ < readBuffer_.size() && poll(&ready, 1, 0) == 1 && (ready.revents & POLLIN)) {
+    const ssize_t n = read(in_, readBuffer_.data() + readEnd_, readBuffer_.size() - readEnd_);
+    if (n > 0) readEnd_ += static_cast<std::size_t>(n);
+  }
+  // As the shell is typed: a line's leading command number and its blank
+  // only tag the line.
+  std::string echo;
+  for (std::size_t i = std::max(typedEnd_, readPos_); i < readEnd_; ++i) {
+    if (i == 0 || readBuffer_[i - 1] == '\n' || readBuffer_[i - 1] == '\r') {
+      std::size_t digits = i;
+      while (digits < readEnd_ && readBuffer_[digits] >= '0' && readBuffer_[digits] <= '9') ++digits;
+      if (digits > i && digits < readEnd_ && readBuffer_[digits] == ' ') i = digits + 1;
+      if (i == readEnd_) break;
+    }
+    const char byte = readBuffer_[i];
+    if (byte == '\n') echo += "\r\n";
+    if (byte != '\n' && byte != '\r') echo += byte;
+  }
+  typedEnd_ = readEnd_;
+  return echo;
+}
+
+bool PipeIo::echoTyped() { return put(takeTyped()); }
+
 bool PipeIo::put(const char* data, std::size_t size) {
   pending_.append(data, size);
   return pending_.size() < kFlushThreshold || flush();
@@ -102,6 +135,10 @@ bool PipeIo::flush() {
   } else {
     while (ok && done < pending_.size()) {
       if (done > 0) pauseOneMillisecond();
+      if (done > 0 && typedEcho_) {
+        const std::string echo = takeTyped();
+        ok = writeAll(echo.data(), echo.size());
+      }
       const std::size_t piece = std::min(writeChunk_, pending_.size() - done);
       ok = writeAll(pending_.data() + done, piece);
       done += piece;

@@ -34,6 +34,16 @@ class PipeIo {
   // Reads and drops input until end of file or a read error.
   void drainInput();
 
+  // A terminal's echo of input typed while a command runs. markTyped() says
+  // that the input read so far was typed before the command began (the
+  // shell echoes it itself when it reads it); echoTyped() then queues, as a
+  // terminal echoes them, the bytes that have arrived since, without
+  // waiting: "\r" dropped, "\n" shown as "\r\n". With setTypedEcho(true),
+  // flush() also echoes them between the pieces of a chunked write.
+  void markTyped() { typedEnd_ = readEnd_; }
+  bool echoTyped();
+  void setTypedEcho(bool on) { typedEcho_ = on; }
+
   // Queue bytes for the output pipe; large queues are written at once.
   // False when a write failed (see writeError()).
   bool put(const char* data, std::size_t size);
@@ -55,12 +65,17 @@ class PipeIo {
 
  private:
   bool writeAll(const char* data, std::size_t size);
+  // Reads what has arrived without waiting; returns its terminal echo.
+  std::string takeTyped();
 
   int in_ = -1;
   int out_ = -1;
   std::vector<char> readBuffer_;
   std::size_t readPos_ = 0;
   std::size_t readEnd_ = 0;
+  // Input up to here has been echoed (or needs no echo at arrival).
+  std::size_t typedEnd_ = 0;
+  bool typedEcho_ = false;
   std::string pending_;
   std::size_t writeChunk_ = 0;
   int writeErrno_ = 0;

@@ -161,6 +161,21 @@ bool parseExchanges(const json& list, Scenario& loaded, std::string& reason) {
   return true;
 }
 
+// The member set by the on/off key `key` of a real shell's ways, or null.
+bool Scenario::*flagNamed(const std::string& key) {
+  static const std::pair<const char*, bool Scenario::*> kFlags[] = {
+      {"terminal_echo", &Scenario::terminalEcho},
+      {"typed_ahead_echo", &Scenario::typedAheadEcho},
+      {"help_key", &Scenario::helpKey},
+      {"percent_errors", &Scenario::percentErrors},
+      {"prompt_like_names", &Scenario::promptLikeNames},
+  };
+  for (const auto& entry : kFlags) {
+    if (key == entry.first) return entry.second;
+  }
+  return nullptr;
+}
+
 bool parseScenario(const json& root, Scenario& loaded, std::string& reason) {
   for (const auto& item : root.items()) {
     const std::string& key = item.key();
@@ -173,6 +188,9 @@ bool parseScenario(const json& root, Scenario& loaded, std::string& reason) {
     } else if (key == "echo") {
       ok = value.is_boolean();
       if (ok) loaded.echo = value.get<bool>();
+    } else if (bool Scenario::*flag = flagNamed(key)) {
+      ok = value.is_boolean();
+      if (ok) loaded.*flag = value.get<bool>();
     } else if (key == "prompt_suffix") {
       ok = value.is_string();
       if (ok) loaded.promptSuffix = value.get<std::string>();
@@ -196,6 +214,10 @@ bool parseScenario(const json& root, Scenario& loaded, std::string& reason) {
       reason = "bad value for \"" + key + "\"";
       return false;
     }
+  }
+  if (loaded.echo && loaded.terminalEcho) {
+    reason = "both \"echo\" and \"terminal_echo\"";
+    return false;
   }
   return true;
 }

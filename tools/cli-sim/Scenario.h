@@ -65,6 +65,18 @@ class Scenario {
 
   StartFault fault = StartFault::kNone;
   bool echo = false;
+  // The ways of a real shell on a terminal, each off by default:
+  // each line echoed unchanged as it is read ("terminal_echo"); input that
+  // arrives while a reply is being written echoed there and then too
+  // ("typed_ahead_echo"); "?" answered with help and a redrawn line whose
+  // text stays typed ("help_key"); errors as "% ..." lines
+  // ("percent_errors"); an interface whose name looks like a prompt, listed
+  // by "show interface brief" ("prompt_like_names").
+  bool terminalEcho = false;
+  bool typedAheadEcho = false;
+  bool helpKey = false;
+  bool percentErrors = false;
+  bool promptLikeNames = false;
   std::string promptSuffix;
   unsigned loginDelayMs = 0;
   std::string transcriptPath;

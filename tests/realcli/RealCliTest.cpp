@@ -1,0 +1,416 @@
+// The controller against a real interactive shell: FRR's vtysh under a
+// pseudo-terminal (support/vtysh-cli.py plays the element's CLI program),
+// on daemons that a CTest fixture runs (support/frr-daemons.sh), with
+// hostname HVB and an interface named "HVB-x#1". Unlike the simulator, the
+// shell echoes what it is typed, answers "?" with help and a redrawn line,
+// reports errors as "% ..." lines and prints a prompt-like name at a line
+// start. Each test runs on a private table and pipe directory; suites named
+// RealCliConfig* change the daemons' configuration and take turns.
+#include <dirent.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <zubdm/controller/CLIOpController.h>
+#include "support/LogCapture.h"
+#include "support/ProcessState.h"
+#include "support/SimulatorEnvironment.h"
+
+using ZUB_DEVICE_MEDIATION::CLIResult;
+using ZUB_DEVICE_MEDIATION::FailureKind;
+using ZUB_DEVICE_MEDIATION::failureKindName;
+using Lines = std::vector<std::string>;
+
+namespace {
+
+const char kInterface[] = "HVB-x#1";
+// Texts that only one command prints.
+const char kVersionText[] = "FRRouting 8.4.4 (HVB) on Linux";
+const char kBriefText[] = "Interface       Status  VRF";
+
+// The directory of the running daemons, or why the tests cannot run here
+// (empty directory): the fixture's script writes one or the other.
+struct Daemons {
+  std::string directory;
+  std::string skipReason;
+};
+
+Daemons findDaemons() {
+  std::ifstream file(ZUBDM_FRR_STATE_FILE);
+  std::string line;
+  std::getline(file, line);
+  if (line.rfind("skip: ", 0) == 0) return {"", line.substr(6)};
+  return {line, ""};
+}
+
+// Process ids whose parent is `parent`.
+std::vector<pid_t> childrenOf(pid_t parent) {
+  std::vector<pid_t> children;
+  DIR* proc = opendir("/proc");
+  if (proc == nullptr) return children;
+  while (dirent* entry = readdir(proc)) {
+    if (entry->d_name[0] < '1' || entry->d_name[0] > '9') continue;
+    std::ifstream stat(std::string("/proc/") + entry->d_name + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const size_t close = text.rfind(')');
+    if (close == std::string::npos) continue;
+    std::istringstream fields(text.substr(close + 2));
+    char state = 0;
+    pid_t ppid = 0;
+    fields >> state >> ppid;
+    if (ppid == parent) children.push_back(std::atoi(entry->d_name));
+  }
+  closedir(proc);
+  return children;
+}
+
+// True once `pid` has gone (or is a zombie left to init), waiting up to 3 s.
+bool processGone(pid_t pid) {
+  for (int i = 0; i < 150; ++i) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const size_t close = text.rfind(')');
+    if (close == std::string::npos || text[close + 2] == 'Z') return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return false;
+}
+
+std::string outputOf(const CLIResult& result) {
+  std::string output;
+  for (const std::string& piece : result.getMessageList()) output += piece;
+  return output;
+}
+
+// What a result says, for failure messages.
+std::string describe(CLIResult& result) {
+  std::string text = "state " + result.getCurrentExecState().toString() + ", kind " +
+                     failureKindName(result.getFailureKind()) + ", prompt '" +
+                     result.getPrompt() + "', errors [";
+  for (const std::string& error : result.getErrorList()) text += "'" + error + "' ";
+  return text + "], output '" + outputOf(result) + "'";
+}
+
+bool succeeded(CLIResult& result) { return result.getState().equals(OpStatusEnum::Success); }
+
+class RealCliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const Daemons daemons = findDaemons();
+    if (!daemons.skipReason.empty()) GTEST_SKIP() << daemons.skipReason;
+    ASSERT_FALSE(daemons.directory.empty() || access(daemons.directory.c_str(), F_OK) != 0)
+        << "the FRR daemons are not running: run the tests through ctest, whose fixture "
+           "RealCliDaemons.Start starts them";
+    frrDirectory_ = daemons.directory;
+    setenv("ZUBDM_FRR_DIR", frrDirectory_.c_str(), 1);
+    element_.reset(new SimulatorEnvironment());
+    element_->setCliProgram(ZUBDM_VTYSH_CLI);
+    emptyTable_ = element_->readTable();
+    logs_.reset(new LogCapture());
+    descriptorsBefore_ = ProcessState::openDescriptors();
+    controller_.reset(new CLIOpController());
+    connect();
+  }
+
+  void TearDown() override {
+    if (!element_) return;
+    controller_.reset();
+    for (pid_t pid : started_) EXPECT_TRUE(processGone(pid)) << "process " << pid << " left";
+    EXPECT_EQ(ProcessState::openDescriptors(), descriptorsBefore_);
+    EXPECT_TRUE(ProcessState::noChildren());
+    EXPECT_EQ(element_->pipeFiles(), Lines{});
+    EXPECT_EQ(element_->readTable(), emptyTable_) << "the slot is freed";
+    logs_.reset();
+    element_.reset();
+    unsetenv("ZUBDM_FRR_DIR");
+  }
+
+  // Brings the connection up (again) and notes the launcher and its vtysh.
+  void connect() {
+    ASSERT_TRUE(controller_->adaptor.restart());
+    ASSERT_TRUE(controller_->adaptor.setErrorPrefixes({"% "}));
+    controller_->adaptor.setReplyTimeout(std::chrono::milliseconds(5000));
+    launcher_ = controller_->adaptor.getCliPid();
+    const std::vector<pid_t> shells = childrenOf(launcher_);
+    ASSERT_EQ(shells.size(), 1u) << "the launcher runs one vtysh";
+    vtysh_ = shells.front();
+    started_.push_back(launcher_);
+    started_.push_back(vtysh_);
+  }
+
+  // Runs `command` in `mode` (with `argument`) through the list form.
+  void run(const std::string& mode, const std::string& argument, const std::string& command,
+           CLIResult& result) {
+    std::vector<std::string> enter;
+    if (!mode.empty()) {
+      ASSERT_EQ(controller_->getContextBuilder()->getContextCLI(enter, mode, argument, ""), 1);
+    }
+    controller_->forwardCliCommand(enter, command, result);
+  }
+
+  std::string frrDirectory_;
+  std::unique_ptr<SimulatorEnvironment> element_;
+  std::unique_ptr<LogCapture> logs_;
+  std::unique_ptr<CLIOpController> controller_;
+  pid_t launcher_ = -1;
+  pid_t vtysh_ = -1;
+
+ private:
+  std::vector<unsigned char> emptyTable_;
+  std::vector<pid_t> started_;
+  int descriptorsBefore_ = 0;
+};
+
+class RealCli : public RealCliTest {};
+
+// Takes the configuration back to what the daemons started with.
+class RealCliConfig : public RealCliTest {
+ protected:
+  void TearDown() override {
+    if (element_ && controller_) {
+      controller_->adaptor.restart();
+      CLIResult undoDescription, undoRoute;
+      run("config-if", kInterface, "no description", undoDescription);
+      run("config", "", "no ip route 192.0.2.0/24 Null0", undoRoute);
+    }
+    RealCliTest::TearDown();
+  }
+};
+
+// A show command's output is its own, and whole: never cut at a prompt-like
+// name, never begun with the echo of the command, and the next reply is
+// its own too.
+TEST_F(RealCli, ShowCommandsGetTheirOwnWholeOutput) {
+  struct Row {
+    const char* command;  // sent in the root mode
+    Lines holds;          // texts its output holds, in order
+    const char* foreign;  // a text only the other command prints
+  };
+  const Row rows[] = {
+      {"show version", {kVersionText, "configured with:"}, kBriefText},
+      {"show interface brief", {kBriefText, "\r\nHVB-x#1 ", "\r\nlo "}, kVersionText},
+  };
+  for (int round = 0; round < 2; ++round) {
+    for (const Row& row : rows) {
+      SCOPED_TRACE(row.command);
+      CLIResult result;
+      controller_->forwardCliCommand("", row.command, result);
+      const std::string output = outputOf(result);
+      EXPECT_TRUE(succeeded(result)) << describe(result);
+      size_t at = 0;
+      for (const std::string& text : row.holds) {
+        at = output.find(text, at);
+        EXPECT_NE(at, std::string::npos) << "no '" << text << "' in order: " << describe(result);
+        if (at == std::string::npos) break;
+      }
+      EXPECT_EQ(output.find(row.foreign), std::string::npos) << describe(result);
+      EXPECT_NE(output.rfind(row.command, 0), 0u) << "begins with its echo: " << describe(result);
+      EXPECT_EQ(result.getPrompt(), "HVB#") << describe(result);
+    }
+  }
+}
+
+// No plain output begins with the echo of its own command, in any mode;
+// silent commands print nothing at all.
+TEST_F(RealCli, NoPlainOutputBeginsWithItsEcho) {
+  struct Row {
+    const char* mode;      // mode name for getContextCLI ("" root)
+    const char* argument;  // its argument
+    const char* command;
+    bool silent;           // vtysh prints nothing for it but the echo
+  };
+  const Row rows[] = {
+      {"", "", "show version", false},
+      {"config", "", "do show version", false},
+      {"config-if", kInterface, "do show interface brief", false},
+      {"", "", "terminal length 0", true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string(row.mode) + " / " + row.command);
+    CLIResult result;
+    run(row.mode, row.argument, row.command, result);
+    const std::string output = outputOf(result);
+    EXPECT_TRUE(succeeded(result)) << describe(result);
+    EXPECT_NE(output.rfind(row.command, 0), 0u) << describe(result);
+    if (row.silent) {
+      EXPECT_EQ(output, "") << describe(result);
+    }
+  }
+}
+
+// 1,000 commands in turn, each checked against its own command's text.
+TEST_F(RealCli, ThousandAlternatingCommandsEachGetTheirOwnReply) {
+  const char* const commands[] = {"show interface brief", "show version"};
+  const char* const own[] = {"\r\nlo ", "configured with:"};
+  const char* const foreign[] = {kVersionText, kBriefText};
+  int wrong[2] = {0, 0};
+  std::string firstWrong[2];
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 1000; ++i) {
+    const int which = i % 2;
+    CLIResult result;
+    controller_->forwardCliCommand("", commands[which], result);
+    const std::string output = outputOf(result);
+    if (!succeeded(result) || output.find(own[which]) == std::string::npos ||
+        output.find(foreign[which]) != std::string::npos) {
+      if (wrong[which]++ == 0) {
+        firstWrong[which] = "command " + std::to_string(i) + ": " + describe(result);
+      }
+    }
+  }
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                      std::chrono::steady_clock::now() - start).count();
+  for (int which : {0, 1}) {
+    EXPECT_EQ(wrong[which], 0) << commands[which] << ", the first: " << firstWrong[which];
+  }
+  std::printf("1000 commands in %lld ms\n", static_cast<long long>(ms));
+}
+
+// A CLI killed under the controller fails the next command as gone, with an
+// error entry, and a restart brings a working one back.
+TEST_F(RealCli, KilledCliFailsTheCommandAndRestartRecovers) {
+  struct Row {
+    const char* victim;  // which process is killed
+    bool shell;          // vtysh (true) or the launcher itself
+  };
+  const Row rows[] = {{"vtysh", true}, {"launcher", false}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.victim);
+    ASSERT_EQ(kill(row.shell ? vtysh_ : launcher_, SIGKILL), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    CLIResult gone;
+    controller_->forwardCliCommand("", "show version", gone);
+    EXPECT_FALSE(succeeded(gone)) << describe(gone);
+    EXPECT_EQ(gone.getFailureKind(), FailureKind::CliGone) << describe(gone);
+    EXPECT_FALSE(gone.getErrorList().empty()) << describe(gone);
+    connect();
+    CLIResult back;
+    controller_->forwardCliCommand("", "show version", back);
+    EXPECT_TRUE(succeeded(back) && outputOf(back).find(kVersionText) != std::string::npos)
+        << describe(back);
+  }
+}
+
+// disconnect() ends the launcher and its vtysh and removes the pipes; the
+// slot stays reserved until the controller goes (the fixture checks that).
+TEST_F(RealCli, DisconnectLeavesNoProcessOrPipe) {
+  CLIResult result;
+  controller_->forwardCliCommand("", "show version", result);
+  ASSERT_TRUE(controller_->adaptor.disconnect());
+  EXPECT_TRUE(processGone(launcher_) && processGone(vtysh_));
+  EXPECT_TRUE(ProcessState::noChildren());
+  EXPECT_EQ(element_->pipeFiles(), Lines{});
+  EXPECT_EQ(element_->readTable()[4], 1) << "the slot stays reserved";
+}
+
+// Modes entered through the context table's list: each command takes
+// effect in its mode, as the running configuration then shows.
+TEST_F(RealCliConfig, ModesFromTheContextTableTakeEffect) {
+  struct Row {
+    const char* mode;      // mode name for getContextCLI
+    const char* argument;  // its argument
+    const char* command;   // run there
+    const char* shown;     // what show running-config then holds
+  };
+  const Row rows[] = {
+      {"config-if", kInterface, "description set-by-zubdm",
+       "interface HVB-x#1\r\n description set-by-zubdm\r\n"},
+      {"config", "", "ip route 192.0.2.0/24 Null0", "ip route 192.0.2.0/24 Null0\r\n"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.command);
+    std::vector<std::string> enter;
+    ASSERT_EQ(controller_->getContextBuilder()->getContextCLI(enter, row.mode, row.argument, ""),
+              1);
+    CLIResult result;
+    controller_->forwardCliCommand(enter, row.command, result);
+    EXPECT_TRUE(succeeded(result)) << describe(result);
+    CLIResult config;
+    controller_->forwardCliCommand("", "show running-config", config);
+    EXPECT_NE(outputOf(config).find(row.shown), std::string::npos) << describe(config);
+  }
+}
+
+// A snippet with a line the shell rejects: with "% " as an error prefix
+// that line fails as a device error, the lines around it succeed.
+TEST_F(RealCliConfig, RejectedLineOfASnippetFailsAsDeviceError) {
+  struct Row {
+    const char* mode;      // mode name for getContextCLI ("" root)
+    const char* command;
+    bool rejected;         // vtysh answers "% Unknown command: ..."
+  };
+  const Row rows[] = {
+      {"config-if", "description first line", false},
+      {"config-if", "frobnicate the interface", true},
+      {"config-if", "description third line", false},
+      {"", "show version", false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.command);
+    CLIResult result;
+    run(row.mode, *row.mode ? kInterface : "", row.command, result);
+    if (row.rejected) {
+      EXPECT_FALSE(succeeded(result)) << describe(result);
+      EXPECT_EQ(result.getFailureKind(), FailureKind::DeviceError) << describe(result);
+      const Lines& errors = result.getErrorList();
+      EXPECT_TRUE(!errors.empty() && errors.front().find("% Unknown command") != std::string::npos)
+          << describe(result);
+    } else {
+      EXPECT_TRUE(succeeded(result)) << describe(result);
+    }
+  }
+}
+
+// "?" makes the shell print help and redraw the line, keeping it as typed:
+// the command never succeeds, and nothing more is sent until a restart.
+TEST_F(RealCliConfig, QuestionMarkFailsAndTheNextRunsOnlyAfterRestart) {
+  CLIResult asked;
+  run("config-if", kInterface, "description why?", asked);
+  EXPECT_FALSE(succeeded(asked)) << describe(asked);
+  CLIResult next;
+  controller_->forwardCliCommand("", "show version", next);
+  EXPECT_FALSE(succeeded(next)) << describe(next);
+  EXPECT_EQ(next.getFailureKind(), FailureKind::NotSent) << describe(next);
+  connect();
+  CLIResult after;
+  controller_->forwardCliCommand("", "show version", after);
+  EXPECT_TRUE(succeeded(after) && outputOf(after).find(kVersionText) != std::string::npos)
+      << describe(after);
+}
+
+// User text holding "Error:" or "<SHOW" is neither an error nor a show
+// document, and the configuration that shows it comes back whole.
+TEST_F(RealCliConfig, ErrorAndShowMarkersInUserDataAreJustText) {
+  struct Row {
+    const char* description;  // set on the interface
+  };
+  const Row rows[] = {{"Error: none"}, {"see <SHOW> docs"}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.description);
+    CLIResult set;
+    run("config-if", kInterface, std::string("description ") + row.description, set);
+    EXPECT_TRUE(succeeded(set)) << describe(set);
+    CLIResult config;
+    controller_->forwardCliCommand("", "show running-config", config);
+    const std::string output = outputOf(config);
+    EXPECT_TRUE(succeeded(config)) << describe(config);
+    EXPECT_NE(output.find("Current configuration:"), std::string::npos) << describe(config);
+    EXPECT_NE(output.find(std::string(" description ") + row.description + "\r\n"),
+              std::string::npos)
+        << describe(config);
+    EXPECT_TRUE(output.size() >= 5 && output.compare(output.size() - 5, 5, "end\r\n") == 0)
+        << "ends with the configuration's last line: " << describe(config);
+  }
+}
+
+}  // namespace
