@@ -490,3 +490,49 @@ TEST_F(ControllerSoak, DescriptorsChildrenAndMemoryStayFlat) {
   // in for this check there.
   EXPECT_LT(ProcessState::heapInUse(), heap + 256 * 1024);
 }
+
+// A real shell's ways, on the simulator: each command's result is its own,
+// or an honest failure, and what the next command gets.
+TEST_F(CLIOpControllerTest, RealShellWaysGiveEachCommandItsOwnResult) {
+  const struct {
+    const char* name;
+    const char* keys;     // scenario keys besides terminal echo
+    const char* mode;     // "config-if": on interface A
+    const char* command;
+    FailureKind kind;
+    const char* output;   // a text the output holds ("": none)
+    bool refusing;        // the next command waits for a restart
+  } rows[] = {
+      {"the echo is not output", "", "", "show version", FailureKind::None, "Element CLI", false},
+      {"a prompt-like name at a line start is output", R"("prompt_like_names": true)", "",
+       "show interface brief", FailureKind::None, "HVB-x#1", false},
+      {"Error: in user data is text", "", "config-if", "description Error: none", FailureKind::None,
+       "", false},
+      {"<SHOW in user data is text", "", "config-if", "description see <SHOW> docs",
+       FailureKind::None, "", false},
+      {"a \"% \" error line with that prefix set", R"("percent_errors": true)", "", "frobnicate",
+       FailureKind::DeviceError, "", false},
+      {"help for a \"?\"", R"("help_key": true)", "config-if", "description why?",
+       FailureKind::OutOfStep, "", true},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    sim_->setScenario(std::string(R"({"terminal_echo": true, "prompt_suffix": " ")") +
+                      (*row.keys ? ", " : "") + row.keys + "}");
+    CLIOpController controller;
+    ASSERT_TRUE(controller.adaptor.setErrorPrefixes({"% "}) && controller.adaptor.restart());
+    std::vector<std::string> mode;
+    if (*row.mode) controller.getContextBuilder()->getContextCLI(mode, row.mode, "A", "");
+    CLIResult result;
+    controller.forwardCliCommand(mode, row.command, result);
+    EXPECT_EQ(result.getFailureKind(), row.kind) << ::testing::PrintToString(result.getErrorList());
+    std::string output;
+    for (const std::string& piece : result.getMessageList()) output += piece;
+    EXPECT_EQ(output.find(row.command), std::string::npos) << output;
+    EXPECT_NE(output.find(row.output), std::string::npos) << output;
+    CLIResult next;
+    controller.forwardCliCommand("", "show version", next);
+    EXPECT_EQ(next.getFailureKind(), row.refusing ? FailureKind::NotSent : FailureKind::None);
+    EXPECT_EQ(controller.adaptor.isReadyForCommand(), !row.refusing);
+  }
+}
