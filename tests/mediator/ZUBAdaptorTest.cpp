@@ -262,6 +262,10 @@ TEST_F(ZUBAdaptorLifecycle, CliThatDiedFailsTheCommandIsReapedAtOnceAndARestartB
       EXPECT_TRUE(adaptor.disconnect());
     } else {
       EXPECT_TRUE(!adaptor.send("x", response) && adaptor.getLastFailure() == FailureKind::CliGone);
+      // Known to have gone: no getter says otherwise, and only restart()
+      // starts over.
+      EXPECT_FALSE(adaptor.isConnected() || adaptor.isLoggedIn() || adaptor.isReadyForCommand() ||
+                   adaptor.connect());
     }
     EXPECT_LT(elapsedMs(started), 300);
     EXPECT_EQ(ProcessState::childCount(), 0) << "noticed, but not reaped then";
