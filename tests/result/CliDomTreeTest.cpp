@@ -46,7 +46,7 @@ TEST(CliDomTreeFind, WalksOnlyTheFirstNodesChildrenPastTextAndComments) {
     const char* value;  // of OBJ 1 / I / v; null: not found
   } rows[] = {
       {"objects and items among text and comments",
-       "<SHOW>t<!--c--><OBJ id=\"0\"/>u<OBJ id=\"1\">w<!--d--><J v=\"no\"/>x<I v=\"yes\"/></OBJ></SHOW>",
+       "<SHOW>t<!--c--><OBJ id=\"0\"/>u<OBJ id=\"1\">w<!--d--><IX v=\"no\"/>x<I v=\"yes\"/></OBJ></SHOW>",
        "yes"},
       {"a comment first (no \"<SHOW\" to cut at): it has no children",
        "<!--c--><R><OBJ id=\"1\"><I v=\"x\"/></OBJ></R>", nullptr},
