@@ -47,8 +47,9 @@ class ZUBDM_EXPORT CliDomTree {
   // not finished, as parse_cli does: a document replaces the held one; a
   // failure drops the held document and appends one entry with code 23 and
   // the parser's message to `error`; blank output leaves the held document.
-  // The parser is then as new. The collected output is not touched.
-  void adopt(zubdm::internal::ShowParser& parser, QOR_error& error);
+  // The parser is then as new. The collected output is not touched. For
+  // the library's reply reader: not exported.
+  ZUBDM_LOCAL void adopt(zubdm::internal::ShowParser& parser, QOR_error& error);
 
   // 1 and the value in `value` when the object with id `objectId` has an item
   // element named `itemName` carrying the attribute `attributeName`;
