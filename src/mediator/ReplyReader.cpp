@@ -122,6 +122,7 @@ ReplyReader::Failure ReplyReader::resume(Matcher& matcher, Keep keep, std::strin
       if (length == 0) break;
       const size_t used = matcher.feed(bytes.data(), length);
       if (keep == Keep::InText) text->append(bytes.data(), used);
+      if (keep == Keep::InBuffer && tap_ != nullptr) tap_->take(bytes.substr(0, used));
       scanned_ += used;
       if (stopped(matcher)) return Failure();
     }

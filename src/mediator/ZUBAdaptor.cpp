@@ -17,6 +17,7 @@
 #include <zubdm/common/LineText.h>
 #include <zubdm/fifo/PipeIo.h>
 #include <zubdm/mediator/CliChild.h>
+#include <zubdm/mediator/DocumentTap.h>
 #include <zubdm/mediator/PipeSource.h>
 #include <zubdm/mediator/ReplyClassifier.h>
 #include <zubdm/mediator/ReplyReader.h>
@@ -106,7 +107,9 @@ enum class LinkState {
 
 struct ZUBAdaptor::Impl {
   Impl(ZUBAdaptor& adaptor, const MachineNames& machine)
-      : self(adaptor), names(machine), source(waiter, child), reader(source) {}
+      : self(adaptor), names(machine), source(waiter, child), reader(source) {
+    reader.setTap(&tap);
+  }
 
   // The transitions: the state, and the fields and getters that follow it.
   void enter(LinkState next) {
@@ -216,6 +219,10 @@ struct ZUBAdaptor::Impl {
   Waiter waiter;
   zubdm::internal::PipeSource source;
   ReplyReader reader;
+  // Parses each reply's show document as it arrives; `parsed` is the last
+  // reply's, when it had a whole one.
+  zubdm::internal::DocumentTap tap;
+  zubdm::internal::ShowParser* parsed = nullptr;
   // Atomic where a host may read or set them while a command runs.
   std::atomic<std::chrono::milliseconds> connectTimeout{DEFAULT_CONNECT_TIMEOUT};
   std::atomic<std::chrono::milliseconds> replyTimeout{DEFAULT_REPLY_TIMEOUT};
@@ -623,8 +630,11 @@ size_t ZUBAdaptor::Impl::outputStart(std::string_view reply, const std::string& 
 
 bool ZUBAdaptor::Impl::readReply(CLIResponse& response, const std::string& line) {
   const std::chrono::milliseconds bound = replyTimeout;
+  parsed = nullptr;
+  tap.start(echo == Echo::Yes && !line.empty());
   FailureRecord failure = at(reader.readReply(Clock::now() + bound), FailureStep::Read, bound);
   if (!failure) return storeReply(response, line);
+  tap.abandon();
   if (failure.kind == FailureKind::ReplyTooLarge || failure.kind == FailureKind::OutOfMemory) {
     // A runaway CLI: no prompt to resynchronise on can be trusted.
     log(__LINE__, "parseResult",
@@ -670,11 +680,14 @@ bool ZUBAdaptor::Impl::storeReply(CLIResponse& response, const std::string& line
     std::string text;
     std::string context = reader.replyText(prompt, reader.replySize());
     reader.takeReply(output, text);
-    zubdm::internal::ReplyClassifier::store(std::move(text), std::move(context), rules, response);
+    const size_t document =
+        zubdm::internal::ReplyClassifier::store(std::move(text), std::move(context), rules, response);
+    parsed = document == std::string::npos ? nullptr : tap.documentAt(std::min(output, prompt) + document);
   } catch (const std::bad_alloc&) {
     // The reply was read whole: only this command fails.
     failure.kind = FailureKind::OutOfMemory;
   }
+  if (parsed == nullptr) tap.abandon();
   reader.releaseReply();
   if (failure) {
     log(__LINE__, "parseResult", "CLI response could not be held in memory");
@@ -687,6 +700,10 @@ bool ZUBAdaptor::Impl::storeReply(CLIResponse& response, const std::string& line
   }
   resyncing = resyncing && line.empty();
   return !fail(FailureRecord());
+}
+
+zubdm::internal::ShowParser* ZUBAdaptor::parsedDocument() {
+  return impl_ ? std::exchange(impl_->parsed, nullptr) : nullptr;
 }
 
 bool ZUBAdaptor::findTagEnd(std::string& reply, bool& full, const char* tag) {
