@@ -10,7 +10,7 @@ std::string ReplyClassifier::checkError(std::string_view text, const CliDialect&
   return std::string(text.substr(start, prompt == std::string_view::npos ? prompt : prompt - start));
 }
 
-size_t ReplyClassifier::store(std::string output, std::string prompt, const CliDialect& rules,
+size_t ReplyClassifier::store(std::string output, const std::string& prompt, const CliDialect& rules,
                               ZUB_DEVICE_MEDIATION::CLIResponse& response) {
   response.setRspContext(prompt);
   const size_t error = rules.errorStart(output);

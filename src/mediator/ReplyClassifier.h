@@ -31,7 +31,7 @@ class ReplyClassifier {
   // error text, which runs from the first error line to the prompt. The
   // output is moved, never copied. Returns where in `output` the stored
   // show document began; npos when none was stored.
-  static size_t store(std::string output, std::string prompt, const CliDialect& rules,
+  static size_t store(std::string output, const std::string& prompt, const CliDialect& rules,
                       ZUB_DEVICE_MEDIATION::CLIResponse& response);
 };
 

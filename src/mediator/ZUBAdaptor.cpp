@@ -678,10 +678,10 @@ bool ZUBAdaptor::Impl::storeReply(CLIResponse& response, const std::string& line
   }
   try {
     std::string text;
-    std::string context = reader.replyText(prompt, reader.replySize());
+    const std::string context = reader.replyText(prompt, reader.replySize());
     reader.takeReply(output, text);
     const size_t document =
-        zubdm::internal::ReplyClassifier::store(std::move(text), std::move(context), rules, response);
+        zubdm::internal::ReplyClassifier::store(std::move(text), context, rules, response);
     parsed = document == std::string::npos ? nullptr : tap.documentAt(std::min(output, prompt) + document);
   } catch (const std::bad_alloc&) {
     // The reply was read whole: only this command fails.

@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -125,6 +126,9 @@ class UserTable : public CliUserEntry {
   Lock lockEntry(int index, const char* function);
   void unlockEntry(int index, const char* function);
   bool holds(int index) const { return (heldEntries_ & (1u << index)) != 0; }
+  unsigned char* slotAt(int index) const {
+    return address_ + static_cast<std::ptrdiff_t>(index) * SIZE;
+  }
   bool lockedElsewhere(int index, const char* function) const;
   bool lockReservations(const char* function);
   void unlockReservations(const char* function);
