@@ -1,6 +1,7 @@
 #include <zubdm/mediator/ZUBAdaptor.h>
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -92,6 +93,11 @@ FailureRecord pathFailure(FailureStep step, const std::string& path, int error) 
   return failure;
 }
 
+// Counts the forks of this process in the child, so that a copy is told
+// apart per call without a system call.
+std::atomic<unsigned> gForks{0};
+[[maybe_unused]] const int kForkCounter = pthread_atfork(nullptr, nullptr, [] { ++gForks; });
+
 }  // namespace
 
 // What the mediator is doing with its CLI. Only enter() changes it.
@@ -158,9 +164,9 @@ struct ZUBAdaptor::Impl {
 
   // A forked copy of the host closes its own descriptors and nothing else:
   // the CLI, its slot and its pipe files stay with the process that made
-  // them. A process id compared per call costs a system call, no more.
+  // them.
   bool forked() {
-    if (state != LinkState::Forked && getpid() != owner) {
+    if (state != LinkState::Forked && inCopy()) {
       child.abandon();
       self.fifoRecv.abandon();
       self.fifoSend.abandon();
@@ -210,7 +216,10 @@ struct ZUBAdaptor::Impl {
 
   ZUBAdaptor& self;
   const MachineNames names;
-  const pid_t owner = getpid();
+  // The forks the process had made when the mediator was: one more since
+  // means this is a copy.
+  const unsigned forksBefore = gForks;
+  bool inCopy() const { return gForks != forksBefore; }
   // Serialises connect, disconnect, restart and the exchanges of a command;
   // recursive because those call one another.
   std::recursive_mutex operation;
@@ -481,12 +490,12 @@ ZUBAdaptor::CommandLock::~CommandLock() {
   if (locked_) adaptor_.impl_->operation.unlock();
 }
 
-bool ZUBAdaptor::isConnected() const { return connected && impl_ && getpid() == impl_->owner; }
+bool ZUBAdaptor::isConnected() const { return connected && impl_ && !impl_->inCopy(); }
 
-bool ZUBAdaptor::isLoggedIn() const { return loggedIn && impl_ && getpid() == impl_->owner; }
+bool ZUBAdaptor::isLoggedIn() const { return loggedIn && impl_ && !impl_->inCopy(); }
 
 bool ZUBAdaptor::isReadyForCommand() const {
-  if (!impl_ || getpid() != impl_->owner) return false;
+  if (!impl_ || impl_->inCopy()) return false;
   const LinkState state = impl_->state;
   return state != LinkState::Refusing && state != LinkState::Gone && state != LinkState::Forked;
 }
