@@ -11,6 +11,7 @@
 #include <vector>
 
 #include <zubdm/registry/CliUserEntry.h>
+#include <zubdm/registry/CliUserInfo.h>
 #include <zubdm/result/FailureKind.h>
 
 namespace zubdm {
@@ -44,13 +45,7 @@ class UserTable : public CliUserEntry {
   using Entry = std::array<unsigned char, SIZE>;
 
   // What a sweep did with one stale entry.
-  struct StaleEntry {
-    int index;
-    int32_t pid;       // the process the entry recorded
-    bool freed;        // false: it stays, for `why`
-    bool endedCli;     // its CLI was still running and was ended first
-    std::string why;   // why it stays
-  };
+  using StaleEntry = ZUB_DEVICE_MEDIATION::StaleCliUser;
 
   UserTable() = default;
   // Opens or creates `name` and maps `size` bytes of it; without a mapping
