@@ -93,7 +93,9 @@ void Recorder::stop() {
   replyStarted_ = true;
 }
 
-bool Recorder::writable(const std::string& path, std::string& error) {
+// Checks that the file can be written (an existing file, or a new one in
+// its directory) without touching it.
+bool Recorder::recordTo(const std::string& path, std::string& error) {
   const size_t slash = path.rfind('/');
   const std::string directory =
       slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
@@ -103,21 +105,22 @@ bool Recorder::writable(const std::string& path, std::string& error) {
     errno = EISDIR;
   } else if (exists ? access(path.c_str(), W_OK) == 0
                     : access(directory.c_str(), W_OK | X_OK) == 0) {
+    path_ = path;
     return true;
   }
   error = "--record " + path + ": cannot be written: " + std::strerror(errno);
   return false;
 }
 
-bool Recorder::write(const std::string& path, std::string& error) const {
+bool Recorder::write(std::string& error) const {
   nlohmann::json list = nlohmann::json::array();
   for (const Exchange& exchange : exchanges_) {
     list.push_back(exchangeJson(masks_.apply(commandOf(exchange.line)), masks_.apply(exchange.reply)));
   }
   const nlohmann::json scenario = {{"exchanges", list}};
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  std::ofstream out(path_, std::ios::binary | std::ios::trunc);
   out << scenario.dump(1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
   out.close();
-  if (!out) error = "--record " + path + ": cannot be written: " + std::strerror(errno);
+  if (!out) error = "--record " + path_ + ": cannot be written: " + std::strerror(errno);
   return static_cast<bool>(out);
 }

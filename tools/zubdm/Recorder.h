@@ -19,21 +19,21 @@ class Recorder {
  public:
   explicit Recorder(const Masks& masks) : masks_(masks) {}
 
+  // Records into `path` once started; false with a message when it cannot
+  // be written. Without a file nothing is ever held.
+  bool recordTo(const std::string& path, std::string& error);
   // The transcript sink; ignored until start().
   void add(ZUB_DEVICE_MEDIATION::ZUBAdaptor::Direction direction, std::string_view bytes);
-  // Records from now on (after the login).
-  void start() { recording_ = started_ = true; }
+  // Records from now on (after the login), when there is a file.
+  void start() { recording_ = started_ = !path_.empty(); }
   // Stops recording (before a restart, whose login is not recorded). A
   // line that got no reply (a command cancelled) is left out.
   void stop();
-  // Whether start() was ever called.
+  // Whether anything was recorded since a connection came up.
   bool started() const { return started_; }
 
-  // Writes the scenario to `path`; false with a message.
-  bool write(const std::string& path, std::string& error) const;
-  // Whether `path` can be written (an existing file, or a new one in its
-  // directory), without touching it; false with a message.
-  static bool writable(const std::string& path, std::string& error);
+  // Writes the scenario to the file; false with a message.
+  bool write(std::string& error) const;
 
  private:
   struct Exchange {
@@ -42,6 +42,7 @@ class Recorder {
   };
 
   const Masks& masks_;
+  std::string path_;
   bool recording_ = false;
   bool started_ = false;
   bool replyStarted_ = false;

@@ -35,16 +35,26 @@ bool ResultPrinter::print(const CommandReport& report) {
 
 void ResultPrinter::put(std::string_view bytes) {
   if (!failed_ && std::fwrite(bytes.data(), 1, bytes.size(), out_) != bytes.size()) failed_ = true;
+  if (!bytes.empty()) last_ = bytes.back();
+}
+
+void ResultPrinter::putEscaped(std::string& out, std::string_view bytes, Escape style) {
+  // A slice ends after an ASCII byte, so that no UTF-8 sequence is cut.
+  constexpr size_t kSlice = 64 * 1024;
+  do {
+    size_t take = std::min(bytes.size(), kSlice);
+    while (take < bytes.size() && static_cast<unsigned char>(bytes[take - 1]) >= 0x80) ++take;
+    appendEscaped(out, bytes.substr(0, take), style);
+    put(out);
+    out.clear();
+    bytes.remove_prefix(take);
+  } while (!bytes.empty());
 }
 
 void ResultPrinter::text(const CommandReport& report, std::string& out) {
   out = "[" + report.mode + "] " + visibleText(report.command) + "\n";
-  for (const std::string& piece : *report.output) {
-    put(out);
-    out.clear();
-    appendEscaped(out, piece, Escape::kText);
-  }
-  if (!out.empty() && out.back() != '\n') out += '\n';
+  for (const std::string& piece : *report.output) putEscaped(out, piece, Escape::kText);
+  if (out.empty() && last_ != '\n') out += '\n';
   if (report.failed) out += "error: " + visibleText(report.errorText) + "\n";
   if (report.findAsked) {
     out += "found: " + (report.found ? visibleText(report.foundValue) : "(nothing)") + "\n";
@@ -76,13 +86,11 @@ void ResultPrinter::json(const CommandReport& report, std::string& out) {
         end = std::min(piece.find('\n', at), piece.size());
         out += start;
         start = "";
-        appendEscaped(out, std::string_view(piece).substr(at, end - at),
-                      utf8 ? Escape::kJson : Escape::kJsonLatin1);
+        putEscaped(out, std::string_view(piece).substr(at, end - at),
+                   utf8 ? Escape::kJson : Escape::kJsonLatin1);
         if (end == piece.size()) continue;
         out += '"';
         start = ",\"";
-        put(out);
-        out.clear();
       }
     }
     out += *start == '\0' ? "\"]" : "]";

@@ -6,11 +6,12 @@
 #include <string_view>
 
 #include "CommandReport.h"
+#include "VisibleText.h"
 
 // Writes reports to a stream in one of three forms: text for a person
 // (control bytes made visible), one JSON object per line, or the device
 // output alone, as received. The output is escaped while it is written, a
-// piece (text) or a line (JSON) at a time, never copied whole. Flushes
+// slice of at most about 64 KiB at a time, never copied whole. Flushes
 // after each report and remembers a failed write. Borrows the stream; not
 // thread-safe.
 class ResultPrinter {
@@ -31,10 +32,14 @@ class ResultPrinter {
   void text(const CommandReport& report, std::string& out);
   void json(const CommandReport& report, std::string& out);
   void put(std::string_view bytes);
+  // Writes `out`, then `bytes` escaped in `style` slice by slice; `out` is
+  // left empty.
+  void putEscaped(std::string& out, std::string_view bytes, Escape style);
 
   Format format_;
   std::FILE* out_;
   bool failed_ = false;
+  char last_ = '\n';  // the last byte written
 };
 
 #endif  // ZUBDM_TOOLS_ZUBDM_RESULTPRINTER_H

@@ -103,7 +103,7 @@ bool prepare(const Options& options, Plan& plan, std::string& error) {
   if (!options.contextCommand.empty()) plan.mode.useContextCommand(options.contextCommand);
   if (!confirmPrefix(options, plan.mode, error)) return false;
   if (!options.recordFile.empty() && !options.dryRun &&
-      !Recorder::writable(options.recordFile, error)) {
+      !plan.recorder.recordTo(options.recordFile, error)) {
     return false;
   }
   plan.log.toStandardError(options.verbose);
@@ -136,8 +136,7 @@ int runSession(const Options& options, Plan& plan, ResultPrinter& printer) {
   plan.log.flush();
   if (!plan.log.fileWritten(error)) status = usageError(error);
   // Nothing was recorded when no connection came up: a file there stays.
-  if (!options.recordFile.empty() && plan.recorder.started() &&
-      !plan.recorder.write(options.recordFile, error)) {
+  if (plan.recorder.started() && !plan.recorder.write(error)) {
     status = usageError(error);
   }
   if (printer.failed() && Interrupts::pending() == 0) {
