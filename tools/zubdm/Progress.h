@@ -13,8 +13,8 @@
 // bytes received so far and the time elapsed, redrawn four times a second
 // and cleared when the reply ends. A timer thread of its own runs from
 // start() to stop(), with every signal blocked, so that signals still reach
-// the thread that waits for the reply. add() may be called from any
-// thread; the rest from one.
+// the thread that waits for the reply. add() and restartCount() may be
+// called from any thread; the rest from one.
 class Progress {
  public:
   ~Progress() { stop(); }
@@ -22,6 +22,7 @@ class Progress {
   void start(const std::string& shown);
   void stop();
   void add(size_t bytes) { bytes_ += bytes; }
+  void restartCount() { bytes_ = 0; }
 
  private:
   void run(std::string shown);

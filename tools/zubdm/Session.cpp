@@ -140,8 +140,11 @@ Session::~Session() { close(); }
 void Session::setTranscriptSink(ZUB_DEVICE_MEDIATION::ZUBAdaptor::TranscriptSink sink) {
   controller_.adaptor.setTranscriptSink(
       [this, sink](ZUB_DEVICE_MEDIATION::ZUBAdaptor::Direction direction, std::string_view bytes) {
+        // The bytes counted are those of the reply to the last line written.
         if (direction == ZUB_DEVICE_MEDIATION::ZUBAdaptor::Direction::FromCli) {
           progress_.add(bytes.size());
+        } else {
+          progress_.restartCount();
         }
         sink(direction, bytes);
       });
