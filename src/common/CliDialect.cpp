@@ -55,16 +55,6 @@ bool echoedInPart(std::string_view reply, std::string_view line) {
   return false;
 }
 
-size_t promptLength(std::string_view line) {
-  if (line.substr(0, kPromptStart.size()) != kPromptStart) return 0;
-  for (size_t at = kPromptStart.size(); at < line.size() && at <= kPromptStart.size() + kMaxPromptBody;
-       ++at) {
-    if (line[at] == kPromptEnd) return at + 1;
-    if (!isPromptBody(line[at])) return 0;
-  }
-  return 0;
-}
-
 }  // namespace dialect
 
 size_t CliDialect::errorStart(std::string_view output) const {

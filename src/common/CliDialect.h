@@ -79,7 +79,15 @@ bool echoedInPart(std::string_view reply, std::string_view line);
 
 // The length of the prompt-shaped text that begins `line` ("HVB...#"), 0
 // when it does not begin with one.
-size_t promptLength(std::string_view line);
+inline size_t promptLength(std::string_view line) {
+  if (line.substr(0, kPromptStart.size()) != kPromptStart) return 0;
+  for (size_t at = kPromptStart.size(); at < line.size() && at <= kPromptStart.size() + kMaxPromptBody;
+       ++at) {
+    if (line[at] == kPromptEnd) return at + 1;
+    if (!isPromptBody(line[at])) return 0;
+  }
+  return 0;
+}
 
 }  // namespace dialect
 

@@ -8,6 +8,8 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
+#include <zubdm/common/CliDialect.h>
+
 namespace {
 
 using Direction = ZUB_DEVICE_MEDIATION::ZUBAdaptor::Direction;
@@ -22,10 +24,16 @@ size_t numberLength(const std::string& line) {
 
 bool isNumbered(const std::string& line) { return numberLength(line) > 0; }
 
-// Whether `reply` ends with a prompt ("HVB...#", blanks after it allowed).
-bool endsAtPrompt(const std::string& reply) {
+// The prompt that ends `reply` (its last line, blanks after it allowed),
+// or nothing when its last line is no prompt.
+std::string_view endingPrompt(std::string_view reply) {
+  namespace dialect = zubdm::internal::dialect;
   const size_t last = reply.find_last_not_of(" \t");
-  return last != std::string::npos && reply[last] == '#' && reply.rfind("HVB") != std::string::npos;
+  if (last == std::string_view::npos) return {};
+  reply = reply.substr(0, last + 1);
+  const size_t lineEnd = reply.find_last_of("\r\n");
+  const std::string_view line = reply.substr(lineEnd == std::string_view::npos ? 0 : lineEnd + 1);
+  return dialect::promptLength(line) == line.size() ? line : std::string_view();
 }
 
 // "12 show version\n\r" -> "show version", as the simulator matches it.
@@ -34,17 +42,14 @@ std::string commandOf(std::string line) {
   return line.erase(0, numberLength(line));
 }
 
-// The simulator's name for the mode that the reply's last prompt shows;
-// empty for a prompt it does not know.
+// The simulator's name for the mode that the reply's prompt shows ("HVB#"
+// root, "HVB(config-if)#" config-if); empty for a prompt it does not know.
 std::string modeOf(const std::string& reply) {
   static const char* const kModes[] = {"config-controller", "config-if", "config"};
-  const size_t prompt = reply.rfind("HVB");
-  if (prompt == std::string::npos) return std::string();
-  if (reply.compare(prompt, 4, "HVB#") == 0) return "root";
+  const std::string_view prompt = endingPrompt(reply);
+  if (prompt == zubdm::internal::dialect::kRootPrompt) return "root";
   for (const char* mode : kModes) {
-    if (reply.compare(prompt, std::strlen(mode) + 6, "HVB(" + std::string(mode) + ")#") == 0) {
-      return mode;
-    }
+    if (prompt == "HVB(" + std::string(mode) + ")#") return mode;
   }
   return std::string();
 }
@@ -85,7 +90,7 @@ void Recorder::stop() {
   recording_ = false;
   // A command cut short before the prompt that ends its reply is left out
   // whole: its line and the mode lines written for it.
-  if (!exchanges_.empty() && !endsAtPrompt(exchanges_.back().reply)) {
+  if (!exchanges_.empty() && endingPrompt(exchanges_.back().reply).empty()) {
     exchanges_.pop_back();
     while (!exchanges_.empty() && !isNumbered(exchanges_.back().line)) exchanges_.pop_back();
   }
