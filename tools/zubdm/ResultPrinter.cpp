@@ -55,7 +55,7 @@ void ResultPrinter::text(const CommandReport& report, std::string& out) {
   out = "[" + report.mode + "] " + visibleText(report.command) + "\n";
   for (const std::string& piece : *report.output) putEscaped(out, piece, Escape::kText);
   if (out.empty() && last_ != '\n') out += '\n';
-  if (report.failed) out += "error: " + visibleText(report.errorText) + "\n";
+  if (report.failed) out += "error: " + visibleText(report.errorText, Escape::kMessage) + "\n";
   if (report.findAsked) {
     out += "found: " + (report.found ? visibleText(report.foundValue) : "(nothing)") + "\n";
   }

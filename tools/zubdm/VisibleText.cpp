@@ -53,9 +53,9 @@ void appendEscaped(std::string& out, std::string_view bytes, Escape style) {
     if (length == 0) {             // a byte that is not part of UTF-8
       length = 1;
       format = json ? "\\ufffd" : "\\x%02x";
-    } else if (point == '\\' || (point == '"' && json)) {
+    } else if ((point == '\\' && style != Escape::kMessage) || (point == '"' && json)) {
       format = point == '"' ? "\\\"" : "\\\\";
-    } else if (point == '\r' && style != Escape::kLine) {
+    } else if (point == '\r' && style != Escape::kLine && style != Escape::kMessage) {
       format = "";
     } else if ((point == '\n' || point == '\t') && style == Escape::kText) {
       // kept as they are

@@ -14,7 +14,9 @@
 // characters as "\u00NN", "\r" dropped, a byte that is not UTF-8 as U+FFFD;
 // kJsonLatin1 the same with every byte taken for the Latin-1 character of
 // its value, so that bytes that are not UTF-8 can be recovered exactly.
-enum class Escape { kText, kLine, kJson, kJsonLatin1 };
+// kMessage is kLine with backslashes left single: for the library's error
+// texts, which quote the device's bytes in escapes of their own.
+enum class Escape { kText, kLine, kJson, kJsonLatin1, kMessage };
 
 // Appends `bytes` to `out` in the form `style`.
 void appendEscaped(std::string& out, std::string_view bytes, Escape style);
