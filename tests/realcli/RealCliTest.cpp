@@ -38,50 +38,34 @@ const char kInterface[] = "HVB-x#1";
 const char kVersionText[] = "FRRouting 8.4.4 (HVB) on Linux";
 const char kBriefText[] = "Interface       Status  VRF";
 
-// The directory of the running daemons, or why the tests cannot run here
-// (empty directory): the fixture's script writes one or the other.
-struct Daemons {
-  std::string directory;
-  std::string skipReason;
-};
-
-Daemons findDaemons() {
-  std::ifstream file(ZUBDM_FRR_STATE_FILE);
-  std::string line;
-  std::getline(file, line);
-  if (line.rfind("skip: ", 0) == 0) return {"", line.substr(6)};
-  return {line, ""};
+// The fields of /proc/PID/stat after the command name ("" once it has gone).
+std::string statOf(const std::string& pid) {
+  std::ifstream stat("/proc/" + pid + "/stat");
+  const std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  const size_t close = text.rfind(')');
+  return close == std::string::npos ? "" : text.substr(close + 2);
 }
 
 // Process ids whose parent is `parent`.
 std::vector<pid_t> childrenOf(pid_t parent) {
   std::vector<pid_t> children;
   DIR* proc = opendir("/proc");
-  if (proc == nullptr) return children;
-  while (dirent* entry = readdir(proc)) {
+  while (dirent* entry = proc ? readdir(proc) : nullptr) {
     if (entry->d_name[0] < '1' || entry->d_name[0] > '9') continue;
-    std::ifstream stat(std::string("/proc/") + entry->d_name + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    const size_t close = text.rfind(')');
-    if (close == std::string::npos) continue;
-    std::istringstream fields(text.substr(close + 2));
+    std::istringstream fields(statOf(entry->d_name));
     char state = 0;
     pid_t ppid = 0;
-    fields >> state >> ppid;
-    if (ppid == parent) children.push_back(std::atoi(entry->d_name));
+    if (fields >> state >> ppid && ppid == parent) children.push_back(std::atoi(entry->d_name));
   }
-  closedir(proc);
+  if (proc) closedir(proc);
   return children;
 }
 
 // True once `pid` has gone (or is a zombie left to init), waiting up to 3 s.
 bool processGone(pid_t pid) {
-  for (int i = 0; i < 150; ++i) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    const size_t close = text.rfind(')');
-    if (close == std::string::npos || text[close + 2] == 'Z') return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  for (int i = 0; i < 150; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(20))) {
+    const std::string fields = statOf(std::to_string(pid));
+    if (fields.empty() || fields[0] == 'Z') return true;
   }
   return false;
 }
@@ -106,13 +90,15 @@ bool succeeded(CLIResult& result) { return result.getState().equals(OpStatusEnum
 class RealCliTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const Daemons daemons = findDaemons();
-    if (!daemons.skipReason.empty()) GTEST_SKIP() << daemons.skipReason;
-    ASSERT_FALSE(daemons.directory.empty() || access(daemons.directory.c_str(), F_OK) != 0)
+    // The fixture's script writes the daemons' directory, or why they cannot
+    // run here.
+    std::string directory;
+    std::getline(std::ifstream(ZUBDM_FRR_STATE_FILE), directory);
+    if (directory.rfind("skip: ", 0) == 0) GTEST_SKIP() << directory.substr(6);
+    ASSERT_FALSE(directory.empty() || access(directory.c_str(), F_OK) != 0)
         << "the FRR daemons are not running: run the tests through ctest, whose fixture "
            "RealCliDaemons.Start starts them";
-    frrDirectory_ = daemons.directory;
-    setenv("ZUBDM_FRR_DIR", frrDirectory_.c_str(), 1);
+    setenv("ZUBDM_FRR_DIR", directory.c_str(), 1);
     element_.reset(new SimulatorEnvironment());
     element_->setCliProgram(ZUBDM_VTYSH_CLI);
     emptyTable_ = element_->readTable();
@@ -159,7 +145,6 @@ class RealCliTest : public ::testing::Test {
     controller_->forwardCliCommand(enter, command, result);
   }
 
-  std::string frrDirectory_;
   std::unique_ptr<SimulatorEnvironment> element_;
   std::unique_ptr<LogCapture> logs_;
   std::unique_ptr<CLIOpController> controller_;
@@ -216,10 +201,14 @@ TEST_F(RealCli, EachCommandGetsItsOwnWholeOutputInItsMode) {
       at = output.find(text, at);
       ASSERT_NE(at, std::string::npos) << "no '" << text << "' in order: " << describe(result);
     }
-    if (row.holds.empty()) EXPECT_EQ(output, "") << describe(result);
+    if (row.holds.empty()) {
+      EXPECT_EQ(output, "") << describe(result);
+    }
     EXPECT_EQ(output.find(row.foreign), std::string::npos) << describe(result);
     EXPECT_NE(output.rfind(row.command, 0), 0u) << "begins with its echo: " << describe(result);
-    if (!*row.mode) EXPECT_EQ(result.getPrompt(), "HVB#") << describe(result);
+    if (!*row.mode) {
+      EXPECT_EQ(result.getPrompt(), "HVB#") << describe(result);
+    }
   }
 }
 
