@@ -375,46 +375,6 @@ TEST_F(ZUBAdaptorExchange, CliGetsEachLineWithItsLineEndNoLineIsSplitAndTheTrans
                    "dropped 4 bytes that the CLI sent after its prompt"}));
 }
 
-TEST_F(ZUBAdaptorExchange, MissingTextToWaitForFailsAndLeavesTheStreamAlone) {
-  start("");
-  std::string text;
-  bool full = true;
-  EXPECT_TRUE(adaptor_->swmExpect(text, nullptr, nullptr) == -1 &&
-              adaptor_->swmExpect(text, "", "HVB") == -1);
-  EXPECT_FALSE(adaptor_->findTagEnd(text, full, nullptr) || full ||
-               adaptor_->findTagEnd(text, full, ""));
-  EXPECT_EQ(adaptor_->login(nullptr, nullptr), 0) << "logged in already";
-  CLIResponse response;
-  EXPECT_TRUE(adaptor_->send("end", response) && response.getRspContext() == "HVB#");
-  EXPECT_EQ(sim_->transcript(), Lines{"end"});
-}
-
-TEST_F(ZUBAdaptorExchange, CliThatStallsOrStopsReadingFailsTheCommandWithinTheBound) {
-  start(ScenarioBuilder()
-            .reply("big", "0123456789abcdef", false, R"("repeat": 262144, "fault": "hang")")
-            .reply("freeze", "ok\r\nHVB#", true, R"("fault": "stop_reading")")
-            .json());
-  adaptor_->setReplyTimeout(milliseconds(300));
-  CLIResponse response;
-  auto started = Clock::now();
-  EXPECT_FALSE(adaptor_->send("big", response));
-  EXPECT_TRUE(response.isTimeout());
-  // The rest of that reply never comes: waiting for it is bounded too.
-  EXPECT_TRUE(!adaptor_->send("end", response) && adaptor_->getLastFailure() == FailureKind::NotSent);
-  EXPECT_LT(elapsedMs(started), 3000);
-  ASSERT_TRUE(adaptor_->restart());
-  ASSERT_TRUE(adaptor_->send("freeze", response));
-  // More than the pipe holds: the write can finish only if the CLI reads.
-  started = Clock::now();
-  EXPECT_FALSE(adaptor_->send(std::string(256 * 1024, 'x'), response));
-  EXPECT_LT(elapsedMs(started), 3000);
-  EXPECT_GE(elapsedMs(started), 250);
-  EXPECT_TRUE(logs_->contains("Can't send command"));
-  // The CLI holds part of a line: nothing more may be written after it.
-  EXPECT_FALSE(adaptor_->isReadyForCommand());
-  EXPECT_FALSE(adaptor_->send("end", response));
-}
-
 TEST_F(ZUBAdaptorWaitConcurrency, CancelEndsTheWaitAtOnceAsATimeOutWould) {
   start(ScenarioBuilder().reply("slow", "late\r\nHVB#", true, R"("delay_ms": 1500)").json());
   // Called while nothing waits, it ends the next wait, and only that one.
