@@ -733,14 +733,16 @@ std::string ZUBAdaptor::checkError(const std::string& text) {
 }
 
 bool ZUBAdaptor::setDeviceRootContext(CLIResponse& response) {
-  send(dialect::kRootCommand, response);
+  // A reset that was not answered in step (or not sent) is no reset, even
+  // though no error text came.
+  const bool answered = send(dialect::kRootCommand, response);
   if (response.isTimeout()) {
     log(__LINE__, __func__,
         std::string("Timeout for waiting cli response after sending CLI: ") +
             dialect::kRootCommand + " to device WQT");
     return false;
   }
-  return response.getError().empty();
+  return answered && response.getError().empty();
 }
 
 void ZUBAdaptor::cancel() noexcept {

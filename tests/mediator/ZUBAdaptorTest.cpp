@@ -416,6 +416,15 @@ TEST_F(ZUBAdaptorExchange, EchoIsNotOutputAndAReplyOutOfStepFailsUntilTheStreamI
   ASSERT_TRUE(adaptor_->send("9 y", response));
   EXPECT_EQ(response.getError(), "Error: y\r\n<SHOW\r\n") << "an error line after the echo";
   EXPECT_TRUE(adaptor_->isReadyForCommand());
+  // Out of step again while being brought back in step: it cannot be.
+  start(R"({"exchanges": [{"command": "end", "raw": true, "reply": "end\r\nHVB#"},
+                          {"command": "x", "raw": true, "reply": "other\r\nHVB#"},
+                          {"command": "end", "raw": true, "reply": "other\r\nHVB#"}]})");
+  CLIResponse again;
+  ASSERT_TRUE(adaptor_->setDeviceRootContext(again));
+  EXPECT_FALSE(adaptor_->send("1 x", again));
+  EXPECT_FALSE(adaptor_->setDeviceRootContext(again)) << "a reset out of step is no reset";
+  EXPECT_FALSE(adaptor_->isReadyForCommand()) << "refuses until restart";
 }
 
 namespace {

@@ -170,7 +170,8 @@ TEST_F(ZubdmCommand, LinesRunInTheirModeUpToAFailureAndPrintInTheFormAskedFor) {
   sim_.setScenario(ScenarioBuilder()
                        .reply("show nul", std::string("a\0b\001c\r\n", 7), false)
                        .reply("show esc", "a\\b\xc2\x85\x9b\xe2\x82\xac\r\n", false)
-                       .reply("show pct", "% Unknown command\r\n", false)
+                       .reply("show wide", std::string(65535, 'a') + "\xc2\x85\r\n", false)
+                       .reply("show pct", "% Unknown command: a\\b\r\n", false)
                        .reply("show slow", "late\r\n", false, R"("delay_ms": 2000)")
                        .reply("show crash", "", false, R"("fault": "exit")")
                        .reply("interface STUCK", "", false,
@@ -249,6 +250,8 @@ TEST_F(ZubdmCommand, LinesRunInTheirModeUpToAFailureAndPrintInTheFormAskedFor) {
       // Every byte can be told from the text shown: a backslash, C1 bytes and
       // a C1 character in UTF-8 are escaped too; UTF-8 text is kept.
       {{"show esc"}, "", 0, {"end", "1 show esc"}, "\na\\\\b\\u0085\\x9b\xe2\x82\xac\n"},
+      // Escaped while written, a slice at a time: no character is cut.
+      {{"show wide"}, "", 0, {"end", "1 show wide"}, "aaa\\u0085\nstate"},
       {{"--json", "show esc"}, "", 0, {"end", "1 show esc"},
        R"("output":["a\\b\u00c2\u0085\u009b\u00e2\u0082\u00ac"],"output_encoding":"latin1")"},
       // One record per command and per line refused or held back, in order.
@@ -269,7 +272,7 @@ TEST_F(ZubdmCommand, LinesRunInTheirModeUpToAFailureAndPrintInTheFormAskedFor) {
       {{"--scenario", recording, "--strict", "show interfaces"}, "", 1, {"end", "1 show interfaces"},
        "error: Error: not in the recording: show interfaces"},
       {{"--error-prefix", "% ", "show pct"}, "", 1, {"end", "1 show pct"},
-       "error: % Unknown command"},
+       "error: % Unknown command: a\\b\n"},  // a message: its backslashes as they are
       // What was meant for a mode that could not be entered is not sent.
       {{"shell"}, "configure terminal\ninterface A B\nshutdown\nshow \001x\nend\nshow version\n", 1,
        {"end", "1 show version"}, "shutdown: not sent: it follows the refused mode line"},
