@@ -34,7 +34,10 @@ std::string failureText(const FailureRecord& failure) {
     case FailureKind::NotConnected:
       return "not connected to the CLI";
     case FailureKind::NotSent:
-      if (failure.step == FailureStep::Read) {
+      if (failure.step == FailureStep::Read && failure.cause == FailureKind::OutOfStep) {
+        return oneLine(failure.text);  // which line's reply was out of step
+      }
+      if (failure.step == FailureStep::Read && failure.cause == FailureKind::TimedOut) {
         return "not sent: the reply to an earlier command still had not ended after " + ms;
       }
       return "not sent: an earlier failure left the connection unusable";
