@@ -15,10 +15,18 @@
 //       COUNT times ZUBAdaptor::send of "N show bulk SIZE": write, read up to
 //       the prompt, classify.
 //   bench_library xml KIND SIZE COUNT
-//       The document of "show KIND SIZE", fetched once, parsed COUNT times by
-//       libexpat with no handlers in one call (expat_median_ns), then COUNT
-//       times by CliDomTree::parse_cli and searched with find_value (the
-//       other figures). Releasing the tree is not timed.
+//       The document of "show KIND SIZE", made by the simulator's own code
+//       in this process (no CLI, no pipes), parsed COUNT times by libexpat
+//       with no handlers in one call (expat_median_ns), then COUNT times by
+//       CliDomTree::parse_cli and searched with find_value (the other
+//       figures). Releasing the tree is not timed. Before that, in a heap
+//       that holds nothing else: the growth of the peak resident set over
+//       one parse_cli (dom_peak_bytes) and the heap the tree then holds
+//       (dom_held_bytes); the median of COUNT find_value calls alone on
+//       that tree (find_median_ns); and the document fed to the parser in
+//       64 KiB pieces, as output arriving from the CLI is (DOMBuilder on a
+//       stream over it): the peak's growth (pieces_peak_bytes) and the
+//       median time of COUNT such parses (pieces_median_ns).
 //
 // Wall time per command in nanoseconds (median, p99, mean, min), CPU time
 // per command (user + system time of this process over the timed commands,
@@ -29,6 +37,7 @@
 // would; syslog is not the figure measured here.
 #include <expat.h>
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -40,16 +49,20 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <istream>
 #include <memory>
+#include <streambuf>
 #include <string>
 #include <vector>
 
 #include <zubdm/common/QOR_error.h>
 #include <zubdm/controller/CLIOpController.h>
 #include <zubdm/host/HostLog.h>
+#include <zubdm/host/XmlDom.h>
 #include <zubdm/result/CLIResponse.h>
 #include <zubdm/result/CLIResult.h>
 #include <zubdm/result/CliDomTree.h>
+#include "ShowDocument.h"
 
 namespace {
 
@@ -86,13 +99,27 @@ void connect() {
   }
 }
 
-long peakRssKiB() {
+long statusKiB(const char* field) {
   std::ifstream status("/proc/self/status");
   std::string line;
+  const size_t length = std::strlen(field);
   while (std::getline(status, line)) {
-    if (line.compare(0, 6, "VmHWM:") == 0) return std::atol(line.c_str() + 6);
+    if (line.compare(0, length, field) == 0) return std::atol(line.c_str() + length);
   }
   return -1;
+}
+
+long peakRssKiB() { return statusKiB("VmHWM:"); }
+
+// Bytes the C heap has handed out and not had back.
+size_t heapInUse() {
+  const struct mallinfo2 info = mallinfo2();
+  return info.uordblks + info.hblkhd;
+}
+
+// Sets the peak resident set back to the current one (Linux 4.0 on).
+void resetPeakRss() {
+  std::ofstream("/proc/self/clear_refs") << "5";
 }
 
 std::uint64_t cpuNs() {
@@ -248,17 +275,85 @@ void exchange(const std::string& size, size_t count) {
   report(times, used, expected);
 }
 
+// A stream over bytes in memory, without a copy of them.
+class MemoryBuffer : public std::streambuf {
+ public:
+  explicit MemoryBuffer(const std::string& text) {
+    char* data = const_cast<char*>(text.data());
+    setg(data, data, data + text.size());
+  }
+};
+
+// The text parsed as it would be while it arrives: DOMBuilder reads a stream
+// 64 KiB at a time and parses each piece.
+TAV::XML::Node* parseInPieces(const std::string& text) {
+  MemoryBuffer buffer(text);
+  std::istream stream(&buffer);
+  TAV::XML::CInputSource source(&stream);
+  return TAV::XML::DOMBuilder().parseDOMInputSource(&source);
+}
+
+std::string document(const std::string& kind, size_t size) {
+  std::string text;
+  text.reserve(size);
+  const ShowDocument::Sink sink = [&text](const char* data, size_t length) {
+    text.append(data, length);
+    return true;
+  };
+  if (kind == "bulk") {
+    ShowDocument::bulk(size, sink);
+  } else if (kind == "elements") {
+    ShowDocument::elements(size, sink);
+  } else {
+    fail("no such document: " + kind);
+  }
+  return text;
+}
+
 void xml(const std::string& kind, const std::string& size, size_t count) {
   const LastObject last = lastObject(kind, parseSize(size));
-  std::string text;
+  const std::string text = document(kind, parseSize(size));
+  if (count == 0) fail("COUNT must be at least 1");
+
+  // The tree's memory, in a heap that holds nothing else yet: what the
+  // parse raised the resident set to, and what the tree keeps.
+  size_t peakBytes = 0;
+  size_t heldBytes = 0;
+  std::vector<std::uint64_t> findTimes;
   {
-    connect();
-    CLIResult result;
-    controller->forwardCliCommand("", "show " + kind + " " + size, result);
-    if (result.getMessageList().size() != 1) fail("no document");
-    text = result.getMessageList().front();
+    malloc_trim(0);
+    resetPeakRss();
+    const long residentBefore = statusKiB("VmRSS:");
+    const size_t heapBefore = heapInUse();
+    std::unique_ptr<CliDomTree> tree(new CliDomTree());
+    QOR_error error;
+    tree->parse_cli(text, error);
+    peakBytes = static_cast<size_t>(std::max(0L, peakRssKiB() - residentBefore)) << 10;
+    heldBytes = heapInUse() - heapBefore;
+    if (error.is_set() || !found(*tree, last)) fail("parse_cli or find_value failed");
+    for (size_t i = 0; i < count; ++i) {
+      const Clock::time_point begin = Clock::now();
+      const bool ok = found(*tree, last);
+      findTimes.push_back(elapsedNs(begin));
+      if (!ok) fail("find_value failed");
+    }
   }
-  disconnect();
+  size_t piecesPeakBytes = 0;
+  {
+    malloc_trim(0);
+    resetPeakRss();
+    const long residentBefore = statusKiB("VmRSS:");
+    parseInPieces(text)->release();
+    piecesPeakBytes = static_cast<size_t>(std::max(0L, peakRssKiB() - residentBefore)) << 10;
+  }
+  std::vector<std::uint64_t> piecesTimes;
+  for (size_t i = 0; i < count; ++i) {
+    const Clock::time_point begin = Clock::now();
+    TAV::XML::Node* tree = parseInPieces(text);
+    piecesTimes.push_back(elapsedNs(begin));
+    tree->release();
+  }
+
   std::vector<std::uint64_t> expatTimes;
   for (size_t i = 0; i < count; ++i) {
     const Clock::time_point begin = Clock::now();
@@ -282,7 +377,12 @@ void xml(const std::string& kind, const std::string& size, size_t count) {
     if (!ok) fail("parse_cli or find_value failed");
   }
   report(times, cpuNs() - cpu, text.size(),
-         ", \"expat_median_ns\": " + std::to_string(median(expatTimes)));
+         ", \"expat_median_ns\": " + std::to_string(median(expatTimes)) +
+             ", \"find_median_ns\": " + std::to_string(median(findTimes)) +
+             ", \"dom_peak_bytes\": " + std::to_string(peakBytes) +
+             ", \"dom_held_bytes\": " + std::to_string(heldBytes) +
+             ", \"pieces_peak_bytes\": " + std::to_string(piecesPeakBytes) +
+             ", \"pieces_median_ns\": " + std::to_string(median(piecesTimes)));
 }
 
 }  // namespace

@@ -1,14 +1,181 @@
 // Show output of any bytes, collected in pieces: parsed and searched, and
-// its values extracted (which splits it with ZubTokenParser).
+// its values extracted (which splits it with ZubTokenParser). Its document
+// fed to a ShowParser cut at every offset, and in pieces of every size, gives
+// what one piece gives; a parse abandoned part way leaves nothing behind
+// (AddressSanitizer's leak check); find_value, which walks the records, finds
+// what a walk through the node interface finds.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "FuzzSupport.h"
 #include <zubdm/common/QOR_error.h>
+#include <zubdm/host/XmlDom.h>
 #include <zubdm/result/CLIResult.h>
 #include <zubdm/result/CliDomTree.h>
+#include <zubdm/result/ShowParser.h>
+
+namespace {
+
+using TAV::XML::Node;
+using zubdm::internal::ShowParser;
+
+// Documents up to this size are cut at every offset and fed in pieces of
+// every size; longer ones at a spread of offsets and sizes.
+constexpr size_t kEveryWay = 256;
+
+// The tree as text, walked through the node interface without recursion.
+std::string dump(Node* document) {
+  std::string out;
+  // A node to write, or (null) the end of a child list.
+  std::vector<Node*> stack;
+  if (Node* first = document->getFirstChild()) stack.push_back(first);
+  while (!stack.empty()) {
+    Node* node = stack.back();
+    stack.pop_back();
+    if (node == nullptr) {
+      out += ")";
+      continue;
+    }
+    fuzzCheck(node->getNextSibling() == node->getNextSibling() &&
+                  node->getFirstChild() == node->getFirstChild(),
+              "a node reached twice is the same node");
+    out += std::to_string(node->getNodeType()) + node->getNodeName() + "=" +
+           node->getNodeValue();
+    if (TAV::XML::NamedNodeMap* attributes = node->getAttributes()) {
+      for (unsigned int i = 0; i < attributes->getLength(); ++i) {
+        out += " " + attributes->item(i)->getName() + "=" + attributes->item(i)->getValue();
+      }
+      fuzzCheck(attributes->item(attributes->getLength()) == nullptr, "no item past the end");
+      attributes->release();
+    }
+    out += "(";
+    if (Node* next = node->getNextSibling()) stack.push_back(next);
+    stack.push_back(nullptr);
+    if (Node* child = node->getFirstChild()) stack.push_back(child);
+  }
+  return out;
+}
+
+// What a parse gave: the outcome, the tree or the failure as text, and how
+// many bytes it took.
+struct Parsed {
+  ShowParser::Outcome outcome;
+  std::string text;
+  size_t taken;
+  bool operator==(const Parsed& other) const {
+    return outcome == other.outcome && text == other.text && taken == other.taken;
+  }
+};
+
+Parsed finished(ShowParser& parser, size_t taken) {
+  Parsed parsed{parser.finish(), "", taken};
+  if (parsed.outcome == ShowParser::Outcome::Failed) parsed.text = parser.failure().text();
+  if (Node* document = parser.takeDocument()) {
+    parsed.text = dump(document);
+    document->release();
+  }
+  return parsed;
+}
+
+// `document` fed in pieces ending at each of `cuts` and then at its end,
+// the last one flagged as last or not.
+Parsed inPieces(ShowParser& parser, const std::string& document, const std::vector<size_t>& cuts,
+                bool lastFlagged) {
+  size_t taken = 0;
+  size_t from = 0;
+  for (size_t cut : cuts) {
+    taken += parser.feed(document.data() + from, cut - from);
+    from = cut;
+  }
+  taken += parser.feed(document.data() + from, document.size() - from, lastFlagged);
+  return finished(parser, taken);
+}
+
+std::vector<size_t> everyStep(size_t size, size_t step) {
+  std::vector<size_t> cuts;
+  for (size_t cut = step; cut < size; cut += step) cuts.push_back(cut);
+  return cuts;
+}
+
+// The first search of CliDomTree, through the node interface.
+int findThroughNodes(CliDomTree& tree, Node* document, const std::string& id,
+                     const std::string& item, const std::string& attribute, std::string& value) {
+  value.clear();
+  Node* show = document->getFirstChild();
+  for (Node* candidate = show ? show->getFirstChild() : nullptr; candidate != nullptr;) {
+    Node* object = tree.getNextSiblingNode(candidate, Node::ELEMENT_NODE);
+    if (object == nullptr) return 0;
+    std::string objectId;
+    if (tree.getXmlAttribute(object, "id", objectId) && objectId == id.c_str()) {
+      for (Node* child = tree.getNextSiblingNode(object->getFirstChild(), Node::ELEMENT_NODE);
+           child != nullptr;
+           child = tree.getNextSiblingNode(child->getNextSibling(), Node::ELEMENT_NODE)) {
+        if (child->getNodeName() == item.c_str() &&
+            tree.getXmlAttribute(child, attribute.c_str(), value)) {
+          return 1;
+        }
+      }
+    }
+    candidate = object->getNextSibling();
+  }
+  return 0;
+}
+
+void checkPiecewise(const std::string& output, FuzzedDataProvider& input,
+                    const std::string& id, const std::string& item,
+                    const std::string& attribute) {
+  const std::string document = output.substr(ShowParser::documentStart(output));
+  ShowParser parser;
+  const Parsed whole = inPieces(parser, document, {}, true);
+  parser.abandon();
+
+  std::vector<size_t> offsets, sizes;
+  if (document.size() <= kEveryWay) {
+    for (size_t i = 1; i < document.size(); ++i) offsets.push_back(i), sizes.push_back(i);
+  } else {
+    for (size_t i = 1; i < 32; ++i) offsets.push_back(document.size() * i / 32);
+    sizes = {1, 2, 3, 5, 6, 7, 8, 13, 64, 1000};
+  }
+  for (size_t offset : offsets) {
+    fuzzCheck(inPieces(parser, document, {offset}, offset % 2 == 0) == whole,
+              "a document cut in two gives what one piece gives");
+    parser.abandon();
+  }
+  for (size_t size : sizes) {
+    fuzzCheck(inPieces(parser, document, everyStep(document.size(), size), size % 2 == 1) == whole,
+              "a document fed in pieces of one size gives what one piece gives");
+    parser.abandon();
+  }
+
+  // A parse abandoned part way, with its document left untaken or not,
+  // frees everything; the parser is then as new.
+  const size_t cut = input.ConsumeIntegralInRange<size_t>(0, document.size());
+  parser.feed(document.data(), cut);
+  if (input.ConsumeBool()) parser.finish();
+  parser.abandon();
+  fuzzCheck(inPieces(parser, document, {}, true) == whole,
+            "an abandoned parser parses as a new one");
+  parser.abandon();
+
+  CliDomTree tree;
+  QOR_error error;
+  tree.parse_cli(output, error);
+  ShowParser again;
+  again.feed(document.data(), document.size(), true);
+  if (again.finish() != ShowParser::Outcome::Document) return;
+  Node* parsed = again.takeDocument();
+  std::string value, expected;
+  fuzzCheck(tree.find_value(id.c_str(), item.c_str(), attribute.c_str(), value) ==
+                    findThroughNodes(tree, parsed, id, item, attribute, expected) &&
+                value == expected,
+            "find_value on the records finds what the node interface finds");
+  parsed->release();
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider input(data, size);
@@ -21,7 +188,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   pieces.push_back(input.ConsumeRemainingBytesAsString());
 
   CliDomTree tree;
-  for (const std::string& piece : pieces) tree.add_cli_output(piece);
+  std::string output;
+  for (const std::string& piece : pieces) {
+    tree.add_cli_output(piece);
+    output += piece;
+  }
   QOR_error error;
   tree.parse_cli(error);
   fuzzCheck(tree.pending_output().empty() && error.entries.size() <= 1,
@@ -41,5 +212,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzzCheck(values[i].find_first_of(delimiters + "<>") == std::string::npos,
               "a value holds no delimiter and stays inside one field");
   }
+
+  // The pieces' own bytes decide where the abandoned parse stops.
+  FuzzedDataProvider cuts(data, size);
+  checkPiecewise(output, cuts, id, item, attribute);
   return 0;
 }

@@ -11,6 +11,7 @@
 #include <zubdm/common/QOR_error.h>
 #include <zubdm/common/TextSearch.h>
 #include <zubdm/result/OpStatusEnum.h>
+#include <zubdm/result/ShowParser.h>
 
 namespace ZUB_DEVICE_MEDIATION {
 
@@ -211,7 +212,11 @@ bool CmdDriver::takeOutput(CLIResponse& response, CLIResult& result) {
     document = document || dialect::showDocument(piece).begin != std::string::npos;
   }
   QOR_error parseError;
-  if (output.size() == 1) {
+  // A document parsed as the reply arrived is taken as it is.
+  zubdm::internal::ShowParser* parsed = adaptor.parsedDocument();
+  if (parsed != nullptr && output.size() == 1) {
+    result.getXMLResult().adopt(*parsed, parseError);
+  } else if (output.size() == 1) {
     result.getXMLResult().parse_cli(output.front(), parseError);
   } else {
     result.addXMLResult(output);

@@ -17,8 +17,9 @@ class XMLNamePool;
 // Input is untrusted: a document type declaration is rejected as a whole, so
 // no entity is ever declared, expanded or loaded from outside, and arbitrarily
 // deep nesting is handled without recursion. Text made only of blanks, tabs
-// and line ends is not kept. Holds no state between parses;
-// one builder may be used by one thread at a time.
+// and line ends is not kept. Bytes in memory are parsed in one piece, which
+// the parser copies; a stream is read and parsed 64 KiB at a time. Holds no
+// state between parses; one builder may be used by one thread at a time.
 class ZUBDM_EXPORT DOMBuilder {
  public:
   // `namePool` is accepted for interface compatibility and ignored.

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <zubdm/host/Attr.h>
@@ -15,113 +16,177 @@ namespace XML {
 
 // A parsed document: its document node and the owner of all its storage.
 //
-// Nodes, attribute lists, names and texts are laid out one after another in
-// a few large blocks owned by the document, so building costs no allocation
-// per node and the whole tree is freed, without walking it, when the
-// document's last reference goes. Attribute maps handed out hold a reference
-// to the document.
+// The tree is held as one compact record per element, text run and comment,
+// written one after another in document order into blocks of 64 KiB that
+// the document owns; an element's attributes follow its record, and its
+// first child, if any, follows them. A record holds a one-byte kind, the
+// place of its next sibling and its name (a number into the document's
+// table of names, each stored once) or its text; an attribute holds its
+// name's number and its value. Numbers and lengths take as few bytes as
+// they need; values and texts over 2 KiB live in blocks of their own. So an
+// element costs 7 bytes, and each attribute 2 bytes besides its value,
+// and building costs no allocation per node.
 //
-// Built by DOMBuilder: the create* operations make unlinked nodes, and the
-// builder links them through the slot operations. They throw std::bad_alloc
-// when memory runs out.
+// Node objects are made when a caller first walks to a node, once per node,
+// and freed with the document; readers that only search (CliDomTree) walk
+// the records without making any. Attribute maps handed out hold a
+// reference to the document. Not thread-safe, not even for reading: walking
+// makes nodes.
+//
+// Built by DOMPieceParser in document order through startElement,
+// endElement and the character node operations, which return false when
+// memory runs out; the document is then incomplete and is only released.
 class DOMDocument final : public Node {
  public:
-  class ChildNode;
+  class RecordNode;
   class AttributeMap;
 
-  // A new empty document with one reference for the caller.
-  static DOMDocument* create() { return new DOMDocument; }
+  // A record's place in the document; kNoRecord for none.
+  using Record = std::uint32_t;
+  static constexpr Record kNoRecord = 0;
+
+  // A new empty document with one reference for the caller; null when memory
+  // runs out.
+  static DOMDocument* create() noexcept;
 
   unsigned short getNodeType() const override { return DOCUMENT_NODE; }
+  // Null also when memory runs out for the node.
   Node* getFirstChild() const override;
   Node* getNextSibling() const override { return nullptr; }
   std::string getNodeName() const override { return "#document"; }
   std::string getNodeValue() const override { return std::string(); }
   NamedNodeMap* getAttributes() override { return nullptr; }
 
-  // Where the document's first child is linked in.
-  ChildNode** firstChildSlot() { return &firstChild_; }
-  // An element named `name` with the attributes of `attributes`, a null-ended
-  // list of name and value pairs.
-  ChildNode* createElement(const char* name, const char** attributes);
-  // A text or comment node holding `length` bytes of `data`.
-  ChildNode* createCharacterNode(NodeType type, const char* data,
-                                 std::size_t length);
+  // Opens an element named `name` with the attributes of `attributes`, a
+  // null-ended list of name and value pairs, as the next child of the
+  // innermost open element (or of the document).
+  bool startElement(const char* name, const char* const* attributes) noexcept;
+  // Closes the innermost open element.
+  void endElement() noexcept;
+  // Adds a text or comment node holding `length` bytes of `data`.
+  bool addCharacterNode(NodeType type, const char* data,
+                        std::size_t length) noexcept;
+  // The same, taking over `data`, a block from std::malloc holding `length`
+  // bytes, which the document frees (also when this fails).
+  bool adoptCharacterNode(NodeType type, char* data,
+                          std::size_t length) noexcept;
+  // Ends building: gives back the room kept for growth.
+  void endBuilding() noexcept;
+
+  // Reading the records without making nodes. `record` must be a record of
+  // this document (not kNoRecord).
+  Record firstRecord() const { return first_; }
+  unsigned short recordType(Record record) const;
+  Record nextRecord(Record record) const;
+  Record firstChildRecord(Record record) const;
+  // An element's name; a text's or comment's text.
+  std::string_view recordName(Record record) const;
+  std::string_view recordText(Record record) const;
+  // True and the value in `value` when element `record` has the attribute
+  // `name`; false (value untouched) otherwise.
+  bool recordAttribute(Record record, std::string_view name,
+                       std::string_view& value) const;
+
+  // The bytes of memory the document holds, nodes made for callers included.
+  std::size_t bytesHeld() const;
 
  private:
-  // The attributes of one element, followed in memory by the `count` names
-  // and then the `count` values, one after another. Values are found by
-  // walking them rather than through pointers, which halves the size of an
-  // attribute on large documents of small elements. Names and values are
-  // NUL-terminated: XML text never contains NUL.
-  struct AttributeList {
-    DOMDocument* document;
-    std::size_t count;
-    const char* const* names() const {
-      return reinterpret_cast<const char* const*>(this + 1);
-    }
-    const char* values() const {
-      return reinterpret_cast<const char*>(names() + count);
-    }
+  struct Name {
+    const char* text;
+    std::uint32_t length;
   };
+  // Where the next child of an open element goes.
+  struct Open {
+    Record parent;     // kNoRecord for the document
+    Record lastChild;  // kNoRecord while it has none
+  };
+  // Walks the attributes of one element.
+  class Attributes;
 
-  DOMDocument();
+  DOMDocument() = default;
   ~DOMDocument();
   void dispose() override { delete this; }
 
-  // `size` bytes aligned for any node or record, valid until destruction.
-  void* allocate(std::size_t size);
-  void* allocateBlock(std::size_t size);
-  const char* store(const char* data, std::size_t length);
-  const char* storeName(const char* name);
+  char* at(Record record) const {
+    return chunks_[record >> kChunkShift] + (record & kChunkMask);
+  }
+  // Room for `size` bytes at the end of the records, in one chunk; null
+  // when memory runs out.
+  char* reserve(std::size_t size) noexcept;
+  // Links a new record in as the next child of the innermost open element.
+  void link(Record record) noexcept;
+  // A number for the name, storing it when it is new; 0 when memory runs out.
+  std::uint32_t nameNumber(const char* name) noexcept;
+  // `size` bytes that live as long as the document, outside the records.
+  char* allocateApart(std::size_t size) noexcept;
+  static void* allocateSmall(std::vector<char*>& blocks, char*& next,
+                      std::size_t& left, std::size_t size) noexcept;
+  bool addCharacters(NodeType type, const char* data, std::size_t length,
+                     char* adopted) noexcept;
+  // The node for `record`, made on first use; null for kNoRecord and when
+  // memory runs out.
+  Node* nodeAt(Record record) const;
+  bool growNodeTable() const;
+  // Where the record after the entry ending at `end` starts.
+  Record following(Record end) const;
 
-  ChildNode* firstChild_ = nullptr;
-  // Blocks grow from small (small documents stay small) to large (few
-  // allocations and page faults for large ones).
-  std::vector<void*> blocks_;
-  char* next_ = nullptr;
-  std::size_t left_ = 0;
-  // Recently stored names, found by a hash of the name. Names repeat (each
-  // object of a listing has the same items and attributes), so most are
-  // stored once; a bounded cache rather than a table of all names keeps each
-  // look-up constant-time whatever names the input makes up.
-  static constexpr std::size_t kNameCache = 64;
-  const char* recentNames_[kNameCache] = {};
+  static constexpr unsigned kChunkShift = 16;
+  static constexpr Record kChunkMask = (Record{1} << kChunkShift) - 1;
+
+  Record first_ = kNoRecord;
+  // The records. Every chunk but the last is 64 KiB; the first one starts
+  // small and grows, so that a small document costs little.
+  std::vector<char*> chunks_;
+  std::size_t lastChunkSize_ = 0;
+  std::uint64_t end_ = 1;  // records start at 1: 0 is kNoRecord
+  std::vector<Open> open_;
+
+  // Names, each stored once while the cache remembers it. The cache is
+  // bounded rather than a table of all names, so that each look-up takes
+  // constant time whatever names the input makes up; a name it has
+  // forgotten is stored again.
+  std::vector<Name> names_;
+  static constexpr std::size_t kNameCache = 512;
+  std::uint32_t nameCache_[kNameCache] = {};
+  std::vector<char*> nameBlocks_;
+  char* nameNext_ = nullptr;
+  std::size_t nameLeft_ = 0;
+  std::size_t nameBytes_ = 0;
+
+  // Payloads kept apart from the records, and their total size.
+  std::vector<char*> apart_;
+  std::size_t apartBytes_ = 0;
+
+  // Nodes made for callers, found by record through an open-addressing
+  // table; made from small blocks, never freed one by one.
+  mutable std::vector<char*> nodeBlocks_;
+  mutable char* nodeNext_ = nullptr;
+  mutable std::size_t nodeLeft_ = 0;
+  mutable std::vector<RecordNode*> nodeTable_;
+  mutable std::size_t nodeCount_ = 0;
 };
 
-// An element, text or comment node. Trivially destructible: it is never
-// destroyed on its own, its block is freed with the document.
-class DOMDocument::ChildNode final : public Node {
+// An element, text or comment node, made when first walked to. Trivially
+// destructible: its block is freed with the document.
+class DOMDocument::RecordNode final : public Node {
  public:
-  ChildNode(NodeType type, const char* name, AttributeList* attributes)
-      : type_(type), name_(name), attributes_(attributes) {}
-  ChildNode(NodeType type, const char* text, std::size_t length)
-      : type_(type), text_(text), length_(length) {}
+  RecordNode(Record record, DOMDocument* document)
+      : record_(record), document_(document) {}
 
-  unsigned short getNodeType() const override { return type_; }
-  Node* getFirstChild() const override { return firstChild_; }
-  Node* getNextSibling() const override { return nextSibling_; }
+  unsigned short getNodeType() const override;
+  Node* getFirstChild() const override;
+  Node* getNextSibling() const override;
   std::string getNodeName() const override;
   std::string getNodeValue() const override;
   NamedNodeMap* getAttributes() override;
 
-  ChildNode** firstChildSlot() { return &firstChild_; }
-  ChildNode** nextSiblingSlot() { return &nextSibling_; }
+  Record record() const { return record_; }
 
  private:
   void dispose() override {}
 
-  NodeType type_;
-  ChildNode* firstChild_ = nullptr;
-  ChildNode* nextSibling_ = nullptr;
-  union {
-    const char* name_;  // elements
-    const char* text_;  // texts and comments
-  };
-  union {
-    AttributeList* attributes_;  // elements; null when there are none
-    std::size_t length_;         // texts and comments
-  };
+  Record record_;
+  DOMDocument* document_;
 };
 
 // The attribute map of one element: keeps the document alive and carries
@@ -129,7 +194,7 @@ class DOMDocument::ChildNode final : public Node {
 class DOMDocument::AttributeMap final : public NamedNodeMap {
  public:
   // A new map with one reference, or null when memory runs out.
-  static AttributeMap* create(const AttributeList* list);
+  static AttributeMap* create(DOMDocument* document, Record element);
 
   unsigned int getLength() const override { return count_; }
   Attr* item(unsigned int index) const override;
@@ -140,17 +205,17 @@ class DOMDocument::AttributeMap final : public NamedNodeMap {
     unsigned short getNodeType() const override { return ATTRIBUTE_NODE; }
     Node* getFirstChild() const override { return nullptr; }
     Node* getNextSibling() const override { return nullptr; }
-    std::string getNodeName() const override { return name_; }
-    std::string getNodeValue() const override { return value_; }
+    std::string getNodeName() const override { return std::string(name_); }
+    std::string getNodeValue() const override { return std::string(value_); }
     NamedNodeMap* getAttributes() override { return nullptr; }
-    std::string getName() const override { return name_; }
-    std::string getValue() const override { return value_; }
+    std::string getName() const override { return std::string(name_); }
+    std::string getValue() const override { return std::string(value_); }
 
    private:
     friend class AttributeMap;
     void dispose() override {}
-    const char* name_ = nullptr;
-    const char* value_ = nullptr;
+    std::string_view name_;
+    std::string_view value_;
   };
 
   AttributeMap(DOMDocument* document, unsigned int count);

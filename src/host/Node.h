@@ -15,7 +15,8 @@ class NamedNodeMap;
 // A node of a parsed document: the document itself, an element, a text run, a
 // comment or an attribute. Nodes reached through child, sibling and attribute
 // links belong to their document, stay valid while the document is held and
-// are not released by the caller.
+// are not released by the caller. A document may make a node when it is
+// first walked to; the same node is returned from then on.
 class ZUBDM_EXPORT Node : public DOMObject {
  public:
   // Node type codes, numbered as in the W3C DOM.
@@ -30,9 +31,11 @@ class ZUBDM_EXPORT Node : public DOMObject {
   };
 
   virtual unsigned short getNodeType() const = 0;
-  // Null when the node has no children.
+  // Null when the node has no children, and when memory runs out making
+  // the node.
   virtual Node* getFirstChild() const = 0;
-  // Null for the last child and for nodes outside a child list.
+  // Null for the last child and for nodes outside a child list, and when
+  // memory runs out making the node.
   virtual Node* getNextSibling() const = 0;
   // The element or attribute name; "#text", "#comment" or "#document" for
   // the other kinds.

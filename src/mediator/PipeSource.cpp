@@ -20,7 +20,7 @@ ByteSource::Result PipeSource::read(char* buffer, size_t capacity, Deadline dead
     const auto failure = waiter_.wait(fd_, -1, child_.exitFd(), deadline);
     if (failure && failure.kind != FailureKind::CliGone) return {0, failure};
     // After the CLI's exit, what it wrote before it ended is still read.
-    const Result got = readNow(buffer, capacity);
+    Result got = readNow(buffer, capacity);
     if (got.count > 0 || got.failure) return got;
     if (failure) return gone(0, failure.error);
     // Readable, yet nothing to read: wait again.

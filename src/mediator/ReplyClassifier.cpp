@@ -10,18 +10,19 @@ std::string ReplyClassifier::checkError(std::string_view text, const CliDialect&
   return std::string(text.substr(start, prompt == std::string_view::npos ? prompt : prompt - start));
 }
 
-void ReplyClassifier::store(std::string output, std::string prompt, const CliDialect& rules,
-                            ZUB_DEVICE_MEDIATION::CLIResponse& response) {
+size_t ReplyClassifier::store(std::string output, const std::string& prompt, const CliDialect& rules,
+                              ZUB_DEVICE_MEDIATION::CLIResponse& response) {
   response.setRspContext(prompt);
   const size_t error = rules.errorStart(output);
   if (error != std::string::npos) {
     response.addError(output.substr(error));
-    return;
+    return std::string::npos;
   }
   // Show output is kept from its document on; other output is kept whole.
   const size_t document = dialect::showDocument(output).begin;
   if (document != std::string::npos) output.erase(0, document);
   response.addElement(std::move(output));
+  return document;
 }
 
 }  // namespace internal

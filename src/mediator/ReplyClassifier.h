@@ -29,9 +29,10 @@ class ReplyClassifier {
   // `output` (what came between the echo and the prompt) as one element,
   // from its show document on when it holds one, else whole; or instead the
   // error text, which runs from the first error line to the prompt. The
-  // output is moved, never copied.
-  static void store(std::string output, std::string prompt, const CliDialect& rules,
-                    ZUB_DEVICE_MEDIATION::CLIResponse& response);
+  // output is moved, never copied. Returns where in `output` the stored
+  // show document began; npos when none was stored.
+  static size_t store(std::string output, const std::string& prompt, const CliDialect& rules,
+                      ZUB_DEVICE_MEDIATION::CLIResponse& response);
 };
 
 }  // namespace internal

@@ -95,7 +95,7 @@ ReplyReader::Failure ReplyReader::tooLarge() const {
 ReplyReader::Failure ReplyReader::fill(Deadline deadline) {
   const ReplyBuffer::Room room = buffer_.room();
   if (room.size == 0) return failureOf(FailureKind::OutOfMemory);
-  const ByteSource::Result got =
+  ByteSource::Result got =
       source_.read(room.data, std::min(room.size, kReadSize), deadline);
   buffer_.commit(got.count);
   return got.failure;
@@ -122,6 +122,7 @@ ReplyReader::Failure ReplyReader::resume(Matcher& matcher, Keep keep, std::strin
       if (length == 0) break;
       const size_t used = matcher.feed(bytes.data(), length);
       if (keep == Keep::InText) text->append(bytes.data(), used);
+      if (keep == Keep::InBuffer && tap_ != nullptr) tap_->take(bytes.substr(0, used));
       scanned_ += used;
       if (stopped(matcher)) return Failure();
     }
@@ -133,7 +134,7 @@ ReplyReader::Failure ReplyReader::resume(Matcher& matcher, Keep keep, std::strin
         (keep == Keep::InText && text->size() >= maxReply_)) {
       return tooLarge();
     }
-    const Failure failure = fill(deadline);
+    Failure failure = fill(deadline);
     if (failure) return failure;
   }
 }
@@ -147,7 +148,7 @@ ReplyReader::Failure ReplyReader::scanForPrompt(Keep keep, Deadline deadline) {
   // ("12:00:00HVB#") only once it has been silent for a moment.
   while (!failure && (prompt_.matched() || prompt_.tentative())) {
     if (blankFrom(scanned_)) {
-      const Failure more = prompt_.matched() ? readMore()
+      Failure more = prompt_.matched() ? readMore()
                                              : fill(std::min(deadline, Clock::now() + kQuietAfterPrompt));
       if (more.kind == FailureKind::TimedOut || more.kind == FailureKind::CliGone) {
         prompt_.accept();
@@ -169,7 +170,7 @@ ReplyReader::Failure ReplyReader::scanForPrompt(Keep keep, Deadline deadline) {
 ReplyReader::Failure ReplyReader::readMore() {
   const ReplyBuffer::Room room = buffer_.room();
   if (room.size == 0) return failureOf(FailureKind::OutOfMemory);
-  const ByteSource::Result got =
+  ByteSource::Result got =
       source_.readNow(room.data, std::min(room.size, kReadSize));
   buffer_.commit(got.count);
   if (got.count > 0 || got.failure) return got.failure;
@@ -180,7 +181,7 @@ ReplyReader::Failure ReplyReader::readReply(Deadline deadline) {
   prompt_.reset();
   tailLength_ = 0;
   typedAhead_ = false;
-  const Failure failure = scanForPrompt(Keep::InBuffer, deadline);
+  Failure failure = scanForPrompt(Keep::InBuffer, deadline);
   if (!failure) {
     handOut(scanned_);
     promptStart_ = prompt_.promptStart();
@@ -206,7 +207,7 @@ ReplyReader::Failure ReplyReader::readReply(Deadline deadline) {
 
 ReplyReader::Failure ReplyReader::dropOwedReply(Deadline deadline) {
   if (!owed_) return Failure();
-  const Failure failure = scanForPrompt(Keep::Nothing, deadline);
+  Failure failure = scanForPrompt(Keep::Nothing, deadline);
   if (!failure) {
     owed_ = false;
     buffer_.dropFront(scanned_);
@@ -245,7 +246,7 @@ ReplyReader::Failure ReplyReader::drainUntilQuiet(std::chrono::milliseconds quie
   owed_ = false;
   for (;;) {
     buffer_.clear();
-    const Failure failure = fill(std::min(deadline, Clock::now() + quiet));
+    Failure failure = fill(std::min(deadline, Clock::now() + quiet));
     if (failure.kind == FailureKind::TimedOut && Clock::now() < deadline) return Failure();
     if (failure) return failure;
   }
@@ -271,7 +272,7 @@ ReplyReader::Failure ReplyReader::absorb() {
     if (buffer_.size() >= maxReply_) return tooLarge();
     const ReplyBuffer::Room room = buffer_.room();
     if (room.size == 0) return failureOf(FailureKind::OutOfMemory);
-    const ByteSource::Result got =
+    ByteSource::Result got =
         source_.readNow(room.data, std::min(room.size, kReadSize));
     buffer_.commit(got.count);
     if (got.count == 0) return got.failure;

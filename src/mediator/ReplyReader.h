@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include <zubdm/mediator/ByteSource.h>
+#include <zubdm/mediator/DocumentTap.h>
 #include <zubdm/mediator/PromptScanner.h>
 #include <zubdm/mediator/ReplyBuffer.h>
 
@@ -35,6 +36,9 @@ class ReplyReader {
   ReplyReader& operator=(const ReplyReader&) = delete;
 
   void setMaxReplySize(size_t bytes) { maxReply_ = bytes; }
+  // Told the bytes of each reply readReply() reads, in order, as they come
+  // (null: nobody). Borrowed.
+  void setTap(DocumentTap* tap) { tap_ = tap; }
   size_t maxReplySize() const { return maxReply_; }
 
   // Forgets every byte and state: a new CLI, a new stream.
@@ -128,6 +132,7 @@ class ReplyReader {
   size_t promptStart_;
   size_t maxReply_;
   bool owed_;
+  DocumentTap* tap_ = nullptr;
   bool typedAhead_ = false;
   char tail_[TAIL_SIZE];
   size_t tailLength_;

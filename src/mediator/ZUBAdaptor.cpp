@@ -1,6 +1,7 @@
 #include <zubdm/mediator/ZUBAdaptor.h>
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,6 +18,7 @@
 #include <zubdm/common/LineText.h>
 #include <zubdm/fifo/PipeIo.h>
 #include <zubdm/mediator/CliChild.h>
+#include <zubdm/mediator/DocumentTap.h>
 #include <zubdm/mediator/PipeSource.h>
 #include <zubdm/mediator/ReplyClassifier.h>
 #include <zubdm/mediator/ReplyReader.h>
@@ -91,6 +93,11 @@ FailureRecord pathFailure(FailureStep step, const std::string& path, int error) 
   return failure;
 }
 
+// Counts the forks of this process in the child, so that a copy is told
+// apart per call without a system call.
+std::atomic<unsigned> gForks{0};
+[[maybe_unused]] const int kForkCounter = pthread_atfork(nullptr, nullptr, [] { ++gForks; });
+
 }  // namespace
 
 // What the mediator is doing with its CLI. Only enter() changes it.
@@ -106,7 +113,9 @@ enum class LinkState {
 
 struct ZUBAdaptor::Impl {
   Impl(ZUBAdaptor& adaptor, const MachineNames& machine)
-      : self(adaptor), names(machine), source(waiter, child), reader(source) {}
+      : self(adaptor), names(machine), source(waiter, child), reader(source) {
+    reader.setTap(&tap);
+  }
 
   // The transitions: the state, and the fields and getters that follow it.
   void enter(LinkState next) {
@@ -155,9 +164,9 @@ struct ZUBAdaptor::Impl {
 
   // A forked copy of the host closes its own descriptors and nothing else:
   // the CLI, its slot and its pipe files stay with the process that made
-  // them. A process id compared per call costs a system call, no more.
+  // them.
   bool forked() {
-    if (state != LinkState::Forked && getpid() != owner) {
+    if (state != LinkState::Forked && inCopy()) {
       child.abandon();
       self.fifoRecv.abandon();
       self.fifoSend.abandon();
@@ -207,7 +216,10 @@ struct ZUBAdaptor::Impl {
 
   ZUBAdaptor& self;
   const MachineNames names;
-  const pid_t owner = getpid();
+  // The forks the process had made when the mediator was: one more since
+  // means this is a copy.
+  const unsigned forksBefore = gForks;
+  bool inCopy() const { return gForks != forksBefore; }
   // Serialises connect, disconnect, restart and the exchanges of a command;
   // recursive because those call one another.
   std::recursive_mutex operation;
@@ -216,6 +228,10 @@ struct ZUBAdaptor::Impl {
   Waiter waiter;
   zubdm::internal::PipeSource source;
   ReplyReader reader;
+  // Parses each reply's show document as it arrives; `parsed` is the last
+  // reply's, when it had a whole one.
+  zubdm::internal::DocumentTap tap;
+  zubdm::internal::ShowParser* parsed = nullptr;
   // Atomic where a host may read or set them while a command runs.
   std::atomic<std::chrono::milliseconds> connectTimeout{DEFAULT_CONNECT_TIMEOUT};
   std::atomic<std::chrono::milliseconds> replyTimeout{DEFAULT_REPLY_TIMEOUT};
@@ -474,12 +490,12 @@ ZUBAdaptor::CommandLock::~CommandLock() {
   if (locked_) adaptor_.impl_->operation.unlock();
 }
 
-bool ZUBAdaptor::isConnected() const { return connected && impl_ && getpid() == impl_->owner; }
+bool ZUBAdaptor::isConnected() const { return connected && impl_ && !impl_->inCopy(); }
 
-bool ZUBAdaptor::isLoggedIn() const { return loggedIn && impl_ && getpid() == impl_->owner; }
+bool ZUBAdaptor::isLoggedIn() const { return loggedIn && impl_ && !impl_->inCopy(); }
 
 bool ZUBAdaptor::isReadyForCommand() const {
-  if (!impl_ || getpid() != impl_->owner) return false;
+  if (!impl_ || impl_->inCopy()) return false;
   const LinkState state = impl_->state;
   return state != LinkState::Refusing && state != LinkState::Gone && state != LinkState::Forked;
 }
@@ -623,8 +639,11 @@ size_t ZUBAdaptor::Impl::outputStart(std::string_view reply, const std::string& 
 
 bool ZUBAdaptor::Impl::readReply(CLIResponse& response, const std::string& line) {
   const std::chrono::milliseconds bound = replyTimeout;
+  parsed = nullptr;
+  tap.start(echo == Echo::Yes && !line.empty());
   FailureRecord failure = at(reader.readReply(Clock::now() + bound), FailureStep::Read, bound);
   if (!failure) return storeReply(response, line);
+  tap.abandon();
   if (failure.kind == FailureKind::ReplyTooLarge || failure.kind == FailureKind::OutOfMemory) {
     // A runaway CLI: no prompt to resynchronise on can be trusted.
     log(__LINE__, "parseResult",
@@ -668,13 +687,16 @@ bool ZUBAdaptor::Impl::storeReply(CLIResponse& response, const std::string& line
   }
   try {
     std::string text;
-    std::string context = reader.replyText(prompt, reader.replySize());
+    const std::string context = reader.replyText(prompt, reader.replySize());
     reader.takeReply(output, text);
-    zubdm::internal::ReplyClassifier::store(std::move(text), std::move(context), rules, response);
+    const size_t document =
+        zubdm::internal::ReplyClassifier::store(std::move(text), context, rules, response);
+    parsed = document == std::string::npos ? nullptr : tap.documentAt(std::min(output, prompt) + document);
   } catch (const std::bad_alloc&) {
     // The reply was read whole: only this command fails.
     failure.kind = FailureKind::OutOfMemory;
   }
+  if (parsed == nullptr) tap.abandon();
   reader.releaseReply();
   if (failure) {
     log(__LINE__, "parseResult", "CLI response could not be held in memory");
@@ -687,6 +709,10 @@ bool ZUBAdaptor::Impl::storeReply(CLIResponse& response, const std::string& line
   }
   resyncing = resyncing && line.empty();
   return !fail(FailureRecord());
+}
+
+zubdm::internal::ShowParser* ZUBAdaptor::parsedDocument() {
+  return impl_ ? std::exchange(impl_->parsed, nullptr) : nullptr;
 }
 
 bool ZUBAdaptor::findTagEnd(std::string& reply, bool& full, const char* tag) {

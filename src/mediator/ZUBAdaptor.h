@@ -21,6 +21,7 @@
 
 namespace zubdm {
 namespace internal {
+class ShowParser;
 class UserSlot;
 }  // namespace internal
 }  // namespace zubdm
@@ -174,6 +175,9 @@ class ZUBDM_EXPORT ZUBAdaptor {
   friend class CmdDriver;
 
   explicit ZUBAdaptor(const MachineNames& names);
+  // The show document of the last reply, parsed as it arrived; null when
+  // it had none (or it was not whole). For the driver, which adopts it.
+  zubdm::internal::ShowParser* parsedDocument();
 
   // Holds off connect, disconnect and restart of other threads from the
   // start of a forwarded command to its end; not taken in a forked copy of

@@ -50,4 +50,8 @@ int swmFreeStaleCliUsers(CliUserInfo& info) {
   return info.table() ? info.table()->freeStale() : -1;
 }
 
+int swmFreeStaleCliUsers(CliUserInfo& info, std::vector<StaleCliUser>& report) {
+  return info.table() ? info.table()->freeStale(&report) : -1;
+}
+
 }  // namespace ZUB_DEVICE_MEDIATION

@@ -4,8 +4,10 @@
 #include <zubdm/ZubdmExport.h>
 
 #include <array>
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <zubdm/registry/CliUserEntry.h>
 #include <zubdm/registry/CliUsers_ptr.h>
@@ -94,6 +96,18 @@ ZUBDM_EXPORT int swmUpdateCliUserEntry(int index, CliUserInfo& info);
 // shrank or cannot be locked (logged). Entries of other types are never
 // touched.
 ZUBDM_EXPORT int swmFreeStaleCliUsers(CliUserInfo& info);
+
+// What swmFreeStaleCliUsers did with one stale entry.
+struct StaleCliUser {
+  int index;
+  int32_t pid;      // the process the entry recorded
+  bool freed;       // false: it stays, for `why`
+  bool endedCli;    // its CLI was still running and was ended first
+  std::string why;  // why it stays
+};
+
+// The same, and appends to `report` every stale entry met, in slot order.
+ZUBDM_EXPORT int swmFreeStaleCliUsers(CliUserInfo& info, std::vector<StaleCliUser>& report);
 
 }  // namespace ZUB_DEVICE_MEDIATION
 

@@ -199,13 +199,13 @@ bool UserTable::intact(const char* function) const {
 }
 
 bool UserTable::ownInUse(int index) const {
-  const unsigned char* slot = address_ + index * SIZE;
+  const unsigned char* slot = slotAt(index);
   return slot[IN_USE_OFFSET] == IN_USE && slot[USER_TYPE_OFFSET] == OWN_USER_TYPE;
 }
 
 bool UserTable::mayWrite(int index, const char* function) const {
   if (holds(index)) return true;
-  const unsigned char* slot = address_ + index * SIZE;
+  const unsigned char* slot = slotAt(index);
   std::string owner;
   if (slot[IN_USE_OFFSET] == IN_USE && slot[USER_TYPE_OFFSET] != OWN_USER_TYPE) {
     owner = "a program of user type " + std::to_string(slot[USER_TYPE_OFFSET]);
@@ -276,7 +276,7 @@ int UserTable::sweep(const char* function, int& live, std::vector<StaleEntry>* r
     // No other host holds it, so its host has ended. Looked at again under
     // the lock: the host may have freed it just before ending.
     if (ownInUse(i)) {
-      StaleEntry entry = {i, loadInt(address_ + i * SIZE + PID_OFFSET), false, false, ""};
+      StaleEntry entry = {i, loadInt(slotAt(i) + PID_OFFSET), false, false, ""};
       freeStaleEntry(i, entry, function);
       freed += entry.freed;
       if (report != nullptr) report->push_back(entry);
@@ -301,7 +301,7 @@ void UserTable::freeStaleEntry(int index, StaleEntry& entry, const char* functio
     }
     entry.endedCli = true;
   }
-  std::memset(address_ + index * SIZE, 0, SIZE);
+  std::memset(slotAt(index), 0, SIZE);
   entry.freed = true;
   QorLogHelper(4, kLogFile, function, __LINE__)
       .message("CLI user table " + name_ + ": freed stale " + slot + " (pid " +
@@ -319,7 +319,7 @@ bool UserTable::take(int index) {
     }
     if (lock != Lock::Taken) return false;
   }
-  unsigned char* slot = address_ + index * SIZE;
+  unsigned char* slot = slotAt(index);
   slot[IN_USE_OFFSET] = IN_USE;
   storeInt(slot + INDEX_OFFSET, index);
   storeInt(slot + MARK_OFFSET, MARK_VALUE);
@@ -333,13 +333,13 @@ void UserTable::release(int index) {
   if (!covers(index) || !intact("initEntry") || !mayWrite(index, "initEntry")) return;
   // Zeroed before the lock goes: no host can take the slot while bytes of
   // this one are left in it.
-  std::memset(address_ + index * SIZE, 0, SIZE);
+  std::memset(slotAt(index), 0, SIZE);
   unlockEntry(index, "initEntry");
 }
 
 bool UserTable::setPid(int index, int pid) {
   if (!covers(index) || !intact("setPid") || !mayWrite(index, "setPid")) return false;
-  storeInt(address_ + index * SIZE + PID_OFFSET, pid);
+  storeInt(slotAt(index) + PID_OFFSET, pid);
   return true;
 }
 
@@ -358,7 +358,7 @@ int UserTable::freeStale(std::vector<StaleEntry>* report) {
 std::optional<UserTable::Entry> UserTable::read(int index) const {
   if (!covers(index) || !intact("readEntry")) return std::nullopt;
   Entry bytes;
-  std::memcpy(bytes.data(), address_ + index * SIZE, SIZE);
+  std::memcpy(bytes.data(), slotAt(index), SIZE);
   return bytes;
 }
 

@@ -4,12 +4,14 @@
 #include <sys/types.h>
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include <zubdm/registry/CliUserEntry.h>
+#include <zubdm/registry/CliUserInfo.h>
 #include <zubdm/result/FailureKind.h>
 
 namespace zubdm {
@@ -43,13 +45,7 @@ class UserTable : public CliUserEntry {
   using Entry = std::array<unsigned char, SIZE>;
 
   // What a sweep did with one stale entry.
-  struct StaleEntry {
-    int index;
-    int32_t pid;       // the process the entry recorded
-    bool freed;        // false: it stays, for `why`
-    bool endedCli;     // its CLI was still running and was ended first
-    std::string why;   // why it stays
-  };
+  using StaleEntry = ZUB_DEVICE_MEDIATION::StaleCliUser;
 
   UserTable() = default;
   // Opens or creates `name` and maps `size` bytes of it; without a mapping
@@ -125,6 +121,9 @@ class UserTable : public CliUserEntry {
   Lock lockEntry(int index, const char* function);
   void unlockEntry(int index, const char* function);
   bool holds(int index) const { return (heldEntries_ & (1u << index)) != 0; }
+  unsigned char* slotAt(int index) const {
+    return address_ + static_cast<std::ptrdiff_t>(index) * SIZE;
+  }
   bool lockedElsewhere(int index, const char* function) const;
   bool lockReservations(const char* function);
   void unlockReservations(const char* function);

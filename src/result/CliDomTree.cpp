@@ -1,18 +1,16 @@
 #include <zubdm/result/CliDomTree.h>
 
+#include <cstring>
 #include <string_view>
 
-#include <zubdm/common/CliDialect.h>
 #include <zubdm/common/QorErrHelper.h>
 #include <zubdm/common/QorLogHelper.h>
+#include <zubdm/host/DOMDocument.h>
+#include <zubdm/result/ShowParser.h>
 
+using TAV::XML::DOMDocument;
 using TAV::XML::Node;
-
-namespace {
-
-const char kBlanks[] = " \t\n\r";
-
-}  // namespace
+using zubdm::internal::ShowParser;
 
 CliDomTree::CliDomTree() : document_(nullptr) {}
 
@@ -23,7 +21,7 @@ CliDomTree::~CliDomTree() {
 void CliDomTree::add_cli_output(const std::string& text) { text_ += text; }
 
 void CliDomTree::parse_cli(QOR_error& error) {
-  parseOutput(text_.data(), text_.data() + text_.size(), error);
+  parseOutput(text_, error);
   // The output is not kept for the next command, nor its memory.
   std::string().swap(text_);
 }
@@ -34,32 +32,37 @@ void CliDomTree::parse_cli(const std::string& text, QOR_error& error) {
     parse_cli(error);
     return;
   }
-  parseOutput(text.data(), text.data() + text.size(), error);
+  parseOutput(text, error);
 }
 
-void CliDomTree::parseOutput(const char* begin, const char* end,
-                             QOR_error& error) {
-  // The document runs from the first "<SHOW" that starts a line to the end
-  // of the first "</SHOW>" after it (or the end); without one, the whole
-  // output. It is not cut out but read where it lies.
-  const std::string_view output(begin, static_cast<size_t>(end - begin));
-  const zubdm::internal::dialect::Span found = zubdm::internal::dialect::showDocument(output);
-  const std::string_view document =
-      found.begin == std::string_view::npos ? output : output.substr(found.begin, found.end - found.begin);
-  if (document.find_first_not_of(kBlanks) == std::string_view::npos) return;
+void CliDomTree::parseOutput(const std::string& output, QOR_error& error) {
+  // The document is read where it lies, in one piece: the parser stops at
+  // its end.
+  ShowParser parser;
+  const std::size_t start = ShowParser::documentStart(output);
+  parser.feed(output.data() + start, output.size() - start, true);
+  adopt(parser, error);
+}
 
-  TAV::XML::CInputSource source(document.data(), document.size());
-  TAV::XML::DOMBuilder builder(nullptr);
-  if (document_ != nullptr) {
-    document_->release();
-    document_ = nullptr;
+void CliDomTree::adopt(ShowParser& parser, QOR_error& error) {
+  const ShowParser::Outcome outcome = parser.finish();
+  if (outcome == ShowParser::Outcome::Blank) {
+    parser.abandon();
+    return;
   }
-  try {
-    document_ = builder.parseDOMInputSource(&source);
-  } catch (const TAV::XML::CXMLException& e) {
-    QorErrHelper(QOR_XML_PARSE_ERROR, error, "CliDomTree", "parse_cli", __LINE__)
-        .message("%s", e.GetMsg().c_str());
+  if (document_ != nullptr) document_->release();
+  document_ = parser.takeDocument();
+  if (outcome == ShowParser::Outcome::Failed) {
+    const zubdm::internal::DOMParseFailure& failure = parser.failure();
+    QorErrHelper helper(QOR_XML_PARSE_ERROR, error, "CliDomTree", "parse_cli", __LINE__);
+    if (failure.outOfMemory) {
+      helper.message("%s", "out of memory");
+    } else {
+      helper.message("%s at line %lu, column %lu", failure.reason, failure.line,
+                     failure.column);
+    }
   }
+  parser.abandon();
 }
 
 int CliDomTree::find_value(const char* objectId, const char* itemName,
@@ -70,20 +73,20 @@ int CliDomTree::find_value(const char* objectId, const char* itemName,
         .message("Nothing to parse ...");
     return 0;
   }
-  Node* document = getNextSiblingNode(document_, Node::DOCUMENT_NODE);
-  if (document == nullptr) {
-    QorLogHelper(3, "CliDomTree", __func__, __LINE__)
-        .message("Did not find DOCUMENT Node");
-    return 0;
-  }
-  Node* show = document->getFirstChild();
-  if (show == nullptr) {
+  // Every held document comes from a ShowParser. The walk is the one the
+  // node interface gives (getNextSiblingNode, getXmlAttribute), on the
+  // records.
+  const auto& document = static_cast<const DOMDocument&>(*document_);
+  const DOMDocument::Record show = document.firstRecord();
+  if (show == DOMDocument::kNoRecord) {
     QorLogHelper(3, "CliDomTree", __func__, __LINE__)
         .message("Did not find <SHOW> Node");
     return 0;
   }
-  Node* candidate = show->getFirstChild();
-  if (candidate == nullptr) {
+  DOMDocument::Record candidate = document.recordType(show) == Node::ELEMENT_NODE
+                                      ? document.firstChildRecord(show)
+                                      : DOMDocument::kNoRecord;
+  if (candidate == DOMDocument::kNoRecord) {
     QorLogHelper(3, "CliDomTree", __func__, __LINE__)
         .message("Did not find <OBJ> Node");
     return 0;
@@ -92,22 +95,23 @@ int CliDomTree::find_value(const char* objectId, const char* itemName,
     return 0;
   }
 
-  std::string id;
-  while (candidate != nullptr) {
-    Node* object = getNextSiblingNode(candidate, Node::ELEMENT_NODE);
-    if (object == nullptr) return 0;
-    if (getXmlAttribute(object, "id", id) && id == objectId) {
-      for (Node* item =
-               getNextSiblingNode(object->getFirstChild(), Node::ELEMENT_NODE);
-           item != nullptr; item = getNextSiblingNode(item->getNextSibling(),
-                                                      Node::ELEMENT_NODE)) {
-        if (item->getNodeName() == itemName &&
-            getXmlAttribute(item, attributeName, value)) {
-          return 1;
-        }
+  const std::string_view id(objectId);
+  const std::string_view item(itemName);
+  const std::string_view attribute(attributeName);
+  std::string_view found;
+  for (; candidate != DOMDocument::kNoRecord;
+       candidate = document.nextRecord(candidate)) {
+    if (document.recordType(candidate) != Node::ELEMENT_NODE) continue;
+    if (!document.recordAttribute(candidate, "id", found) || found != id) continue;
+    DOMDocument::Record child = document.firstChildRecord(candidate);
+    for (; child != DOMDocument::kNoRecord; child = document.nextRecord(child)) {
+      if (document.recordType(child) == Node::ELEMENT_NODE &&
+          document.recordName(child) == item &&
+          document.recordAttribute(child, attribute, found)) {
+        value.assign(found.data(), found.size());
+        return 1;
       }
     }
-    candidate = object->getNextSibling();
   }
   return 0;
 }

@@ -8,13 +8,19 @@
 #include <zubdm/common/QOR_error.h>
 #include <zubdm/host/XmlDom.h>
 
+namespace zubdm {
+namespace internal {
+class ShowParser;
+}  // namespace internal
+}  // namespace zubdm
+
 // Collects the output of one command, cuts out the show document that runs
 // from "<SHOW" to "</SHOW>", parses it and answers single-value lookups:
 // the value of a named attribute of a named item inside the object with a
 // given id.
 //
-// Owns one reference to the last parsed document. Not copyable; used by one
-// thread at a time.
+// Owns one reference to the last parsed document, which holds all it points
+// into. Not copyable; used by one thread at a time.
 class ZUBDM_EXPORT CliDomTree {
  public:
   CliDomTree();
@@ -32,13 +38,24 @@ class ZUBDM_EXPORT CliDomTree {
   // The collected output is emptied on every call.
   void parse_cli(QOR_error& error);
   // The same as add_cli_output(text) followed by parse_cli(error), without
-  // copying `text` when no output is collected (a large show output is then
-  // parsed where it lies).
+  // collecting `text` when no output is collected. The document goes to the
+  // parser in one piece, which the parser copies while it parses; output
+  // fed to a ShowParser as it arrives (adopt()) costs no copy.
   void parse_cli(const std::string& text, QOR_error& error);
+
+  // Takes the document of `parser`, finishing the parse first when it is
+  // not finished, as parse_cli does: a document replaces the held one; a
+  // failure drops the held document and appends one entry with code 23 and
+  // the parser's message to `error`; blank output leaves the held document.
+  // The parser is then as new. The collected output is not touched. For
+  // the library's reply reader: not exported.
+  ZUBDM_LOCAL void adopt(zubdm::internal::ShowParser& parser, QOR_error& error);
 
   // 1 and the value in `value` when the object with id `objectId` has an item
   // element named `itemName` carrying the attribute `attributeName`;
-  // otherwise 0 with `value` empty. Null arguments find nothing.
+  // otherwise 0 with `value` empty. Null arguments find nothing. Objects are
+  // the elements among the children of the document's first node, searched
+  // in document order; the first match wins. Makes no nodes.
   int find_value(const char* objectId, const char* itemName,
                  const char* attributeName, std::string& value);
 
@@ -56,8 +73,8 @@ class ZUBDM_EXPORT CliDomTree {
   const std::string& pending_output() const { return text_; }
 
  private:
-  // Cuts [begin, end) to its show document and parses it (parse_cli).
-  void parseOutput(const char* begin, const char* end, QOR_error& error);
+  // Cuts `output` to its show document and parses it (parse_cli).
+  void parseOutput(const std::string& output, QOR_error& error);
 
   TAV::XML::Node* document_;
   std::string text_;

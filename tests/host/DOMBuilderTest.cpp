@@ -7,10 +7,13 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 
+#include <zubdm/host/DOMDocument.h>
 #include <zubdm/host/XmlDom.h>
+#include "support/DomText.h"
 #include "support/ProcessState.h"
 
 namespace {
@@ -33,7 +36,94 @@ std::string parseError(const std::string& text) {
   return "";
 }
 
+// `count` elements written as domText writes them back, each with
+// attributes from `attribute(i)`, inside <r>.
+std::string elements(int count, const std::function<std::string(int)>& attribute) {
+  std::string text = "<r>";
+  for (int i = 0; i < count; ++i) text += "<e" + attribute(i) + "></e>";
+  return text + "</r>";
+}
+
 }  // namespace
+
+TEST(DOMBuilderParse, TreesReadBackAsTheyWereWritten) {
+  const std::string limit(2048, 'v');
+  struct Row {
+    const char* name;      // what would go wrong
+    std::string document;
+    std::string tree;      // as domText writes it; empty: the document itself
+  } rows[] = {
+      {"attributes in order, names shared", "<a x=\"1\" y=\"2\"><b x=\"3\"></b><b y=\"\"></b></a>", ""},
+      {"one text of its pieces, references resolved",
+       "<a>x&amp;y\r\n<![CDATA[<z>]]>&#65;</a>", "<a>x&y\n<z>A</a>"},
+      {"layout dropped, text with blanks kept", "<a>\n <b> t </b>\r\n\t</a>", "<a><b> t </b></a>"},
+      {"comments around and inside the root", "<!--p--><a><!--i-->x<!----></a><!--e-->", ""},
+      {"values at the inline limit and past it",
+       "<a x=\"" + limit + "\" y=\"" + limit + "w\"></a>", ""},
+      {"a text run too long to copy", "<a>" + std::string(100000, 't') + "</a>", ""},
+      {"records across many chunks",
+       elements(9000, [](int i) { return " i=\"" + std::to_string(i) + "\" v=\"" +
+                                         std::string(i % 97, 'x') + "\""; }), ""},
+      {"one element's attributes across chunks", elements(1, [](int) {
+         std::string attributes;
+         for (int i = 0; i < 4000; ++i) attributes += " a" + std::to_string(i) + "=\"" + std::string(25, 'z') + "\"";
+         return attributes;
+       }), ""},
+      {"more names than the name cache holds",
+       elements(5000, [](int i) { return " n" + std::to_string(i) + "=\"" + std::to_string(i) + "\""; }), ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Node* document = parse(row.document);
+    EXPECT_EQ(domText(document), row.tree.empty() ? row.document : row.tree);
+    document->release();
+  }
+}
+
+TEST(DOMBuilderNodes, AreMadeOnceAndAttributeMapsKeepTheirDocument) {
+  Node* document = parse("<a><b x=\"1\"/><c/></a>");
+  Node* a = document->getFirstChild();
+  Node* b = a->getFirstChild();
+  EXPECT_EQ(document->getFirstChild(), a);
+  EXPECT_EQ(a->getFirstChild(), b);
+  EXPECT_EQ(b->getNextSibling(), b->getNextSibling());
+  EXPECT_EQ(b->getNextSibling()->getNodeName(), "c");
+  TAV::XML::NamedNodeMap* attributes = b->getAttributes();
+  document->release();
+  ASSERT_NE(attributes, nullptr);
+  EXPECT_EQ(attributes->item(0)->getName() + "=" + attributes->item(0)->getValue(), "x=1");
+  attributes->release();
+}
+
+TEST(DOMBuilderParse, TreesHoldLessThanTheirDocument) {
+  struct Row {
+    const char* shape;
+    std::string object;  // one object, %d for its number
+    double most;         // tree bytes per document byte
+  } rows[] = {
+      {"small objects", "<OBJ id=\"%d\"><ITEM a=\"v%d\" b=\"abcdefghijklmnopqrstuvwxyzabcdefghijklmn\"/></OBJ>",
+       0.95},
+      {"256-byte objects", "  <OBJ id=\"bulk%010d\">\r\n    <data index=\"%010d\" fill=\"" +
+                               std::string(176, 'x') + "\"/>\r\n  </OBJ>\r\n",
+       0.9},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.shape);
+    std::string text = "<SHOW>\r\n";
+    char object[512];
+    for (int i = 1; text.size() < (std::size_t{4} << 20); ++i) {
+      std::snprintf(object, sizeof object, row.object.c_str(), i, i);
+      text += object;
+    }
+    text += "</SHOW>\r\n";
+    Node* document = parse(text);
+    const double ratio =
+        static_cast<double>(static_cast<TAV::XML::DOMDocument*>(document)->bytesHeld()) /
+        static_cast<double>(text.size());
+    EXPECT_LE(ratio, row.most);
+    document->release();
+  }
+}
 
 TEST(DOMBuilderParse, DocumentTypeDeclarationsAreRejectedWithoutExpansion) {
   char path[] = "/tmp/zubdm-entity-XXXXXX";

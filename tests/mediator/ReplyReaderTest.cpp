@@ -11,7 +11,9 @@
 #include <string>
 #include <vector>
 
+#include <zubdm/mediator/DocumentTap.h>
 #include <zubdm/mediator/ReplyClassifier.h>
+#include <zubdm/result/CliDomTree.h>
 
 using zubdm::internal::ByteSource;
 using zubdm::internal::Clock;
@@ -220,5 +222,37 @@ TEST(ReplyClassifier, StoresThePromptAndEitherTheOutputOrItsErrorClassifiedByLin
     EXPECT_EQ(response.getResponseList(), row.error.empty() ? Lines{row.output} : Lines{});
     EXPECT_EQ(response.getError(), row.error);
     EXPECT_EQ(ReplyClassifier::checkError(row.reply.substr(row.echo), rules), row.error);
+  }
+}
+
+TEST(DocumentTap, ParsesTheLineStartDocumentAfterTheEchoHoweverTheReplyIsCut) {
+  const std::string doc = "<SHOW><OBJ id=\"A\"><port admin=\"up\"/></OBJ></SHOW>";
+  const struct {
+    const char* name;
+    std::string reply;
+    bool echo;
+    size_t at;  // where the document begins; npos: none is parsed
+  } rows[] = {
+      {"after the echo", "show x <SHOW\r\n" + doc + "\r\nHVB#", true, 14},
+      {"a <SHOW within a line is not one", "say <SHOW> now\r\n" + doc + "\r\nHVB#", false, 16},
+      {"one cut short is none", "<SHOW><OBJ id=\"A\">\r\nHVB#", false, std::string::npos},
+      {"in the echo it is the caller's text", "<SHOW\r\nx\r\nHVB#", true, std::string::npos},
+  };
+  for (const auto& row : rows) {
+    for (size_t cut = 0; cut <= row.reply.size(); ++cut) {
+      SCOPED_TRACE(std::string(row.name) + " cut at " + std::to_string(cut));
+      zubdm::internal::DocumentTap tap;
+      tap.start(row.echo);
+      tap.take(std::string_view(row.reply).substr(0, cut));
+      tap.take(std::string_view(row.reply).substr(cut));
+      zubdm::internal::ShowParser* parser = tap.documentAt(row.at);
+      ASSERT_EQ(parser != nullptr, row.at != std::string::npos);
+      if (parser == nullptr) continue;
+      CliDomTree tree;
+      QOR_error error;
+      tree.adopt(*parser, error);
+      std::string admin;
+      EXPECT_TRUE(!error.is_set() && tree.find_value("A", "port", "admin", admin) == 1 && admin == "up");
+    }
   }
 }

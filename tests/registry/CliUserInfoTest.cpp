@@ -160,7 +160,7 @@ TEST(CliUserTable, ShrunkByAnotherProcessFailsEachStepWithALogLineNotSIGBUS) {
       {"initEntry", [](CliUserInfo& info) { return info.initEntry(0), -1; }},
       {"reservation", swmGetFreeCliUserIndex},
       {"filling an entry", [](CliUserInfo& info) { return swmUpdateCliUserEntry(1, info); }},
-      {"freeing stale entries", swmFreeStaleCliUsers},
+      {"freeing stale entries", [](CliUserInfo& info) { return swmFreeStaleCliUsers(info); }},
       {"reading an entry", [](CliUserInfo& info) { return info.readEntry(0) ? 0 : -1; }},
   };
   SimulatorEnvironment table;

@@ -29,6 +29,19 @@ TEST(CLIResultGetState, PartialSuccessAndErrorlessFailedReadAndStayAsSuccess) {
   }
 }
 
+TEST(CLIResultClearAll, KeepsTheDocumentParsedFromTheMessageList) {
+  CLIResult result;
+  result.appendMessageList(Lines{"<SHOW><OBJ id=\"A\"><port admin=\"up\"/></OBJ></SHOW>"});
+  QOR_error error;
+  result.getXMLResult().parse_cli(result.getMessageList().front(), error);
+  // The output's text goes; the document holds its own copy of what it needs.
+  result.clearAll();
+  EXPECT_TRUE(result.getMessageList().empty());
+  std::string admin;
+  EXPECT_EQ(result.getXMLResult().find_value("A", "port", "admin", admin), 1);
+  EXPECT_EQ(admin, "up");
+}
+
 TEST(CLIResultGetXMLValues, TakesTheValueOneCharacterAfterTheKeyInFieldsWithTheMarker) {
   struct Row {
     const char* name;

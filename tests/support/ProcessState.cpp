@@ -33,6 +33,14 @@ long peakGrowthKiB(const std::function<void()>& step) {
 #endif
 }
 
+bool sanitized() {
+#ifdef ZUBDM_TEST_ASAN
+  return true;
+#else
+  return false;
+#endif
+}
+
 int openDescriptors() {
   int count = 0;
   DIR* directory = opendir("/proc/self/fd");

@@ -20,6 +20,9 @@ size_t heapInUse();
 // KiB; 0 under AddressSanitizer, whose shadow memory and quarantine make the
 // figure meaningless.
 long peakGrowthKiB(const std::function<void()>& step);
+// True in a build under AddressSanitizer, whose allocator neither reports
+// its heap nor fails under an address-space limit.
+bool sanitized();
 
 }  // namespace ProcessState
 

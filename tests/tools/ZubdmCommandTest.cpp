@@ -6,6 +6,7 @@
 #include <pty.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -168,12 +169,16 @@ const char kSnippet[] = "# shut B down\nconfigure terminal\ninterface B\n  shutd
 TEST_F(ZubdmCommand, LinesRunInTheirModeUpToAFailureAndPrintInTheFormAskedFor) {
   sim_.setScenario(ScenarioBuilder()
                        .reply("show nul", std::string("a\0b\001c\r\n", 7), false)
+                       .reply("show esc", "a\\b\xc2\x85\x9b\xe2\x82\xac\r\n", false)
+                       .reply("show pct", "% Unknown command\r\n", false)
                        .reply("show slow", "late\r\n", false, R"("delay_ms": 2000)")
                        .reply("show crash", "", false, R"("fault": "exit")")
                        .reply("interface STUCK", "", false,
                               R"("then_mode": "config-if", "fault": "stop_reading")")
                        .json());
   const std::string snippet = file("snippet", std::string(kSnippet) + "show version\n");
+  const std::string recording =
+      file("recording", R"({"exchanges": [{"command": "end", "raw": true, "reply": "HVB#"}]})");
   struct Row {
     Strings args;
     std::string input;  // standard input
@@ -182,6 +187,10 @@ TEST_F(ZubdmCommand, LinesRunInTheirModeUpToAFailureAndPrintInTheFormAskedFor) {
     std::string out = "";  // a part of the output (only the error with 2), or all with --raw
   } rows[] = {
       {{"--bogus", "x"}, "", 2, {}, "unknown option --bogus"},
+      {{"--json=yes", "x"}, "", 2, {}, "--json takes no value"},
+      {{"--version"}, "", 0, {}, "zubdm 3.0.0 (libzubdm.so.3)\n"},
+      {{"--strict", "x"}, "", 2, {}, "--strict goes with --scenario"},
+      {{"--error-prefix", "", "x"}, "", 2, {}, "--error-prefix '' is refused"},
       {{}, "", 2, {}, "no command given"},
       {{"-m", "cfg", "x"}, "", 2, {}, "known modes: config config-controller config-if root"},
       {{"-m", "config-if", "x"}, "", 2, {}, "mode config-if needs -a with the interface's name"},
@@ -251,7 +260,34 @@ TEST_F(ZubdmCommand, LinesRunInTheirModeUpToAFailureAndPrintInTheFormAskedFor) {
        "[config-if STUCK] show version\nerror: not sent: an earlier failure left the connection "
        "unusable"},
       {{"--json", "show interfaces", "--find", "C", "port", "admin", "--values", "OBJ", "id", "\""},
-       "", 0, {"end", "1 show interfaces"}, R"("found":"up","mode":"root")"},
+       "", 0, {"end", "1 show interfaces"}, R"("found":"up","values":["A","B","C"]})"},
+      {{"--json", "--find=C", "port", "admin", "--reply-timeout=5000", "-mconfig", "show interfaces"},
+       "", 0, {"end", "configure terminal", "1 show interfaces"}, R"("found":"up")"},
+      {{"--batch", file("bom", "\xef\xbb\xbfshow version\r\n")}, "", 0, {"end", "1 show version"}},
+      // Every byte can be told from the text shown: a backslash, C1 bytes and
+      // a C1 character in UTF-8 are escaped too; UTF-8 text is kept.
+      {{"show esc"}, "", 0, {"end", "1 show esc"}, "\na\\\\b\\u0085\\x9b\xe2\x82\xac\n"},
+      {{"--json", "show esc"}, "", 0, {"end", "1 show esc"},
+       R"("output":["a\\b\u00c2\u0085\u009b\u00e2\u0082\u00ac"],"output_encoding":"latin1")"},
+      // One record per command and per line refused or held back, in order.
+      {{"--json", "--keep-going", "--batch",
+        file("held", "configure terminal\ninterface A B\nshutdown\nend\nshow version\n")},
+       "", 1, {"end", "1 show version"},
+       R"("reason":"refused","error":{"kind":"refused",)"
+       R"("text":"mode config-if needs one interface name without blanks or control bytes, not 'A B'"}})"
+       "\n"
+       R"({"line":3,"command":"shutdown","mode":"config","sent":false,"state":"Failed",)"
+       R"("reason":"not_sent","error":{"kind":"not_sent","text":"not sent: it follows the refused )"
+       R"(mode line 'interface A B'"}})"
+       "\n"
+       R"({"line":5,"command":"show version","mode":"root","sent":true,"state":"Success")"},
+      // -c names a mode of its own: mode lines after it would be taken wrongly.
+      {{"--dry-run", "-c", "configure terminal", "interface Q", "shutdown"}, "", 1, {},
+       "interface Q: a mode line does not follow -c"},
+      {{"--scenario", recording, "--strict", "show interfaces"}, "", 1, {"end", "1 show interfaces"},
+       "error: Error: not in the recording: show interfaces"},
+      {{"--error-prefix", "% ", "show pct"}, "", 1, {"end", "1 show pct"},
+       "error: % Unknown command"},
       // What was meant for a mode that could not be entered is not sent.
       {{"shell"}, "configure terminal\ninterface A B\nshutdown\nshow \001x\nend\nshow version\n", 1,
        {"end", "1 show version"}, "shutdown: not sent: it follows the refused mode line"},
@@ -277,7 +313,7 @@ TEST_F(ZubdmCommand, LinesRunInTheirModeUpToAFailureAndPrintInTheFormAskedFor) {
     args.insert(args.end(), row.args.begin(), row.args.end());
     const ToolRun run = runTool(args, file("input", row.input));
     EXPECT_EQ(run.status, row.status) << run.err;
-    const bool connects = row.status != 2 && row.args[0] != "--dry-run";
+    const bool connects = row.status != 2 && row.args[0] != "--dry-run" && row.args[0] != "--version";
     Strings sent = connects ? Strings{"LOGIN root"} : Strings();
     sent.insert(sent.end(), row.sent.begin(), row.sent.end());
     EXPECT_EQ(sim_.transcript(), sent);
@@ -285,7 +321,11 @@ TEST_F(ZubdmCommand, LinesRunInTheirModeUpToAFailureAndPrintInTheFormAskedFor) {
     const std::string shown =
         row.status == 2 ? run.err : form == "--raw" ? run.out : run.out + run.err;
     EXPECT_TRUE(form == "--raw" ? shown == row.out : contains(shown, row.out)) << shown;
-    EXPECT_TRUE(form != "--json" || nlohmann::json::parse(run.out).contains("duration_ms"));
+    std::istringstream records(form == "--json" ? run.out : "");
+    for (std::string record; std::getline(records, record);) {
+      const nlohmann::json json = nlohmann::json::parse(record);
+      EXPECT_TRUE(json.contains("line") && json.contains("sent")) << record;
+    }
   }
   EXPECT_EQ(runTool({"--simulator", "show version"}, "/dev/null", "/dev/full").status, 2);
   // Closed standard streams: the shell ends at once, as at the end of its
@@ -317,7 +357,9 @@ TEST_F(ZubdmCommand, SessionLogHoldsTheWireBytesWithSecretsMasked) {
 }
 
 TEST_F(ZubdmCommand, ConnectionFailuresSayWhy) {
-  enum Setup { kScenario, kCliMissing, kPlantedPipe, kTableFull, kLoginRefused, kCliNotProgram };
+  enum Setup {
+    kScenario, kCliMissing, kCliNotExecutable, kPlantedPipe, kTableFull, kLoginRefused, kCliNotProgram
+  };
   // A CLI that asks for the login again after the password.
   const std::string refuses = file("refuses", "#!/bin/sh\nexec 3<" + sim_.pipe("clPipeW0") + " 4>" +
                                                   sim_.pipe("clPipeR0") +
@@ -342,18 +384,23 @@ TEST_F(ZubdmCommand, ConnectionFailuresSayWhy) {
       {kLoginRefused, "", "the CLI refused the login: it asked for \"Login:\" again"},
       {kCliNotProgram, "", "the CLI program could not be started\n  cause: " + dir_.path() +
                                ": Permission denied"},
+      {kCliNotExecutable, "",
+       "found " + dir_.path() + "/cli on PATH but it cannot be executed: Permission denied"},
       {kCliMissing, "", "'cli' was not found on PATH"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.err);
     sim_.setScenario(row.scenario);
     setenv("ZUBDM_TEST_CLI",
-           row.setup == kCliMissing     ? "cli"
+           row.setup == kCliMissing || row.setup == kCliNotExecutable ? "cli"
            : row.setup == kLoginRefused ? refuses.c_str()
            : row.setup == kCliNotProgram ? dir_.path().c_str()
                                         : ZUBDM_SIM_DIR "/cli",
            1);
-    if (row.setup == kCliMissing) setenv("PATH", "/nonexistent", 1);  // the last row
+    // The last two rows.
+    if (row.setup == kCliMissing) setenv("PATH", "/nonexistent", 1);
+    if (row.setup == kCliNotExecutable) setenv("PATH", ("/nonexistent:" + dir_.path()).c_str(), 1);
+    if (row.setup == kCliNotExecutable) chmod(file("cli", "#!/bin/sh\n").c_str(), 0644);
     if (row.setup == kPlantedPipe) std::ofstream(sim_.pipe("clPipeW0")) << "x";
     chmod(sim_.pipe("clPipeW0").c_str(), 0644);
     Bytes table = freeTable();
@@ -370,10 +417,23 @@ TEST_F(ZubdmCommand, ConnectionFailuresSayWhy) {
 }
 
 TEST_F(ZubdmCommand, SlotsListsEntriesAndFreesOnlyStaleOnesOfItsType) {
-  Bytes table = freeTable();
+  // A host killed while its CLI (the simulator, "cli -n 0") still runs: it
+  // has stopped reading, so the host's end does not end it.
+  sim_.setScenario(
+      ScenarioBuilder().reply("show stuck", "", false, R"("fault": "stop_reading")").json());
+  Tool host({"--simulator", "show stuck", "show version"});
+  ASSERT_TRUE(received("1 show stuck"));
+  host.signal(SIGKILL);
+  host.finish();
+  Bytes table = sim_.readTable();
+  int32_t cli = 0;
+  std::memcpy(&cli, &table[72], 4);
+  const int cliHandle = static_cast<int>(syscall(SYS_pidfd_open, cli, 0));  // to end it, should
+  ASSERT_GE(cliHandle, 0);                                                  // the test fail
   const int32_t alive = getpid(), gone = 0x7ffffff0;
-  table[3 * 116 + 4] = 1, table[3 * 116 + 5] = 2;  // in use, this library's type
+  for (int slot : {3, 7}) table[slot * 116 + 4] = 1, table[slot * 116 + 5] = 2;  // this library's
   std::memcpy(&table[3 * 116 + 72], &gone, 4);
+  std::memcpy(&table[7 * 116 + 72], &alive, 4);
   table[5 * 116 + 4] = 1, table[5 * 116 + 5] = 7;
   std::memcpy(&table[5 * 116 + 72], &alive, 4);
   sim_.writeTable(table);
@@ -382,14 +442,28 @@ TEST_F(ZubdmCommand, SlotsListsEntriesAndFreesOnlyStaleOnesOfItsType) {
   const ToolRun run = runTool({"slots"});
   EXPECT_EQ(run.status, 0) << run.err;
   std::istringstream listed(run.out);
+  const std::string self = std::to_string(alive);
   EXPECT_EQ(Strings(std::istream_iterator<std::string>(listed), {}),
-            (Strings{"slot", "type", "process", "state", "held", "pipes", "3", "2", "(zubdm)",
-                     "2147483632", "gone", "no", sim_.pipe("clPipeW3"), "5", "7",
-                     std::to_string(alive), "alive", "no", sim_.pipe("clPipeR5")}));
-  // No host holds slot 3: it is stale and goes with its pipe; slot 5 is
-  // another program's and stays, as does the file at its pipe's name.
+            (Strings{"slot", "type", "process", "state", "held", "pipes", "0", "2", "(zubdm)",
+                     std::to_string(cli), "alive", "no", sim_.pipe("clPipeW0"),
+                     sim_.pipe("clPipeR0"), "3", "2", "(zubdm)", "2147483632", "gone", "no",
+                     sim_.pipe("clPipeW3"), "5", "7", self, "alive", "no", sim_.pipe("clPipeR5"),
+                     "7", "2", "(zubdm)", self, "alive", "no", "-"}));
+  // No host holds slots 0, 3 and 7: slot 0's CLI is ended and it goes with
+  // its pipes, as does slot 3; slot 7's process is no CLI and is left
+  // alone. Slot 5 is another program's and stays, as does the file at its
+  // pipe's name.
   const ToolRun freed = runTool({"slots", "--free-stale"});
-  EXPECT_EQ(freed.out, "freed slot 3\nremoved " + sim_.pipe("clPipeW3") + "\n1 stale slot freed\n");
+  EXPECT_EQ(freed.out, "freed slot 0 after ending its CLI (process " + std::to_string(cli) +
+                           ")\nremoved " + sim_.pipe("clPipeW0") + "\nremoved " +
+                           sim_.pipe("clPipeR0") + "\nfreed slot 3\nremoved " +
+                           sim_.pipe("clPipeW3") + "\nslot 7 stays: process " + self +
+                           " is alive and is not the CLI started for slot 7\n2 stale slots freed\n");
+  struct pollfd ended = {cliHandle, POLLIN, 0};
+  EXPECT_EQ(poll(&ended, 1, 0), 1) << "the CLI still runs";
+  syscall(SYS_pidfd_send_signal, cliHandle, SIGKILL, nullptr, 0);
+  close(cliHandle);
+  std::memset(&table[0], 0, 116);
   std::memset(&table[3 * 116], 0, 116);
   EXPECT_EQ(sim_.readTable(), table);
   unlink(sim_.pipe("clPipeR5").c_str());
@@ -447,13 +521,20 @@ TEST_F(ZubdmCommand, ShellCtrlCAbandonsTheLineOrCancelsTheCommandAndGoesOn) {
       {"show vers", nullptr, "show vers"},
       {"\003", nullptr, "zubdm(root)> "},
       {"show version\r", nullptr, "Software version 1.0.0"},
+      // A slow reply shows its progress on the terminal after a second, and
+      // the line is cleared before the result is printed.
+      {"show trickle\r", nullptr, " bytes so far, 1 s"},
+      {"", nullptr, "\r\033[K[root] show trickle"},
       {"show half\r", nullptr, nullptr},
-      {"\003", "2 show half", "zubdm: cancelled"},
+      {"\003", "3 show half", "zubdm: cancelled"},
       {"show interfaces\r", nullptr, "state: Success"},
       {":quit\r", nullptr, nullptr},
   };
   sim_.setScenario(
-      ScenarioBuilder().reply("show half", "first half\r\n", false, R"("fault": "hang")").json());
+      ScenarioBuilder()
+          .reply("show half", "first half\r\n", false, R"("fault": "hang")")
+          .reply("show trickle", std::string(1500, 'x') + "\r\n", false, R"("write_chunk": 1)")
+          .json());
   const std::string recording = dir_.file("recording.json");
   Tool shell({"--simulator", "--record", recording, "shell"}, "", Tool::Streams::Terminal);
   for (const Step& step : steps) {
@@ -463,10 +544,11 @@ TEST_F(ZubdmCommand, ShellCtrlCAbandonsTheLineOrCancelsTheCommandAndGoesOn) {
     EXPECT_TRUE(!step.shows || shell.expect(step.shows));
   }
   EXPECT_EQ(shell.finish().status, 1) << "the cancelled command did not succeed";
-  EXPECT_EQ(sim_.transcript().back(), "3 show interfaces");
+  EXPECT_EQ(sim_.transcript().back(), "4 show interfaces");
   // The cancelled command is left out of the recording, its mode line too.
   const nlohmann::json scenario = nlohmann::json::parse(slurp(recording));
   Strings recorded;
   for (const auto& exchange : scenario["exchanges"]) recorded.push_back(exchange["command"]);
-  EXPECT_EQ(recorded, (Strings{"end", "show version", "end", "show interfaces"}));
+  EXPECT_EQ(recorded,
+            (Strings{"end", "show version", "end", "show trickle", "end", "show interfaces"}));
 }

@@ -263,7 +263,9 @@ bool CliSession::serve(const std::string& received) {
   }
   if (scenario_.terminalEcho && !io_.put(tail + "\r\n")) return writeFailed();
   if (spec) return cannedReply(*spec);
-  if (!builtinReply(command) || !writePrompt()) return writeFailed();
+  const bool answered = scenario_.strict ? error("not in the recording: " + quote(command))
+                                         : builtinReply(command);
+  if (!answered || !writePrompt()) return writeFailed();
   return true;
 }
 

@@ -52,6 +52,7 @@ bool Options::parse(int argc, char** argv, std::string& error) {
   if (!dir.empty()) pipeDir = dir.back() == '/' ? dir : dir + "/";
   scenarioPath = fromEnvironment("ZUBDM_CLI_SCENARIO");
   transcriptPath = fromEnvironment("ZUBDM_CLI_TRANSCRIPT");
+  strict = fromEnvironment("ZUBDM_CLI_STRICT") == "1";
   return true;
 }
 
@@ -78,6 +79,9 @@ const char* Options::usage() {
          "  ZUBDM_CLI_TRANSCRIPT  file that receives every input line "
          "(overrides\n"
          "                        the scenario's \"transcript\")\n"
+         "  ZUBDM_CLI_STRICT=1    a command that the scenario does not answer gets\n"
+         "                        the error \"not in the recording: ...\" instead of\n"
+         "                        the built-in reply (a strict replay)\n"
          "\n"
          "Scenario keys:\n"
          "  fault          exit_at_once | exit_at_login | never_prompt |\n"

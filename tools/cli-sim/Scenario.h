@@ -77,6 +77,9 @@ class Scenario {
   bool helpKey = false;
   bool percentErrors = false;
   bool promptLikeNames = false;
+  // Commands the scenario does not answer are errors (set from
+  // ZUBDM_CLI_STRICT, not from the file).
+  bool strict = false;
   std::string promptSuffix;
   unsigned loginDelayMs = 0;
   std::string transcriptPath;

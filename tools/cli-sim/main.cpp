@@ -50,6 +50,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "cli: %s\n", error.c_str());
     return 2;
   }
+  scenario.strict = options.strict;
   if (scenario.fault == StartFault::kExitAtOnce) return 3;
   installSignals();
 

@@ -63,12 +63,17 @@ CommandReport makeReport(const CommandContext& context, ZUB_DEVICE_MEDIATION::CL
   report.mode = context.mode;
   report.durationMs = context.durationMs;
   report.state = result.getState().toString();
-  for (const std::string& piece : result.getMessageList()) report.output += piece;
+  report.output = &result.getMessageList();
   report.prompt = result.getPrompt();
   report.failed = !result.getState().equals(OpStatusEnum::Success);
   if (report.failed) {
     report.errorKind = ZUB_DEVICE_MEDIATION::failureKindName(result.getFailureKind());
     report.errorText = failureText(result.getFailure());
+  }
+  // The failures that come before the command's own line is written.
+  for (FailureKind kind : {FailureKind::Refused, FailureKind::NotConnected,
+                           FailureKind::ModeCommandFailed, FailureKind::NotSent}) {
+    report.sent = report.sent && result.getFailureKind() != kind;
   }
   return report;
 }

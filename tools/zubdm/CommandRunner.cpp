@@ -1,63 +1,76 @@
 #include "CommandRunner.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 
 #include "ExitStatus.h"
 #include "Interrupts.h"
 
-int CommandRunner::run(const std::vector<std::string>& lines) {
+int CommandRunner::run(const std::vector<Line>& lines) {
   const size_t last = lastCommand(lines);
   bool failed = false;
   for (size_t i = 0; i < lines.size() && Interrupts::pending() == 0; ++i) {
     std::string error;
     bool ok = true;
-    switch (mode_.follow(lines[i], error)) {
+    switch (const ModeTracker::Line kind = mode_.follow(lines[i].text, error)) {
       case ModeTracker::Line::kModeCommand:
         continue;
       case ModeTracker::Line::kRefused:
-        masks_.warn(lines[i] + ": " + error);
+      case ModeTracker::Line::kHeldBack:
+        masks_.warn(lines[i].text + ": " + error);
+        if (printer_.format() == ResultPrinter::Format::kJson) {
+          printer_.print(heldBack(lines[i], kind == ModeTracker::Line::kRefused, error));
+        }
         ok = false;
         break;
       case ModeTracker::Line::kCommand:
-        ok = session_ ? runCommand(lines[i], i, lines.size(), i == last) : printLines(lines[i]);
+        ok = session_ ? runCommand(lines[i], i, lines.size(), i == last) : printLines(lines[i].text);
         break;
     }
     if (printer_.failed() || writeFailed_) return kExitUsage;
     failed = failed || !ok;
     if (!ok && !options_.keepGoing && i + 1 < lines.size() && Interrupts::pending() == 0) {
-      masks_.warn("stopped after the failed line '" + lines[i] + "' (--keep-going goes on)");
+      masks_.warn("stopped after the failed line '" + lines[i].text + "' (--keep-going goes on)");
       break;
     }
   }
   return failed || notFound_ ? kExitFailed : kExitSuccess;
 }
 
-size_t CommandRunner::lastCommand(const std::vector<std::string>& lines) const {
+size_t CommandRunner::lastCommand(const std::vector<Line>& lines) const {
   ModeTracker mode = mode_;
   size_t last = lines.size();
   std::string ignored;
   for (size_t i = 0; i < lines.size(); ++i) {
-    if (mode.follow(lines[i], ignored) == ModeTracker::Line::kCommand) last = i;
+    if (mode.follow(lines[i].text, ignored) == ModeTracker::Line::kCommand) last = i;
   }
   return last;
 }
 
-bool CommandRunner::runCommand(const std::string& line, size_t index, size_t count, bool last) {
-  const bool progress = !options_.batchFile.empty() && isatty(STDERR_FILENO);
-  if (progress) {
-    std::fprintf(stderr, "\r\033[K[%zu/%zu] %s", index + 1, count, masks_.apply(line).c_str());
-  }
-  const bool ok = session_->run(line, mode_);
-  if (progress) std::fprintf(stderr, "\r\033[K");
+CommandReport CommandRunner::heldBack(const Line& line, bool refused, const std::string& error) const {
+  CommandReport report;
+  report.line = line.number;
+  report.command = line.text;
+  report.mode = mode_.label();
+  report.state = "Failed";
+  report.sent = false;
+  report.failed = true;
+  report.errorKind = refused ? "refused" : "not_sent";
+  report.errorText = error;
+  return report;
+}
+
+bool CommandRunner::runCommand(const Line& line, size_t index, size_t count, bool last) {
+  const std::string shown = "[" + std::to_string(index + 1) + "/" + std::to_string(count) + "] " +
+                            masks_.apply(line.text);
+  const bool ok = session_->run(line.text, mode_, shown);
   // Interrupted: the run ends, and nothing more is written to a reader
   // that may be gone.
   if (Interrupts::pending() != 0) return false;
   CommandReport report = session_->lastReport();
+  report.line = line.number;
   if (last) addLookups(report);
   if (report.failed && printer_.format() == ResultPrinter::Format::kRaw) {
-    masks_.warn(line + ": " + report.errorText);
+    masks_.warn(line.text + ": " + report.errorText);
   }
   printer_.print(report);
   return ok;
@@ -86,4 +99,3 @@ void CommandRunner::addLookups(CommandReport& report) {
                         options_.values[2]);
   }
 }
-

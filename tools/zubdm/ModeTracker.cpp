@@ -1,5 +1,7 @@
 #include "ModeTracker.h"
 
+#include <algorithm>
+
 #include "OptionChecks.h"
 #include "Words.h"
 
@@ -64,6 +66,18 @@ ModeTracker::Line ModeTracker::follow(const std::string& line, std::string& erro
   if (!refused_.empty() && (!modeLine || words(line)[0] == "exit")) {
     error = std::string(modeLine ? "not followed" : "not sent") +
             ": it follows the refused mode line '" + refused_ + "'";
+    return Line::kHeldBack;
+  }
+  // Under -c the mode is not known: a line that is a mode command in any
+  // mode is one here too.
+  const std::vector<std::string> modes = table_.knownContexts();
+  if (!contextCommand_.empty() &&
+      std::any_of(modes.begin(), modes.end(), [&](const std::string& mode) {
+        return table_.modeEnteredBy(line, mode, target, argument);
+      })) {
+    refused_ = line;
+    error = "a mode line does not follow -c (a context command of its own); give the mode "
+            "with -m MODE (-a NAME) instead";
     return Line::kRefused;
   }
   if (!modeLine) return Line::kCommand;

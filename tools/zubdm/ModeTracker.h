@@ -24,10 +24,12 @@ class ModeTracker {
              const std::string& prefix, std::string& error);
   void useContextCommand(const std::string& command);
 
-  enum class Line { kCommand, kModeCommand, kRefused };
+  enum class Line { kCommand, kModeCommand, kRefused, kHeldBack };
   // Follows `line` when it is a mode command from the current mode
   // (kModeCommand); kCommand for a line to send. kRefused, with a message,
-  // for a malformed mode command ("interface A B"), and after one, until a
+  // for a malformed mode command ("interface A B") and for every mode
+  // command while a ready-made context command is in use (-c: the mode is
+  // not known). kHeldBack, with a message, after a refused one, until a
   // mode is entered again, for every line but a mode command that does not
   // depend on the mode it was meant for ("exit" does): those lines were
   // meant for a mode that was not entered, and are not sent.

@@ -56,6 +56,7 @@ bool checkOptions(const Options& options, std::string& error) {
        "--raw prints the device output only; --find and --values need the text or --json form"},
       {options.dryRun, options.shell, "--dry-run works on commands and --batch, not the shell"},
       {!options.scenarioFile.empty(), !options.simulator, "--scenario goes with --simulator"},
+      {options.strict, options.scenarioFile.empty(), "--strict goes with --scenario (a replay)"},
   };
   for (const Exclusion& exclusion : exclusions) {
     if (exclusion.first && exclusion.second) {
@@ -66,7 +67,7 @@ bool checkOptions(const Options& options, std::string& error) {
   return checkTexts(options, error);
 }
 
-bool readBatch(const std::string& file, std::vector<std::string>& lines, std::string& error) {
+bool readBatch(const std::string& file, std::vector<Line>& lines, std::string& error) {
   std::ifstream opened;
   if (file != "-") {
     struct stat info = {};
@@ -88,12 +89,13 @@ bool readBatch(const std::string& file, std::vector<std::string>& lines, std::st
   std::string line;
   for (size_t number = 1; std::getline(in, line); ++number) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (number == 1 && line.compare(0, 3, "\xef\xbb\xbf") == 0) line.erase(0, 3);
     const size_t start = line.find_first_not_of(" \t");
     if (start == std::string::npos || line[start] == '#') continue;
     if (!checkText("--batch " + file + " line " + std::to_string(number), line.substr(start), error)) {
       return false;
     }
-    lines.push_back(line.substr(start));
+    lines.push_back({number, line.substr(start)});
   }
   if (in.bad()) error = "--batch " + file + ": read error";
   if (!in.bad() && lines.empty()) error = "--batch " + file + " holds no command";

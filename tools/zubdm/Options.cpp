@@ -1,48 +1,56 @@
 #include "Options.h"
 
+#include <getopt.h>
+
 #include <cstring>
 
 namespace {
 
 const long kMaxMilliseconds = 24L * 60 * 60 * 1000;
 
-struct FlagOption {
-  const char* shortName;
-  const char* longName;
-  bool Options::*member;
+// An option and what it sets: a flag, a text, a list (each value appended;
+// the three of --find and --values replace it), or, with none of them, -a
+// or a time-out.
+struct Spec {
+  const char* name;
+  char letter;  // the short name, or 0
+  int values;   // 0, 1 or 3
+  bool Options::*flag;
+  std::string Options::*text;
+  std::vector<std::string> Options::*list;
 };
 
-const FlagOption kFlags[] = {
-    {nullptr, "--keep-going", &Options::keepGoing},
-    {nullptr, "--json", &Options::json},
-    {nullptr, "--raw", &Options::raw},
-    {nullptr, "--dry-run", &Options::dryRun},
-    {nullptr, "--yes", &Options::yes},
-    {nullptr, "--simulator", &Options::simulator},
-    {nullptr, "--free-stale", &Options::freeStale},
-    {"-v", "--verbose", &Options::verbose},
-    {"-h", "--help", &Options::help},
+const Spec kSpecs[] = {
+    {"keep-going", 0, 0, &Options::keepGoing, nullptr, nullptr},
+    {"json", 0, 0, &Options::json, nullptr, nullptr},
+    {"raw", 0, 0, &Options::raw, nullptr, nullptr},
+    {"dry-run", 0, 0, &Options::dryRun, nullptr, nullptr},
+    {"yes", 0, 0, &Options::yes, nullptr, nullptr},
+    {"simulator", 0, 0, &Options::simulator, nullptr, nullptr},
+    {"strict", 0, 0, &Options::strict, nullptr, nullptr},
+    {"free-stale", 0, 0, &Options::freeStale, nullptr, nullptr},
+    {"verbose", 'v', 0, &Options::verbose, nullptr, nullptr},
+    {"help", 'h', 0, &Options::help, nullptr, nullptr},
+    {"version", 0, 0, &Options::version, nullptr, nullptr},
+    {"context", 'c', 1, nullptr, &Options::contextCommand, nullptr},
+    {"mode", 'm', 1, nullptr, &Options::mode, nullptr},
+    {"prefix", 'p', 1, nullptr, &Options::modePrefix, nullptr},
+    {"batch", 0, 1, nullptr, &Options::batchFile, nullptr},
+    {"log", 0, 1, nullptr, &Options::logFile, nullptr},
+    {"record", 0, 1, nullptr, &Options::recordFile, nullptr},
+    {"scenario", 0, 1, nullptr, &Options::scenarioFile, nullptr},
+    {"mask", 0, 1, nullptr, nullptr, &Options::masks},
+    {"error-prefix", 0, 1, nullptr, nullptr, &Options::errorPrefixes},
+    {"find", 0, 3, nullptr, nullptr, &Options::find},
+    {"values", 0, 3, nullptr, nullptr, &Options::values},
+    {"arg", 'a', 1, nullptr, nullptr, nullptr},
+    {"connect-timeout", 0, 1, nullptr, nullptr, nullptr},
+    {"reply-timeout", 0, 1, nullptr, nullptr, nullptr},
 };
+const size_t kSpecCount = sizeof kSpecs / sizeof kSpecs[0];
 
-struct TextOption {
-  const char* shortName;
-  const char* longName;
-  std::string Options::*member;
-};
-
-const TextOption kTexts[] = {
-    {"-c", "--context", &Options::contextCommand},
-    {"-m", "--mode", &Options::mode},
-    {"-p", "--prefix", &Options::modePrefix},
-    {nullptr, "--batch", &Options::batchFile},
-    {nullptr, "--log", &Options::logFile},
-    {nullptr, "--record", &Options::recordFile},
-    {nullptr, "--scenario", &Options::scenarioFile},
-};
-
-bool named(const std::string& arg, const char* shortName, const char* longName) {
-  return (shortName != nullptr && arg == shortName) || arg == longName;
-}
+// getopt_long's key for spec `i`: its letter, or a number above any letter.
+int keyOf(size_t i) { return kSpecs[i].letter != 0 ? kSpecs[i].letter : 256 + static_cast<int>(i); }
 
 // Whole milliseconds from 1 ms to 24 h; digits only, so that neither a sign
 // nor an overflow can slip through.
@@ -64,65 +72,42 @@ std::string millisecondsError(const std::string& option, const char* given) {
          " (24 h)";
 }
 
-// How many arguments the option `arg` takes (0: not such an option).
-int argumentCount(const std::string& arg) {
-  for (const TextOption& option : kTexts) {
-    if (named(arg, option.shortName, option.longName)) return 1;
+// Stores spec's value (optarg) and, for three values, the two arguments
+// after it; false with `error`.
+bool store(const Spec& spec, int argc, char** argv, Options& options, std::string& error) {
+  const std::string name = std::string("--") + spec.name;
+  if (spec.flag != nullptr) options.*spec.flag = true;
+  if (spec.text != nullptr) options.*spec.text = optarg;
+  if (spec.values == 3 && optind + 2 > argc) {
+    error = name + " is missing its argument(s)";
+    return false;
   }
-  if (arg == "-a" || arg == "--arg" || arg == "--mask" || arg == "--connect-timeout" ||
-      arg == "--reply-timeout") {
-    return 1;
+  if (spec.values == 3) {
+    (options.*spec.list).assign({optarg, argv[optind], argv[optind + 1]});
+    optind += 2;
+  } else if (spec.list != nullptr) {
+    (options.*spec.list).push_back(optarg);
   }
-  return arg == "--find" || arg == "--values" ? 3 : 0;
-}
-
-// Stores the option `arg` with its arguments `given`; false with `error`.
-bool store(const std::string& arg, char** given, Options& options, std::string& error) {
-  for (const TextOption& option : kTexts) {
-    if (named(arg, option.shortName, option.longName)) options.*option.member = given[0];
-  }
-  if (arg == "-a" || arg == "--arg") options.modeArgument = std::string(given[0]);
-  if (arg == "--mask") options.masks.push_back(given[0]);
-  if (arg == "--find" || arg == "--values") {
-    (arg == "--find" ? options.find : options.values).assign(given, given + 3);
-  }
-  if (arg == "--connect-timeout" || arg == "--reply-timeout") {
-    long& out = arg == "--connect-timeout" ? options.connectTimeoutMs : options.replyTimeoutMs;
-    if (!parseMilliseconds(given[0], out)) {
-      error = millisecondsError(arg, given[0]);
+  if (spec.letter == 'a') options.modeArgument = std::string(optarg);
+  if (std::strstr(spec.name, "timeout") != nullptr) {
+    long& out = spec.name[0] == 'c' ? options.connectTimeoutMs : options.replyTimeoutMs;
+    if (!parseMilliseconds(optarg, out)) {
+      error = millisecondsError(name, optarg);
       return false;
     }
   }
   return true;
 }
 
-// Parses the option at argv[i] that takes arguments, advancing i past them.
-bool parseWithArguments(int argc, char** argv, int& i, Options& options, std::string& error) {
-  const std::string arg = argv[i];
-  const int count = argumentCount(arg);
-  if (count == 0) {
-    error = "unknown option " + arg;
-    return false;
-  }
-  if (argc - i - 1 < count) {
-    error = arg == "--connect-timeout" || arg == "--reply-timeout"
-                ? millisecondsError(arg, nullptr)
-                : arg + " is missing its argument(s)";
-    return false;
-  }
-  const bool stored = store(arg, argv + i + 1, options, error);
-  i += count;
-  return stored;
-}
-
-bool parseFlag(const std::string& arg, Options& options) {
-  for (const FlagOption& flag : kFlags) {
-    if (named(arg, flag.shortName, flag.longName)) {
-      options.*flag.member = true;
-      return true;
-    }
-  }
-  return false;
+// The message for what getopt_long refused (`key` '?' or ':').
+std::string refusal(int key, char** argv) {
+  const std::string given = argv[optind - 1];
+  const bool longName = given.compare(0, 2, "--") == 0;
+  const std::string name = longName ? given.substr(0, given.find('='))
+                                    : std::string("-") + static_cast<char>(optopt);
+  if (key == '?') return longName && optopt != 0 ? name + " takes no value" : "unknown option " + name;
+  return name.find("timeout") != std::string::npos ? millisecondsError(name, nullptr)
+                                                   : name + " is missing its argument(s)";
 }
 
 // A plain argument: a command, or the first word "shell" or "slots".
@@ -140,18 +125,32 @@ void takeWord(const std::string& arg, bool commandsOnly, Options& options) {
 }  // namespace
 
 bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
-  bool commandsOnly = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (commandsOnly || arg.empty() || arg[0] != '-' || arg == "-") {
-      takeWord(arg, commandsOnly, options);
-    } else if (arg == "--") {
-      commandsOnly = true;
-    } else if (!parseFlag(arg, options) &&
-               !parseWithArguments(argc, argv, i, options, error)) {
+  // "-": plain arguments come back in order (as key 1), so that "shell"
+  // and "slots" are told from commands by their place; ":": a missing value
+  // is told from an unknown option, and getopt_long prints nothing.
+  std::string letters = "-:";
+  std::vector<option> longOptions;
+  for (size_t i = 0; i < kSpecCount; ++i) {
+    longOptions.push_back({kSpecs[i].name, kSpecs[i].values ? required_argument : no_argument,
+                           nullptr, keyOf(i)});
+    if (kSpecs[i].letter != 0) letters += std::string(1, kSpecs[i].letter) + (kSpecs[i].values ? ":" : "");
+  }
+  longOptions.push_back({});
+  for (int key; (key = getopt_long(argc, argv, letters.c_str(), longOptions.data(), nullptr)) != -1;) {
+    if (key == 1) {
+      takeWord(optarg, false, options);
+      continue;
+    }
+    if (key == '?' || key == ':') {
+      error = refusal(key, argv);
       return false;
     }
+    size_t i = 0;
+    while (keyOf(i) != key) ++i;
+    if (!store(kSpecs[i], argc, argv, options, error)) return false;
   }
+  // After "--", every argument is a command.
+  for (int i = optind; i < argc; ++i) takeWord(argv[i], true, options);
   return true;
 }
 
@@ -164,7 +163,8 @@ const char* usageText() {
          "Runs commands on the element's CLI through the zubdm library and prints\n"
          "their results. Mode commands typed as on the element (configure terminal,\n"
          "interface NAME, controller NAME, exit, end) set the mode of the commands\n"
-         "after them; the first failed command ends the run.\n"
+         "after them; the first failed command ends the run. An option's value\n"
+         "may also follow it as --option=VALUE.\n"
          "\n"
          "  -c, --context CMD        context command sent before each command\n"
          "  -m, --mode MODE          start in MODE (root, config, config-if,\n"
@@ -182,7 +182,12 @@ const char* usageText() {
          "      --values MARKER KEY DELIMS\n"
          "                           print each value of KEY (up to one of DELIMS) in\n"
          "                           the <...> pieces of the last output holding MARKER\n"
-         "      --json               print each result as one line of JSON\n"
+         "      --json               print one line of JSON per command, and per mode\n"
+         "                           line refused or line held back, each with its\n"
+         "                           'line' (in the batch, or among the commands) and\n"
+         "                           'sent'; output that is not UTF-8 has its lines\n"
+         "                           as Latin-1 characters, one per byte, and\n"
+         "                           \"output_encoding\": \"latin1\"\n"
          "      --raw                print only the device output, as received\n"
          "                           (show output from its <SHOW)\n"
          "      --batch FILE         run the lines of FILE ('-': standard input; '#'\n"
@@ -197,10 +202,16 @@ const char* usageText() {
          "      --simulator          use the bundled CLI simulator instead of the\n"
          "                           element's cli\n"
          "      --scenario FILE      with --simulator: the simulator's scenario\n"
+         "      --strict             with --scenario: a command that the recording does\n"
+         "                           not hold fails instead of getting the simulator's\n"
+         "                           own answer\n"
+         "      --error-prefix TEXT  a reply line starting with TEXT is a device error,\n"
+         "                           as one starting with 'Error:' is (repeatable)\n"
          "      --connect-timeout MS bound on each pipe open and login prompt\n"
          "      --reply-timeout MS   bound on each reply (both 1 to 86400000)\n"
          "  -v, --verbose            write what is sent and received to standard error\n"
          "  -h, --help               show this text\n"
+         "      --version            show the version and the library's SONAME\n"
          "\n"
          "Exit status: 0 when every command succeeded, 1 when a command failed, 2 for\n"
          "a usage error, a connection that could not be brought up, or output that\n"

@@ -18,17 +18,20 @@ struct Options {
   std::string recordFile;                    // --record
   std::string scenarioFile;                  // --scenario
   std::vector<std::string> masks;            // --mask, repeatable
+  std::vector<std::string> errorPrefixes;    // --error-prefix, repeatable
   bool keepGoing = false;
   bool json = false;
   bool raw = false;
   bool dryRun = false;
   bool yes = false;
   bool simulator = false;
+  bool strict = false;
   bool verbose = false;
   bool shell = false;
   bool slots = false;
   bool freeStale = false;
   bool help = false;
+  bool version = false;
   long connectTimeoutMs = -1;
   long replyTimeoutMs = -1;
   std::vector<std::string> commands;

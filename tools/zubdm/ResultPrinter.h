@@ -3,13 +3,16 @@
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 #include "CommandReport.h"
 
-// Writes command reports to a stream in one of three forms: text for a
-// person (control bytes made visible), one JSON object per line, or the
-// device output alone, as received. Flushes after each report and remembers
-// a failed write. Borrows the stream; not thread-safe.
+// Writes reports to a stream in one of three forms: text for a person
+// (control bytes made visible), one JSON object per line, or the device
+// output alone, as received. The output is escaped while it is written, a
+// piece (text) or a line (JSON) at a time, never copied whole. Flushes
+// after each report and remembers a failed write. Borrows the stream; not
+// thread-safe.
 class ResultPrinter {
  public:
   enum class Format { kText, kJson, kRaw };
@@ -23,8 +26,11 @@ class ResultPrinter {
   void setFormat(Format format) { format_ = format; }
 
  private:
-  std::string text(const CommandReport& report) const;
-  std::string json(const CommandReport& report) const;
+  // Each writes what it has gathered in `out` as it goes, and leaves the
+  // rest there.
+  void text(const CommandReport& report, std::string& out);
+  void json(const CommandReport& report, std::string& out);
+  void put(std::string_view bytes);
 
   Format format_;
   std::FILE* out_;

@@ -1,9 +1,15 @@
 #include "Session.h"
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
 
 #include "ProcessProbe.h"
+#include "VisibleText.h"
 
 using ZUB_DEVICE_MEDIATION::CLIResult;
 using ZUB_DEVICE_MEDIATION::FailureKind;
@@ -52,6 +58,31 @@ std::string waitFailure(const FailureRecord& failure) {
   }
 }
 
+// The first file named `program` along PATH, as posix_spawnp looks for it;
+// empty when there is none.
+std::string foundOnPath(const std::string& program) {
+  const char* path = std::getenv("PATH");
+  std::string directories = path ? path : "";
+  for (size_t start = 0, end; start <= directories.size(); start = end + 1) {
+    end = std::min(directories.find(':', start), directories.size());
+    const std::string directory = directories.substr(start, end - start);
+    const std::string file = (directory.empty() ? "." : directory) + "/" + program;
+    if (access(file.c_str(), F_OK) == 0) return file;
+  }
+  return std::string();
+}
+
+std::string spawnFailure(const FailureRecord& failure) {
+  const bool alongPath = failure.path.find('/') == std::string::npos;
+  if (alongPath && failure.error == ENOENT) {
+    return "the element CLI program '" + failure.path +
+           "' was not found on PATH (--simulator uses the bundled simulator)";
+  }
+  const std::string found = alongPath && failure.error == EACCES ? foundOnPath(failure.path) : "";
+  if (found.empty()) return "the CLI program could not be started";
+  return "found " + found + " on PATH but it cannot be executed: " + std::strerror(failure.error);
+}
+
 }  // namespace
 
 std::vector<std::string> connectFailureText(const FailureRecord& failure) {
@@ -73,10 +104,7 @@ std::vector<std::string> connectFailureText(const FailureRecord& failure) {
                         failure.path + ") frees the slot";
       break;
     case FailureStep::Spawn:
-      first = failure.error == ENOENT && failure.path.find('/') == std::string::npos
-                  ? "the element CLI program '" + failure.path +
-                        "' was not found on PATH (--simulator uses the bundled simulator)"
-                  : "the CLI program could not be started";
+      first = spawnFailure(failure);
       break;
     case FailureStep::PipeOpen:
       first = failure.kind == FailureKind::NotConnected ? "cannot open the pipe " + failure.path
@@ -97,7 +125,8 @@ Session::QuietLog::QuietLog() {
 
 Session::QuietLog::~QuietLog() { setHostLogSink({}); }
 
-Session::Session(const Options& options) {
+Session::Session(const Options& options)
+    : showProgress_(isatty(STDERR_FILENO) && !options.json && !options.raw && !options.verbose) {
   if (options.connectTimeoutMs > 0) {
     controller_.adaptor.setConnectTimeout(std::chrono::milliseconds(options.connectTimeoutMs));
   }
@@ -109,7 +138,24 @@ Session::Session(const Options& options) {
 Session::~Session() { close(); }
 
 void Session::setTranscriptSink(ZUB_DEVICE_MEDIATION::ZUBAdaptor::TranscriptSink sink) {
-  controller_.adaptor.setTranscriptSink(std::move(sink));
+  controller_.adaptor.setTranscriptSink(
+      [this, sink](ZUB_DEVICE_MEDIATION::ZUBAdaptor::Direction direction, std::string_view bytes) {
+        if (direction == ZUB_DEVICE_MEDIATION::ZUBAdaptor::Direction::FromCli) {
+          progress_.add(bytes.size());
+        }
+        sink(direction, bytes);
+      });
+}
+
+bool Session::setErrorPrefixes(const std::vector<std::string>& prefixes, std::string& error) {
+  for (const std::string& prefix : prefixes) {
+    if (!controller_.adaptor.setErrorPrefixes({prefix})) {
+      error = "--error-prefix '" + visibleText(prefix) +
+              "' is refused: a prefix is not empty and holds no control byte";
+      return false;
+    }
+  }
+  return controller_.adaptor.setErrorPrefixes(prefixes);
 }
 
 bool Session::open(std::vector<std::string>& reasons) {
@@ -126,14 +172,16 @@ bool Session::usable() const {
   return adaptor.isLoggedIn() && adaptor.isReadyForCommand() && processRunning(adaptor.getCliPid());
 }
 
-bool Session::run(const std::string& command, const ModeTracker& mode) {
+bool Session::run(const std::string& command, const ModeTracker& mode, const std::string& shown) {
   last_.reset(new CLIResult);
   const Clock::time_point start = Clock::now();
+  if (showProgress_) progress_.start(shown);
   if (mode.contextCommand().empty()) {
     controller_.forwardCliCommand(mode.contextCommands(), command, *last_);
   } else {
     controller_.forwardCliCommand(mode.contextCommand(), command, *last_);
   }
+  progress_.stop();
   lastContext_.command = command;
   lastContext_.mode = mode.label();
   lastContext_.durationMs = millisecondsSince(start);

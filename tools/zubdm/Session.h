@@ -8,6 +8,7 @@
 #include "CommandReport.h"
 #include "ModeTracker.h"
 #include "Options.h"
+#include "Progress.h"
 #include <zubdm/zubdm.h>
 
 // One connection to the element's CLI through a controller: brings it up
@@ -15,6 +16,8 @@
 // in the mode a ModeTracker gives and keeps the last result, and takes the
 // connection down. Passes every byte of the exchange to a transcript sink.
 // The library's log messages are dropped: the command says what failed.
+// On a terminal, a reply that takes long shows its progress (not with
+// --json, --raw or -v, whose output it would garble).
 class Session {
  public:
   explicit Session(const Options& options);
@@ -24,6 +27,9 @@ class Session {
 
   ZUB_DEVICE_MEDIATION::ZUBAdaptor& adaptor() { return controller_.adaptor; }
   void setTranscriptSink(ZUB_DEVICE_MEDIATION::ZUBAdaptor::TranscriptSink sink);
+  // The --error-prefix lines; false with a message naming a prefix that the
+  // library refuses.
+  bool setErrorPrefixes(const std::vector<std::string>& prefixes, std::string& error);
 
   // Brings the CLI connection up (again); false with the reasons for a
   // person, one per line.
@@ -33,8 +39,9 @@ class Session {
   // False once the CLI has ended or the mediator refuses commands.
   bool usable() const;
 
-  // Runs one command; true when the result reads as Success.
-  bool run(const std::string& command, const ModeTracker& mode);
+  // Runs one command; true when the result reads as Success. `shown` names
+  // it in the progress line.
+  bool run(const std::string& command, const ModeTracker& mode, const std::string& shown);
   ZUB_DEVICE_MEDIATION::CLIResult* last() { return last_.get(); }
   // The report of the last command.
   CommandReport lastReport() { return makeReport(lastContext_, *last_); }
@@ -47,6 +54,8 @@ class Session {
   };
 
   QuietLog quiet_;
+  const bool showProgress_;
+  Progress progress_;
   CLIOpController controller_;
   std::unique_ptr<ZUB_DEVICE_MEDIATION::CLIResult> last_;
   CommandContext lastContext_;

@@ -55,7 +55,7 @@ std::string historyFile() {
 }
 
 void printLookup(bool found, const std::vector<std::string>& values) {
-  for (const std::string& value : values) std::printf("%s\n", visibleText(value, false).c_str());
+  for (const std::string& value : values) std::printf("%s\n", visibleText(value).c_str());
   if (!found) std::printf("(nothing found)\n");
 }
 
@@ -115,6 +115,7 @@ bool Shell::handleLine(const std::string& line) {
     case ModeTracker::Line::kModeCommand:
       return true;
     case ModeTracker::Line::kRefused:
+    case ModeTracker::Line::kHeldBack:
       refuse(line + ": " + error);
       return true;
     case ModeTracker::Line::kCommand:
@@ -135,7 +136,7 @@ void Shell::refuse(const std::string& text) {
 bool Shell::runCommand(const std::string& line) {
   if (!session_.usable() && !reconnect("the CLI connection had ended")) return true;
   Interrupts::arm(true);
-  session_.run(line, mode_);
+  session_.run(line, mode_, masks_.apply(line));
   Interrupts::arm(false);
   const int signal = Interrupts::pending();
   if (signal != 0 && signal != SIGINT) return false;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "ExitStatus.h"
 #include "ProcessProbe.h"
@@ -57,27 +58,28 @@ bool empty(const unsigned char* entry) {
   return true;
 }
 
-// Frees this library's entries that no live host holds, and removes their
-// pipe files when they are this user's pipes.
+// Frees this library's entries that no live host holds (the library's
+// sweep decides), says what it did with each, and removes the pipe files
+// of those it freed when they are this user's pipes.
 int freeStaleSlots(CliUserInfo& table, std::FILE* out) {
-  bool wasOwn[CliUserEntry::MAX_ENTRIES];
-  for (int i = 0; i < CliUserEntry::MAX_ENTRIES; ++i) {
-    const unsigned char* entry = table.entry(i);
-    wasOwn[i] = entry[CliUserEntry::IN_USE_OFFSET] == CliUserEntry::IN_USE &&
-                entry[CliUserEntry::USER_TYPE_OFFSET] == CliUserEntry::OWN_USER_TYPE;
-  }
-  const int freed = ZUB_DEVICE_MEDIATION::swmFreeStaleCliUsers(table);
+  std::vector<ZUB_DEVICE_MEDIATION::StaleCliUser> stale;
+  const int freed = ZUB_DEVICE_MEDIATION::swmFreeStaleCliUsers(table, stale);
   if (freed < 0) {
     std::fprintf(stderr, "zubdm: %s\n", table.failureCause().c_str());
     return kExitUsage;
   }
-  for (int i = 0; i < CliUserEntry::MAX_ENTRIES; ++i) {
-    if (!wasOwn[i] || table.entry(i)[CliUserEntry::IN_USE_OFFSET] == CliUserEntry::IN_USE) continue;
-    std::fprintf(out, "freed slot %d\n", i);
+  for (const ZUB_DEVICE_MEDIATION::StaleCliUser& slot : stale) {
+    if (!slot.freed) {
+      std::fprintf(out, "slot %d stays: %s\n", slot.index, slot.why.c_str());
+      continue;
+    }
+    const std::string ended =
+        slot.endedCli ? " after ending its CLI (process " + std::to_string(slot.pid) + ")" : "";
+    std::fprintf(out, "freed slot %d%s\n", slot.index, ended.c_str());
     for (bool write : {true, false}) {
       // Accepted, and so removed, only when it is a pipe of this user.
       QorFIFO pipe;
-      const std::string path = ZUB_DEVICE_MEDIATION::machineNames().pipe(i, write);
+      const std::string path = ZUB_DEVICE_MEDIATION::machineNames().pipe(slot.index, write);
       if (pipeThere(path) && pipe.create(path.c_str(), 0660) == 0 && pipe.remove() == 0) {
         std::fprintf(out, "removed %s\n", path.c_str());
       }

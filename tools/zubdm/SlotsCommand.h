@@ -5,8 +5,10 @@
 
 // `zubdm slots`: lists the entries of the CLI user table in use (slot, user
 // type, the process recorded in it and whether it is alive, the pipe files
-// present); with `freeStale`, frees this library's entries whose process has
-// gone and removes their pipe files. Returns the exit status.
+// present); with `freeStale`, frees this library's entries that no host
+// holds (ending first a CLI still running for one), says per entry what
+// was done or why it stays, and removes the pipe files of those freed.
+// Returns the exit status.
 int runSlots(bool freeStale, std::FILE* out);
 
 #endif  // ZUBDM_TOOLS_ZUBDM_SLOTSCOMMAND_H

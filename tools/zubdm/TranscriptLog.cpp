@@ -54,7 +54,7 @@ void TranscriptLog::add(ZUB_DEVICE_MEDIATION::ZUBAdaptor::Direction direction,
 
 void TranscriptLog::flush() {
   if (pending_.empty()) return;
-  writeLine(stamp_ + (sending_ ? " > " : " < ") + visibleText(masks_.apply(pending_), false) +
+  writeLine(stamp_ + (sending_ ? " > " : " < ") + visibleText(masks_.apply(pending_)) +
             "\n");
   pending_.clear();
 }

@@ -57,6 +57,7 @@ bool useSimulator(const Options& options, std::string& error) {
     }
     setenv("ZUBDM_CLI_SCENARIO", options.scenarioFile.c_str(), 1);
   }
+  if (options.strict) setenv("ZUBDM_CLI_STRICT", "1", 1);
   return true;
 }
 
@@ -81,7 +82,7 @@ ResultPrinter::Format formatOf(const Options& options) {
 struct Plan {
   explicit Plan(const ZUB_DEVICE_MEDIATION::ZUBContextBuilder& table)
       : mode(table), log(masks), recorder(masks) {}
-  std::vector<std::string> lines;
+  std::vector<Line> lines;
   ModeTracker mode;
   Masks masks;
   TranscriptLog log;
@@ -93,7 +94,7 @@ bool prepare(const Options& options, Plan& plan, std::string& error) {
   for (const std::string& mask : options.masks) {
     if (!plan.masks.add(mask, error)) return false;
   }
-  plan.lines = options.commands;
+  for (size_t i = 0; i < options.commands.size(); ++i) plan.lines.push_back({i + 1, options.commands[i]});
   if (!options.batchFile.empty() && !readBatch(options.batchFile, plan.lines, error)) return false;
   if (!options.mode.empty() &&
       !plan.mode.enter(options.mode, options.modeArgument, options.modePrefix, error)) {
@@ -119,8 +120,11 @@ int runSession(const Options& options, Plan& plan, ResultPrinter& printer) {
     plan.recorder.add(direction, bytes);
   });
   std::vector<std::string> reasons;
+  std::string error;
   int status = kExitUsage;
-  if (!session.open(reasons)) {
+  if (!session.setErrorPrefixes(options.errorPrefixes, error)) {
+    usageError(error);
+  } else if (!session.open(reasons)) {
     if (Interrupts::pending() == 0) std::fprintf(stderr, "zubdm: cannot connect to the CLI:\n");
     for (const std::string& reason : reasons) std::fprintf(stderr, "  %s\n", reason.c_str());
   } else {
@@ -130,7 +134,6 @@ int runSession(const Options& options, Plan& plan, ResultPrinter& printer) {
   }
   session.close();
   plan.log.flush();
-  std::string error;
   if (!plan.log.fileWritten(error)) status = usageError(error);
   // Nothing was recorded when no connection came up: a file there stays.
   if (!options.recordFile.empty() && plan.recorder.started() &&
@@ -168,12 +171,16 @@ int main(int argc, char** argv) {
   Options options;
   std::string error;
   if (!parseOptions(argc, argv, options, error) ||
-      (!options.help && !checkOptions(options, error))) {
+      (!options.help && !options.version && !checkOptions(options, error))) {
     std::fprintf(stderr, "zubdm: %s\n(zubdm --help shows the usage)\n", error.c_str());
     return kExitUsage;
   }
   if (options.help) {
     std::fputs(usageText(), stdout);
+    return kExitSuccess;
+  }
+  if (options.version) {
+    std::printf("zubdm %s (%s)\n", ZUBDM_VERSION, ZUBDM_SONAME);
     return kExitSuccess;
   }
   if (options.slots) return runSlots(options.freeStale, stdout);
