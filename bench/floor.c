@@ -14,14 +14,18 @@
  * always there, and a poll would only cost a system call. The prompt is
  * found on the bytes in place as the library's reader finds it: "HVB", a
  * body, "#", at the start of a line, so that an echo or output holding
- * "HVB" ends nothing; a blank after the "#" is left for the next reply.
+ * "HVB" ends nothing (read_prompt).
  *
- *   bench_floor latency COUNT CONTEXT COMMAND [--two-writes | --pty]
+ *   bench_floor latency COUNT CONTEXT COMMAND [--two-writes] [--confirm]
+ *               [--pty]
  *       COUNT commands, each "end", CONTEXT (left out when empty), then
- *       "N COMMAND", after 200 untimed ones. With --pty, no pipes and no
- *       launcher: vtysh itself on a pseudo-terminal, started as the launcher
- *       starts it (on the daemons of ZUBDM_FRR_DIR), each line typed as the
- *       launcher types it (no number, then "\r").
+ *       "N COMMAND", after 200 untimed ones. With --confirm a prompt counts
+ *       only as the last thing written: blanks at most after its "#", then
+ *       a read that does not wait finds nothing, as the library waits on a
+ *       real shell. With --pty, no pipes and no launcher: vtysh itself on a
+ *       pseudo-terminal, started as tests/support/vtysh-cli.py starts it (on
+ *       the daemons of ZUBDM_FRR_DIR), each line typed as that launcher
+ *       types it (no number, then "\r").
  *   bench_floor show KIND SIZE COUNT [--parse]
  *       COUNT times "N show KIND SIZE" (KIND bulk or elements), the reply
  *       kept in memory and, with --parse, its document handed to libexpat
@@ -63,6 +67,8 @@ static pid_t child = -1;
 static int fdW = -1;
 static int fdR = -1;
 static int twoWrites = 0;
+/* The prompt must be the last thing written (read_prompt). */
+static int confirm = 0;
 /* What ends a line: "\n\r" on the pipes, Enter on a terminal. */
 static const char* lineEnd = "\n\r";
 
@@ -208,20 +214,48 @@ static int is_line_end(char byte) { return byte == '\n' || byte == '\r'; }
 
 /* Reads up to and including the prompt: "HVB", at most 64 bytes that are
  * neither blanks, line ends nor "#", then "#", at the start of a line (the
- * start of the reply after any blanks, or after "\n" or "\r"). The bytes go
- * to the reply when `store` is set; promptAt is where the prompt begins. */
+ * start of the reply after any blanks, or after "\n" or "\r"). A prompt
+ * within a line is output here: neither CLI prints one. The bytes go to the
+ * reply when `store` is set; promptAt is where the prompt begins.
+ *
+ * With `confirm` the prompt must also be the last thing written, as the
+ * library requires of a CLI it does not know: after the "#" only blanks,
+ * then a read that does not wait finds nothing. A real shell prints
+ * prompt-like names at a line start ("HVB-x#1  up" in vtysh's interface
+ * list). Without it a blank after the "#" is left for the next reply,
+ * whose leading blanks are skipped. */
 static void read_prompt(int store) {
   size_t progress = 0; /* of a candidate: 1 "H", 2 "HV", 3 + body "HVB..." */
   size_t fed = 0;      /* bytes consumed before the current piece */
   int leading = 1;     /* only blanks so far */
+  int ended = 0;       /* the candidate's "#" came, then only blanks */
   char last = 0;       /* the byte before the current piece */
   for (;;) {
+    if (ended && inPos == inLen) {
+      const ssize_t got = read(fdR, inbuf, READ_SIZE);
+      if (got < 0 && errno == EINTR) continue;
+      /* Nothing more, or the CLI gone right after its prompt. */
+      if (got == 0 || (got < 0 && errno == EAGAIN)) return;
+      if (got < 0) fail("read");
+      inPos = 0;
+      inLen = (size_t)got;
+      streaming = got == READ_SIZE;
+    }
     refill();
     const char* data = inbuf + inPos;
     const size_t available = inLen - inPos;
     size_t i = 0;
     int found = 0;
     while (i < available && !found) {
+      if (ended) {
+        if (is_blank(data[i])) {
+          ++i;
+          continue;
+        }
+        /* More than blanks after it: output. Its "#" starts no line. */
+        ended = 0;
+        progress = 0;
+      }
       if (progress == 0) {
         size_t at;
         int lineStart;
@@ -251,7 +285,8 @@ static void read_prompt(int store) {
       if (progress < 3) {
         progress = byte == "HVB"[progress] ? progress + 1 : 0;
       } else if (byte == '#') {
-        found = 1;
+        found = !confirm;
+        ended = confirm;
       } else if (!is_blank(byte) && !is_line_end(byte) &&
                  progress - 3 < MAX_PROMPT_BODY) {
         ++progress;
@@ -438,6 +473,7 @@ int main(int argc, char** argv) {
     const char* context = argv[3];
     const char* command = argv[4];
     twoWrites = has_flag(argc, argv, 5, "--two-writes");
+    confirm = has_flag(argc, argv, 5, "--confirm");
     const int pty = has_flag(argc, argv, 5, "--pty");
     uint64_t* times = calloc(count, sizeof *times);
     if (!times || count == 0) fail("calloc");
@@ -495,7 +531,7 @@ int main(int argc, char** argv) {
 
   fprintf(stderr,
           "usage: bench_floor latency COUNT CONTEXT COMMAND "
-          "[--two-writes | --pty]\n"
+          "[--two-writes] [--confirm] [--pty]\n"
           "       bench_floor show bulk|elements SIZE COUNT [--parse]\n");
   return 2;
 }
