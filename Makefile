@@ -91,7 +91,8 @@ demo: build
 # program, library driver), then bench/run_bench.py, which also runs Tcl
 # Expect and Python pexpect and prints one table (bench/README.md). Uses the
 # machine's CLI user table and /tmp/clPipe*: do not run it while the test
-# suite runs.
+# suite runs. The real CLI's rows start FRR's daemons for the run (root and
+# network namespaces; skipped elsewhere).
 bench-build:
 	ZUBDM_BENCH_DEPS=1 bash scripts/install-deps.sh
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release \

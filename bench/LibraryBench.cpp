@@ -95,7 +95,8 @@ void connect() {
   std::atexit(disconnect);
   controller.reset(new CLIOpController());
   if (!controller->adaptor.restart()) {
-    fail("cannot bring up the CLI (is the simulator first on PATH?)");
+    fail("cannot bring up the CLI (is `cli` first on PATH?): " +
+         ZUB_DEVICE_MEDIATION::describeFailure(controller->adaptor.getFailureRecord()));
   }
 }
 
@@ -211,25 +212,29 @@ bool found(CliDomTree& tree, const LastObject& last) {
 void latency(size_t count, const std::string& context,
              const std::string& command) {
   connect();
-  for (int i = 0; i < 200; ++i) {
+  // The first failure, warm-up included, told once the timing is over.
+  std::string failed;
+  size_t sent = 0;
+  auto forward = [&]() {
     CLIResult result;
     controller->forwardCliCommand(context, command, result);
-  }
+    ++sent;
+    if (failed.empty() && !result.getErrorList().empty()) {
+      failed = "command " + std::to_string(sent) + ": " +
+               ZUB_DEVICE_MEDIATION::describeFailure(result.getFailure());
+    }
+  };
+  for (int i = 0; i < 200; ++i) forward();
   std::vector<std::uint64_t> times;
   times.reserve(count);
-  bool ok = true;
   const std::uint64_t cpu = cpuNs();
   for (size_t i = 0; i < count; ++i) {
     const Clock::time_point begin = Clock::now();
-    {
-      CLIResult result;
-      controller->forwardCliCommand(context, command, result);
-      ok = ok && result.getErrorList().empty();
-    }
+    forward();
     times.push_back(elapsedNs(begin));
   }
   const std::uint64_t used = cpuNs() - cpu;
-  if (!ok) fail("a command failed");
+  if (!failed.empty()) fail(failed);
   report(times, used, 0);
 }
 

@@ -1,22 +1,31 @@
 /*
  * The floor: the least a program can do to run the library's exchanges with
- * the CLI simulator, waiting for replies the way the library does and doing
- * nothing else.
+ * a CLI, waiting for replies the way the library does and doing nothing
+ * else.
  *
  * It creates its two pipes in a private directory, starts `cli -n 0` from
- * PATH with ZUBDM_CLI_PIPE_DIR pointing there, logs in, and then does per
- * exchange what the library does: the line's bytes and "\n\r" in one write
- * (in two with --two-writes), then, until the prompt ("HVB",
- * then the first "#" after it) has been seen, poll(2) on the reply pipe with
- * the time left to a 60 s deadline and read(2) of 1024 bytes on the
- * non-blocking descriptor. After a read that filled its 1024 bytes the next
- * read is tried before polling: more of a long reply is then almost always
- * there, and a poll would only cost a system call. The prompt is matched on
- * the bytes in place, with the same first-character restart matching.
+ * PATH with ZUBDM_CLI_PIPE_DIR pointing there (the simulator, or the
+ * launcher that serves vtysh), logs in, and then does per exchange what the
+ * library does: the line's bytes and "\n\r" in one write (in two with
+ * --two-writes), then, until the prompt has been seen, poll(2) on the reply
+ * pipe with the time left to a 60 s deadline and read(2) of 1024 bytes on
+ * the non-blocking descriptor. After a read that filled its 1024 bytes the
+ * next read is tried before polling: more of a long reply is then almost
+ * always there, and a poll would only cost a system call. The prompt is
+ * found on the bytes in place as the library's reader finds it: "HVB", a
+ * body, "#", at the start of a line, so that an echo or output holding
+ * "HVB" ends nothing (read_prompt).
  *
- *   bench_floor latency COUNT CONTEXT COMMAND [--two-writes]
+ *   bench_floor latency COUNT CONTEXT COMMAND [--two-writes] [--confirm]
+ *               [--pty]
  *       COUNT commands, each "end", CONTEXT (left out when empty), then
- *       "N COMMAND", after 200 untimed ones.
+ *       "N COMMAND", after 200 untimed ones. With --confirm a prompt counts
+ *       only as the last thing written: blanks at most after its "#", then
+ *       a read that does not wait finds nothing, as the library waits on a
+ *       real shell. With --pty, no pipes and no launcher: vtysh itself on a
+ *       pseudo-terminal, started as tests/support/vtysh-cli.py starts it (on
+ *       the daemons of ZUBDM_FRR_DIR), each line typed as that launcher
+ *       types it (no number, then "\r").
  *   bench_floor show KIND SIZE COUNT [--parse]
  *       COUNT times "N show KIND SIZE" (KIND bulk or elements), the reply
  *       kept in memory and, with --parse, its document handed to libexpat
@@ -33,12 +42,14 @@
 #include <expat.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -47,7 +58,7 @@
 
 extern char** environ;
 
-enum { READ_SIZE = 1024, REPLY_TIMEOUT_MS = 60000 };
+enum { READ_SIZE = 1024, REPLY_TIMEOUT_MS = 60000, MAX_PROMPT_BODY = 64 };
 
 static char dir[64];
 static char pathW[128];
@@ -56,6 +67,10 @@ static pid_t child = -1;
 static int fdW = -1;
 static int fdR = -1;
 static int twoWrites = 0;
+/* The prompt must be the last thing written (read_prompt). */
+static int confirm = 0;
+/* What ends a line: "\n\r" on the pipes, Enter on a terminal. */
+static const char* lineEnd = "\n\r";
 
 static char inbuf[READ_SIZE];
 static size_t inPos, inLen;
@@ -75,11 +90,12 @@ static void fail(const char* what) {
 }
 
 static void cleanup(void) {
-  if (fdW >= 0) close(fdW);
+  if (fdW >= 0 && fdW != fdR) close(fdW);
   if (fdR >= 0) close(fdR);
   if (child > 0) {
     int status;
-    /* End of input ends the simulator; SIGTERM if it lingers. */
+    /* End of input, or a hung-up terminal, ends the CLI; SIGTERM if it
+     * lingers. */
     for (int i = 0; i < 100 && waitpid(child, &status, WNOHANG) == 0; ++i) {
       struct timespec pause = {0, 10000000};
       nanosleep(&pause, NULL);
@@ -147,21 +163,25 @@ static void keep(const char* data, size_t n) {
   replyLen += n;
 }
 
+/* Reads into the input buffer when all of it has been consumed. */
+static void refill(void) {
+  if (inPos < inLen) return;
+  const ssize_t got = read_some();
+  if (got <= 0) {
+    if (got == 0) errno = EPIPE;
+    fail("read");
+  }
+  inPos = 0;
+  inLen = (size_t)got;
+}
+
 /* Reads up to and including `pattern`; the bytes go to the reply when
  * `store` is set. First-character restart matching, as the library. */
 static void read_until(const char* pattern, int store) {
   const size_t length = strlen(pattern);
   size_t progress = 0;
   for (;;) {
-    if (inPos == inLen) {
-      const ssize_t got = read_some();
-      if (got <= 0) {
-        if (got == 0) errno = EPIPE;
-        fail("read");
-      }
-      inPos = 0;
-      inLen = (size_t)got;
-    }
+    refill();
     const char* data = inbuf + inPos;
     const size_t available = inLen - inPos;
     size_t i = 0;
@@ -189,24 +209,118 @@ static void read_until(const char* pattern, int store) {
   }
 }
 
+static int is_blank(char byte) { return byte == ' ' || byte == '\t'; }
+static int is_line_end(char byte) { return byte == '\n' || byte == '\r'; }
+
+/* Reads up to and including the prompt: "HVB", at most 64 bytes that are
+ * neither blanks, line ends nor "#", then "#", at the start of a line (the
+ * start of the reply after any blanks, or after "\n" or "\r"). A prompt
+ * within a line is output here: neither CLI prints one. The bytes go to the
+ * reply when `store` is set; promptAt is where the prompt begins.
+ *
+ * With `confirm` the prompt must also be the last thing written, as the
+ * library requires of a CLI it does not know: after the "#" only blanks,
+ * then a read that does not wait finds nothing. A real shell prints
+ * prompt-like names at a line start ("HVB-x#1  up" in vtysh's interface
+ * list). Without it a blank after the "#" is left for the next reply,
+ * whose leading blanks are skipped. */
+static void read_prompt(int store) {
+  size_t progress = 0; /* of a candidate: 1 "H", 2 "HV", 3 + body "HVB..." */
+  size_t fed = 0;      /* bytes consumed before the current piece */
+  int leading = 1;     /* only blanks so far */
+  int ended = 0;       /* the candidate's "#" came, then only blanks */
+  char last = 0;       /* the byte before the current piece */
+  for (;;) {
+    if (ended && inPos == inLen) {
+      const ssize_t got = read(fdR, inbuf, READ_SIZE);
+      if (got < 0 && errno == EINTR) continue;
+      /* Nothing more, or the CLI gone right after its prompt. */
+      if (got == 0 || (got < 0 && errno == EAGAIN)) return;
+      if (got < 0) fail("read");
+      inPos = 0;
+      inLen = (size_t)got;
+      streaming = got == READ_SIZE;
+    }
+    refill();
+    const char* data = inbuf + inPos;
+    const size_t available = inLen - inPos;
+    size_t i = 0;
+    int found = 0;
+    while (i < available && !found) {
+      if (ended) {
+        if (is_blank(data[i])) {
+          ++i;
+          continue;
+        }
+        /* More than blanks after it: output. Its "#" starts no line. */
+        ended = 0;
+        progress = 0;
+      }
+      if (progress == 0) {
+        size_t at;
+        int lineStart;
+        if (leading) {
+          while (i < available && is_blank(data[i])) ++i;
+          if (i == available) break;
+          leading = 0;
+          at = i;
+          lineStart = 1;
+        } else {
+          const char* start = memchr(data + i, 'H', available - i);
+          if (!start) {
+            i = available;
+            break;
+          }
+          at = (size_t)(start - data);
+          lineStart = is_line_end(at > 0 ? data[at - 1] : last);
+        }
+        i = at + 1;
+        if (lineStart && data[at] == 'H') {
+          progress = 1;
+          promptAt = fed + at;
+        }
+        continue;
+      }
+      const char byte = data[i++];
+      if (progress < 3) {
+        progress = byte == "HVB"[progress] ? progress + 1 : 0;
+      } else if (byte == '#') {
+        found = !confirm;
+        ended = confirm;
+      } else if (!is_blank(byte) && !is_line_end(byte) &&
+                 progress - 3 < MAX_PROMPT_BODY) {
+        ++progress;
+      } else {
+        progress = 0;
+      }
+    }
+    if (store) keep(data, i);
+    if (i > 0) last = data[i - 1];
+    inPos += i;
+    fed += i;
+    if (found) return;
+  }
+}
+
 static void write_all(const char* data, size_t n) {
   if (write(fdW, data, n) != (ssize_t)n) fail("write");
 }
 
 static void send_line(const char* line) {
   const size_t n = strlen(line);
+  const size_t end = strlen(lineEnd);
   if (!twoWrites) {
     char joined[512];
-    if (n + 2 > sizeof joined) {
+    if (n + end > sizeof joined) {
       errno = E2BIG;
       fail("line");
     }
     memcpy(joined, line, n);
-    memcpy(joined + n, "\n\r", 2);
-    write_all(joined, n + 2);
+    memcpy(joined + n, lineEnd, end);
+    write_all(joined, n + end);
   } else {
     write_all(line, n);
-    write_all("\n\r", 2);
+    write_all(lineEnd, end);
   }
 }
 
@@ -214,9 +328,7 @@ static void exchange(const char* line, int store) {
   send_line(line);
   deadline = now_ns() + (uint64_t)REPLY_TIMEOUT_MS * 1000000u;
   replyLen = 0;
-  read_until("HVB", store);
-  promptAt = replyLen - 3;
-  read_until("#", store);
+  read_prompt(store);
 }
 
 static void start(void) {
@@ -243,8 +355,40 @@ static void start(void) {
   write_all("root\r\n", 6);
   read_until("Password:", 0);
   write_all("tquvz\r\n", 7);
-  read_until("HVB", 0);
-  read_until("#", 0);
+  read_prompt(0);
+}
+
+/* vtysh on a pseudo-terminal, started as the launcher starts it (the same
+ * options, environment and window size), with no launcher and no pipes. */
+static void start_pty(void) {
+  const char* frr = getenv("ZUBDM_FRR_DIR");
+  if (!frr || !*frr) {
+    errno = EINVAL;
+    fail("ZUBDM_FRR_DIR");
+  }
+  char history[256], path[1024], home[256];
+  snprintf(history, sizeof history, "%s/history-pty", frr);
+  snprintf(path, sizeof path, "PATH=%s",
+           getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin");
+  snprintf(home, sizeof home, "HOME=%s", frr);
+  char* argv[] = {"vtysh", "--vty_socket", (char*)frr, "--config_dir",
+                  (char*)frr, "-H", history, NULL};
+  char* envp[] = {path, "TERM=dumb", home, "LANG=C", NULL};
+  struct winsize window = {50, 8192, 0, 0};
+  int master = -1;
+  child = forkpty(&master, NULL, NULL, &window);
+  if (child < 0) fail("forkpty");
+  if (child == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    signal(SIGPIPE, SIG_DFL);
+    execvpe("vtysh", argv, envp);
+    _exit(127);
+  }
+  fdR = fdW = master;
+  lineEnd = "\r";
+  if (fcntl(fdR, F_SETFL, O_NONBLOCK) != 0) fail("fcntl");
+  deadline = now_ns() + (uint64_t)REPLY_TIMEOUT_MS * 1000000u;
+  read_prompt(0);
 }
 
 static int compare(const void* a, const void* b) {
@@ -293,6 +437,16 @@ static void parse_reply(void) {
   XML_ParserFree(parser);
 }
 
+/* "N COMMAND"; on the terminal COMMAND alone, as the launcher types it. */
+static void numbered(char* line, size_t size, unsigned long number,
+                     const char* command, int pty) {
+  if (pty) {
+    snprintf(line, size, "%s", command);
+  } else {
+    snprintf(line, size, "%lu %s", number, command);
+  }
+}
+
 static size_t parse_size(const char* text) {
   char* end;
   unsigned long long n = strtoull(text, &end, 10);
@@ -319,19 +473,25 @@ int main(int argc, char** argv) {
     const char* context = argv[3];
     const char* command = argv[4];
     twoWrites = has_flag(argc, argv, 5, "--two-writes");
+    confirm = has_flag(argc, argv, 5, "--confirm");
+    const int pty = has_flag(argc, argv, 5, "--pty");
     uint64_t* times = calloc(count, sizeof *times);
     if (!times || count == 0) fail("calloc");
-    start();
+    if (pty) {
+      start_pty();
+    } else {
+      start();
+    }
     /* Warm-up, not timed. */
     for (int i = 0; i < 200; ++i) {
       exchange("end", 0);
       if (*context) exchange(context, 0);
-      snprintf(line, sizeof line, "%lu %s", ++number, command);
+      numbered(line, sizeof line, ++number, command, pty);
       exchange(line, 0);
     }
     const uint64_t cpu = cpu_ns();
     for (size_t i = 0; i < count; ++i) {
-      snprintf(line, sizeof line, "%lu %s", ++number, command);
+      numbered(line, sizeof line, ++number, command, pty);
       const uint64_t begin = now_ns();
       exchange("end", 0);
       if (*context) exchange(context, 0);
@@ -370,7 +530,8 @@ int main(int argc, char** argv) {
   }
 
   fprintf(stderr,
-          "usage: bench_floor latency COUNT CONTEXT COMMAND [--two-writes]\n"
+          "usage: bench_floor latency COUNT CONTEXT COMMAND "
+          "[--two-writes] [--confirm] [--pty]\n"
           "       bench_floor show bulk|elements SIZE COUNT [--parse]\n");
   return 2;
 }

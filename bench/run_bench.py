@@ -3,9 +3,11 @@
 
 Every figure is measured in each of ROUNDS rounds; a round runs, one after
 another, the floor program (bench/floor.c), the library (bench_library), Tcl
-Expect and Python pexpect against the same CLI simulator. A figure is the
-median over all its runs of each run's median; ratios are between such
-figures. bench/README.md describes the method.
+Expect and Python pexpect against the same CLI simulator, then the floor and
+the library against a real CLI, FRR's vtysh, whose daemons this script
+starts and stops (skipped, with the reason, where they cannot run). A figure
+is the median over all its runs of each run's median; ratios are between
+such figures. bench/README.md describes the method.
 
 Usage: run_bench.py --build DIR [--rounds N] [--commands N] [--quick]
                     [--wait SECONDS] [--suite-wait SECONDS] [--json FILE] [-v]
@@ -15,6 +17,7 @@ import json
 import os
 import platform
 import shutil
+import signal
 import statistics
 import subprocess
 import sys
@@ -22,6 +25,7 @@ import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+SUPPORT = os.path.join(os.path.dirname(HERE), "tests", "support")
 # Debian installs pexpect for the system's python3.
 SYSTEM_PYTHON = "/usr/bin/python3" if os.path.exists("/usr/bin/python3") \
     else sys.executable
@@ -41,6 +45,12 @@ SMALL_SHOW = "show interfaces"
 BIG = 16 * MIB
 DOCUMENTS = (("bulk", "show bulk 16M, 256-byte objects"),
              ("elements", "show elements 16M, small objects"))
+# The real CLI's rows: the empty command, as above (vtysh answers an empty
+# line with its prompt alone, without asking a daemon, so what the library
+# adds to each exchange is the most visible there), and, as information, a
+# command whose text output (about 1.6 KiB) the library takes in and stores
+# after the echo.
+REAL_COMMANDS = (("empty", COMMAND), ("version", "show version"))
 # Test suites that use the machine-global CLI user table and /tmp/clPipe*.
 GLOBAL_SUITES = {"test_registry", "test_mediator", "test_controller",
                  "test_tools"}
@@ -90,10 +100,11 @@ class Runner:
     def close(self):
         shutil.rmtree(self.scratch, ignore_errors=True)
 
-    def run(self, argv, what):
+    def run(self, argv, what, env=None):
         if self.verbose:
             print("  " + what, file=sys.stderr, flush=True)
-        done = subprocess.run(argv, env=self.env, stdout=subprocess.PIPE,
+        done = subprocess.run(argv, env=env or self.env,
+                              stdout=subprocess.PIPE,
                               stderr=subprocess.PIPE, universal_newlines=True)
         if done.returncode != 0:
             sys.exit("run_bench: %s failed (%d):\n%s%s" % (
@@ -101,8 +112,8 @@ class Runner:
                 done.stderr[-2000:]))
         return done.stdout
 
-    def run_json(self, argv, what):
-        return json.loads(self.run(argv, what))
+    def run_json(self, argv, what, env=None):
+        return json.loads(self.run(argv, what, env))
 
     def run_tool(self, argv, what):
         out = os.path.join(self.scratch, "result.json")
@@ -114,11 +125,10 @@ class Runner:
 
     # --- the measurements --------------------------------------------------
 
-    def floor_latency(self, context, command, two_writes=False):
-        argv = [self.floor, "latency", str(self.commands), context, command]
-        if two_writes:
-            argv.append("--two-writes")
-        return self.run_json(argv, "floor latency")
+    def floor_latency(self, context, command, flags=(), env=None):
+        argv = [self.floor, "latency", str(self.commands), context,
+                command] + list(flags)
+        return self.run_json(argv, "floor latency %s" % " ".join(flags), env)
 
     def floor_show(self, kind, size, count, parse):
         argv = [self.floor, "show", kind, size_arg(size), str(count)]
@@ -126,14 +136,14 @@ class Runner:
             argv.append("--parse")
         return self.run_json(argv, "floor show %s %s" % (kind, size_arg(size)))
 
-    def library(self, args, what):
+    def library(self, args, what, env=None):
         self.wait_for_global_suites()
         return self.run_json([self.library_bin] + [str(a) for a in args],
-                             "library " + what)
+                             "library " + what, env)
 
-    def library_latency(self, context, command):
+    def library_latency(self, context, command, env=None):
         return self.library(["latency", self.commands, context, command],
-                            "latency")
+                            "latency", env)
 
     def expect(self, args, what):
         return self.run_tool(["expect", os.path.join(HERE, "tools",
@@ -169,6 +179,80 @@ class Runner:
                       file=sys.stderr, flush=True)
                 told = True
             time.sleep(2)
+
+
+class RealCli:
+    """FRR's daemons (zebra, staticd) for vtysh, run by the realcli tests'
+    script in namespaces and a directory of their own, and a directory
+    whose `cli` is the launcher that serves vtysh over the two pipes
+    (tests/support/vtysh-cli.py). stop() ends the daemons; should this
+    process end without calling it (SIGKILL), the script's supervisor,
+    which watches this process, ends them."""
+
+    def __init__(self, runner):
+        self.runner = runner
+        self.script = os.path.join(SUPPORT, "frr-daemons.sh")
+        self.state = os.path.join(runner.scratch, "frr-daemons.state")
+        self.started = False
+        self.skip = None
+        self.env = None
+        self.directory = None
+
+    def start(self):
+        """Sets env for the runs, or skip to the reason they cannot run."""
+        runner = self.runner
+        env = dict(runner.env)
+        env["ZUBDM_FRR_WATCH_PID"] = str(os.getpid())
+        self.started = True
+        done = subprocess.run(["bash", self.script, "start", self.state],
+                              env=env, stdout=subprocess.PIPE,
+                              stderr=subprocess.STDOUT,
+                              universal_newlines=True)
+        try:
+            with open(self.state) as f:
+                line = f.readline().strip()
+        except OSError:
+            line = ""
+        if done.returncode != 0 or not line:
+            self.skip = "the FRR daemons did not start: %s" % (
+                done.stdout.strip()[-500:] or "no reason given")
+            return
+        if line.startswith("skip: "):
+            self.skip = line[len("skip: "):]
+            return
+        if runner.verbose:
+            print("  " + done.stdout.strip(), file=sys.stderr, flush=True)
+        bin_dir = os.path.join(runner.scratch, "realcli-bin")
+        os.mkdir(bin_dir)
+        os.symlink(os.path.join(SUPPORT, "vtysh-cli.py"),
+                   os.path.join(bin_dir, "cli"))
+        self.env = dict(os.environ)
+        self.env.pop("ZUBDM_CLI_SCENARIO", None)
+        self.env.pop("ZUBDM_CLI_PIPE_DIR", None)
+        self.env["PATH"] = bin_dir + os.pathsep + self.env.get("PATH", "")
+        self.env["ZUBDM_FRR_DIR"] = line
+        self.directory = line
+        # vtysh's line editor keeps every line typed in its history, and
+        # its cost per line grows with that history's length (a scan of it
+        # per line): a run of 10,000 commands would end about a third slower
+        # per command than it began. A bounded history (the launcher's vtysh
+        # has this directory as its home) keeps every command alike.
+        with open(os.path.join(line, ".inputrc"), "w") as f:
+            f.write("set history-size 100\n")
+
+    def fresh(self):
+        """Removes the history files that vtysh reads as it starts and
+        appends each line to, so that every run starts alike."""
+        for name in os.listdir(self.directory):
+            if name.startswith("history-"):
+                os.remove(os.path.join(self.directory, name))
+
+    def stop(self):
+        if self.started:
+            self.started = False
+            subprocess.run(["bash", self.script, "stop", self.state],
+                           stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL)
 
 
 def running_suites():
@@ -229,7 +313,7 @@ def sweep_sizes(quick):
     return [KIB, 4 * KIB, 16 * KIB, 64 * KIB, 256 * KIB, MIB, 4 * MIB, BIG]
 
 
-def one_round(r, quick):
+def one_round(r, real, quick):
     """Returns {figure key: [result of each run]} for one round; a result
     holds "median_ns", "p99_ns", "cpu_ns" and "peak_rss_kib" where they
     were measured."""
@@ -255,7 +339,7 @@ def one_round(r, quick):
                 add("cmd.%s.%s" % (ctx_key, name), measure(context, COMMAND))
     for ctx_key, context in CONTEXTS:
         add("cmd.%s.floor2w" % ctx_key,
-            r.floor_latency(context, COMMAND, two_writes=True))
+            r.floor_latency(context, COMMAND, ["--two-writes"]))
         for style in ("default", "tuned"):
             add("cmd.%s.expect_%s" % (ctx_key, style), r.expect(
                 ["latency", n, context, COMMAND, style],
@@ -304,6 +388,28 @@ def one_round(r, quick):
         add("sweep.%d.library" % size, r.library(
             ["exchange", size_arg(size), rounds_for(size)],
             "exchange %s" % size_arg(size)))
+
+    # The real CLI: the floor through the same launcher and pipes, waiting
+    # as the library waits on a shell it does not know (the prompt the last
+    # thing written), alternating with the library as above; and the floor
+    # typing into vtysh's terminal itself (information).
+    if real.env is not None:
+        def floor(command, flags):
+            real.fresh()
+            return r.floor_latency("", command, flags, real.env)
+
+        def library(command):
+            real.fresh()
+            return r.library_latency("", command, real.env)
+
+        for key, command in REAL_COMMANDS:
+            for turn in range(alternations):
+                runs = [("floor", lambda c: floor(c, ["--confirm"])),
+                        ("library", library)]
+                for name, measure in runs if turn % 2 == 0 \
+                        else reversed(runs):
+                    add("real.%s.%s" % (key, name), measure(command))
+            add("real.%s.pty" % key, floor(command, ["--confirm", "--pty"]))
     return res
 
 
@@ -410,7 +516,36 @@ def per_command(t, prefix, ctx_key, with_tools):
         t.row(label, cells, checks)
 
 
-def build_table(rounds, quick):
+def real_cli_rows(t, skip):
+    n = t.value("real.empty.floor", "count")
+    for key, command in REAL_COMMANDS:
+        shown = "N" if not command else "N = '%s'" % command
+        title = ("%s forwarded command against a real CLI, FRR's vtysh "
+                 "through its launcher as `cli`: end, %s" % (
+                     "Per" if key == "empty" else "Information: per", shown))
+        if skip:
+            t.section(title + ": skipped: " + skip, [])
+            continue
+        t.section("%s, %d commands a run; the floor typing into vtysh's "
+                  "terminal itself is information" % (title, n),
+                  ["median", "p99", "x floor", "CPU", "x floor"])
+        base = "real.%s." % key
+        floor, lib = base + "floor", base + "library"
+        for label, sub in (("floor, through the launcher", "floor"),
+                           ("library forwardCliCommand", "library"),
+                           ("floor, typed into vtysh's terminal", "pty")):
+            k = base + sub
+            checks = []
+            if k == lib and key == "empty":
+                checks = [("vtysh wall <=1.1x floor", t.ratio(lib, floor),
+                           1.1, False)]
+            t.row(label, [fmt_time(t.value(k)), fmt_time(t.value(k, "p99_ns")),
+                          fmt_ratio(t.ratio(k, floor)),
+                          fmt_time(t.value(k, "cpu_ns")),
+                          fmt_ratio(t.ratio(k, floor, "cpu_ns"))], checks)
+
+
+def build_table(rounds, quick, real_skip):
     t = Table(rounds)
     n = rounds[0]["cmd.noctx.library"][0]["count"]
     columns = ["median", "p99", "x floor", "CPU", "x floor", "Exp", "Exp-t",
@@ -427,6 +562,7 @@ def build_table(rounds, quick):
                   "which the library parses)" % (title, SMALL_SHOW),
                   columns[:5])
         per_command(t, "xcmd", ctx_key, False)
+    real_cli_rows(t, real_skip)
 
     for kind, title in DOCUMENTS:
         key = "fresh.%s." % kind
@@ -566,27 +702,43 @@ def main():
     runner = Runner(args.build, args.commands, args.suite_wait, args.verbose)
     rounds = []
     disturbed = 0
+    real = None
+
+    # A signal ends the run through the finally below, which stops the
+    # daemons.
+    def ended_by(signum, frame):
+        sys.exit(128 + signum)
+    for signum in (signal.SIGTERM, signal.SIGHUP):
+        signal.signal(signum, ended_by)
     try:
+        real = RealCli(runner)
+        real.start()
+        if real.skip:
+            print("run_bench: the real CLI's rows are skipped: %s"
+                  % real.skip, file=sys.stderr, flush=True)
         for i in range(args.rounds):
             if args.wait > 0 and not wait_for_quiet(args.wait):
                 disturbed += 1
             print("run_bench: round %d of %d" % (i + 1, args.rounds),
                   file=sys.stderr, flush=True)
-            rounds.append(one_round(runner, args.quick))
+            rounds.append(one_round(runner, real, args.quick))
     finally:
+        if real is not None:
+            real.stop()
         runner.close()
     if args.json:
         with open(args.json, "w") as f:
             json.dump(rounds, f, indent=1)
-    table = build_table(rounds, args.quick)
+    table = build_table(rounds, args.quick, real.skip)
     header = (
         "zubdm benchmarks: %d rounds; each figure is the median over its "
         "runs of each run's median; ratios are between such figures of this "
         "run\n"
         "machine: %s\n"
-        "all against the bundled CLI simulator over two named pipes; each "
-        "line written in one write (text and \"\\n\\r\") by the floor and "
-        "the library\n"
+        "all against the bundled CLI simulator over two named pipes, but "
+        "for the real CLI's rows (vtysh through its launcher over the same "
+        "pipes); each line written in one write (text and \"\\n\\r\") by the "
+        "floor and the library\n"
         "floor: waits as the library does (poll on the reply pipe, then "
         "1024-byte reads on a non-blocking descriptor), nothing else\n"
         "library host: log sink that drops every message (a host has its "
