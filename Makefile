@@ -97,7 +97,7 @@ bench-build:
 	ZUBDM_BENCH_DEPS=1 bash scripts/install-deps.sh
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release \
 	  -DZUBDM_BUILD_BENCHMARKS=ON -DZUBDM_BUILD_TESTS=OFF $(CMAKE_FLAGS)
-	cmake --build $(BENCH_BUILD) -j$(JOBS) --target bench_library bench_floor cli
+	cmake --build $(BENCH_BUILD) -j$(JOBS) --target bench_library bench_floor cli zubdm_tool
 
 bench: bench-build
 	python3 bench/run_bench.py --build $(BENCH_BUILD) $(BENCH_FLAGS)
