@@ -82,32 +82,44 @@ char* putBorrowed(char* out, std::uint64_t place, std::size_t length) {
   return putVarint(out, place);
 }
 
-// `lent` is the lent text from place 0 on. A borrowed payload outside it
-// (none is lent yet) reads as empty.
-const char* getPayload(const char* in, std::string_view& payload,
-                       std::string_view lent) {
+// A payload that lives apart or is borrowed, and where the entry goes on.
+// `lent` is the lent text from place 0 on; a borrowed payload outside it
+// (none is lent yet) reads as empty. Returned by value: handed back through
+// the caller's variable, the payload would live in memory on the inline
+// path too, and reading it whole after two narrower writes stalls.
+struct Elsewhere {
+  const char* data;
+  std::size_t size;
+  const char* next;
+};
+
+Elsewhere getPayloadElsewhere(const char* in, std::uint64_t length, std::string_view lent) {
+  const auto size = static_cast<std::size_t>(length >> 2);
+  if ((length & kFormMask) == kApart) {
+    const char* apart = nullptr;
+    std::memcpy(&apart, in, sizeof apart);
+    return Elsewhere{apart, size, in + sizeof apart};
+  }
+  std::uint64_t place = 0;
+  in = getVarint(in, place);
+  if (place <= lent.size() && size <= lent.size() - place) {
+    return Elsewhere{lent.data() + place, size, in};
+  }
+  return Elsewhere{nullptr, 0, in};
+}
+
+inline const char* getPayload(const char* in, std::string_view& payload,
+                              std::string_view lent) {
   std::uint64_t length = 0;
   in = getVarint(in, length);
-  const auto size = static_cast<std::size_t>(length >> 2);
-  switch (length & kFormMask) {
-    case kApart: {
-      const char* apart = nullptr;
-      std::memcpy(&apart, in, sizeof apart);
-      payload = std::string_view(apart, size);
-      return in + sizeof apart;
-    }
-    case kBorrowed: {
-      std::uint64_t place = 0;
-      in = getVarint(in, place);
-      payload = place <= lent.size() && size <= lent.size() - place
-                    ? lent.substr(static_cast<std::size_t>(place), size)
-                    : std::string_view();
-      return in;
-    }
-    default:
-      payload = std::string_view(in, size);
-      return in + size;
+  if ((length & kFormMask) != kInline) {
+    const Elsewhere found = getPayloadElsewhere(in, length, lent);
+    payload = std::string_view(found.data, found.size);
+    return found.next;
   }
+  const auto size = static_cast<std::size_t>(length >> 2);
+  payload = std::string_view(in, size);
+  return in + size;
 }
 
 std::size_t roundUp(std::size_t size, std::size_t unit) {

@@ -25,9 +25,11 @@ constexpr std::size_t kEncodingBytes = 4;
 // Text runs longer than this are handed to the document in the buffer they
 // were collected in, rather than copied.
 constexpr std::size_t kHandOverText = std::size_t{64} << 10;
-// Values shorter than this are copied: their place takes about as many
-// bytes. An element with more attributes than kPlaced has all of them copied.
-constexpr std::size_t kBorrowable = 8;
+// Values shorter than this are copied: they are what searches compare
+// (ids, names, numbers), and read from the records they cost no look into
+// a second stretch of memory; their place would take a few bytes too. An
+// element with more attributes than kPlaced has all of them copied.
+constexpr std::size_t kBorrowable = 32;
 constexpr std::size_t kPlaced = 32;
 
 // Whitespace-only text between elements is layout, not content, and is

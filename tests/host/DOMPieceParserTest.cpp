@@ -143,8 +143,9 @@ TEST(DOMPieceParserMemory, RunningOutFailsTheParseAndThrowsNothing) {
 // both the lender's reference and the document's own.
 TEST(DOMPieceParserBorrow, UnchangedValuesAreBorrowedAndOutliveTheirLender) {
   const std::string xml =
-      "<SHOW><OBJ id=\"borrowed-value\" coded=\"a &lt; b &amp; c\">"
-      "a long text run</OBJ></SHOW>";
+      "<SHOW><OBJ id=\"a value long enough to be borrowed\" "
+      "coded=\"a &lt; b &amp; c, long enough to be borrowed\">"
+      "a text run long enough to be borrowed</OBJ></SHOW>";
   DOMPieceParser parser;
   parser.borrowValues(true);
   for (size_t at = 0; at < xml.size(); at += 5) {
@@ -168,8 +169,8 @@ TEST(DOMPieceParserBorrow, UnchangedValuesAreBorrowedAndOutliveTheirLender) {
   const std::string text = object->getFirstChild()->getNodeValue();
   document->release();
   ASSERT_EQ(attributes->getLength(), 2u);
-  EXPECT_EQ(attributes->item(0)->getValue(), "borrowed-value");
-  EXPECT_EQ(attributes->item(1)->getValue(), "a < b & c");
-  EXPECT_EQ(text, "a long text run");
+  EXPECT_EQ(attributes->item(0)->getValue(), "a value long enough to be borrowed");
+  EXPECT_EQ(attributes->item(1)->getValue(), "a < b & c, long enough to be borrowed");
+  EXPECT_EQ(text, "a text run long enough to be borrowed");
   attributes->release();
 }

@@ -93,16 +93,16 @@ TEST(CLIResultClearAll, EmptiesWhatACommandLeftButTheShowDocument) {
 // is gone. Run under ASan, a view of freed text is caught.
 TEST(CLIResultAdoptDocument, BorrowedValuesOutliveTheMessageListAndTheResult) {
   const std::string output =
-      "<SHOW>\r\n<OBJ id=\"object-one\"><data plain=\"0123456789\" "
-      "coded=\"one &amp; two\" spread=\"a\tb long\"/><text>a text run here</text>"
-      "</OBJ>\r\n</SHOW>\r\n";
+      "<SHOW>\r\n<OBJ id=\"object-one\"><data plain=\"0123456789 long enough to be borrowed\" "
+      "coded=\"one &amp; two, long enough to be borrowed\" spread=\"a\tb, long enough to be "
+      "borrowed\"/></OBJ>\r\n</SHOW>\r\n";
   struct Row {
     const char* attribute;  // of <data> in object-one
     const char* value;      // as read
   } rows[] = {
-      {"plain", "0123456789"},   // borrowed
-      {"coded", "one & two"},    // decoded: copied
-      {"spread", "a b long"},    // a tab made a blank: copied
+      {"plain", "0123456789 long enough to be borrowed"},  // borrowed
+      {"coded", "one & two, long enough to be borrowed"},  // decoded: copied
+      {"spread", "a b, long enough to be borrowed"},       // a tab made a blank: copied
   };
   for (bool destroy : {false, true}) {
     SCOPED_TRACE(destroy ? "result destroyed" : "list emptied");
@@ -131,14 +131,17 @@ TEST(CLIResultAdoptDocument, BorrowedValuesOutliveTheMessageListAndTheResult) {
 
 TEST(CLIResultAdoptDocument, OutputNotHoldingTheDocumentFailsTheParse) {
   CLIResult result;
-  result.appendMessageList(Lines{"<SHOW><OBJ id=\"another-id\"/></SHOW>"});
+  // The same length and frame, other bytes.
+  result.appendMessageList(Lines{"<SHOW><OBJ id=\"object-two, long enough to be borrowed\"/></SHOW>"});
   zubdm::internal::ShowParser parser;
   parser.borrowValues(true);
-  const std::string fed = "<SHOW><OBJ id=\"object-one\"/></SHOW>";
+  const std::string fed = "<SHOW><OBJ id=\"object-one, long enough to be borrowed\"/></SHOW>";
   parser.feed(fed.data(), fed.size());
   QOR_error error;
   result.adoptDocument(parser, error);
   EXPECT_TRUE(error.is_set());
   std::string value;
-  EXPECT_EQ(result.getXMLResult().find_value("object-one", "x", "y", value), 0);
+  EXPECT_EQ(result.getXMLResult().find_value("object-one, long enough to be borrowed", "x", "y",
+                                             value),
+            0);
 }
