@@ -132,7 +132,8 @@ TEST(CLIResultAdoptDocument, BorrowedValuesOutliveTheMessageListAndTheResult) {
 TEST(CLIResultAdoptDocument, OutputNotHoldingTheDocumentFailsTheParse) {
   CLIResult result;
   // The same length and frame, other bytes.
-  result.appendMessageList(Lines{"<SHOW><OBJ id=\"object-two, long enough to be borrowed\"/></SHOW>"});
+  result.appendMessageList(
+      Lines{"<SHOW><OBJ id=\"object-two, long enough to be borrowed\"/></SHOW>"});
   zubdm::internal::ShowParser parser;
   parser.borrowValues(true);
   const std::string fed = "<SHOW><OBJ id=\"object-one, long enough to be borrowed\"/></SHOW>";
