@@ -6,12 +6,15 @@
 // what a walk through the node interface finds.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "FuzzSupport.h"
 #include <zubdm/common/QOR_error.h>
+#include <zubdm/host/DOMDocument.h>
+#include <zubdm/host/TextKeeper.h>
 #include <zubdm/host/XmlDom.h>
 #include <zubdm/result/CLIResult.h>
 #include <zubdm/result/CliDomTree.h>
@@ -159,6 +162,50 @@ void checkPiecewise(const std::string& output, FuzzedDataProvider& input,
   fuzzCheck(inPieces(parser, document, {}, true) == whole,
             "an abandoned parser parses as a new one");
   parser.abandon();
+
+  // Borrowing values from the bytes fed, and reading them from a copy of
+  // those bytes lent afterwards, gives the tree that copying gives; so does
+  // find_value through a result whose message list was emptied.
+  const size_t step = 1 + input.ConsumeIntegralInRange<size_t>(0, 64);
+  ShowParser borrowing;
+  borrowing.borrowValues(true);
+  size_t fed = 0;
+  for (size_t at = 0; at < document.size(); at += step) {
+    fed += borrowing.feed(document.data() + at, std::min(step, document.size() - at));
+  }
+  if (borrowing.finish() == ShowParser::Outcome::Document) {
+    auto* borrowed = static_cast<TAV::XML::DOMDocument*>(borrowing.takeDocument());
+    auto* keeper = zubdm::internal::TextKeeper::create();
+    keeper->kept().push_back(document.substr(0, fed));
+    fuzzCheck(!borrowed->borrows() || borrowed->lendFrom(keeper, keeper->kept().front(), 0),
+              "the bytes fed hold what the document borrowed");
+    keeper->release();
+    fuzzCheck(whole.outcome == ShowParser::Outcome::Document && dump(borrowed) == whole.text,
+              "a document that borrows reads what one that copies holds");
+    borrowed->release();
+  }
+  borrowing.abandon();
+  ShowParser lent;
+  lent.borrowValues(true);
+  lent.feed(document.data(), document.size());
+  // As the reply reader hands it over: from "<SHOW" to "</SHOW>".
+  if (lent.ended() && document.compare(0, 5, "<SHOW") == 0) {
+    ZUB_DEVICE_MEDIATION::CLIResult result;
+    result.appendMessageList(std::vector<std::string>{document});
+    QOR_error lentError;
+    result.adoptDocument(lent, lentError);
+    result.clearAll();
+    CliDomTree copied;
+    QOR_error copiedError;
+    copied.parse_cli(document, copiedError);
+    std::string lentValue, copiedValue;
+    fuzzCheck(lentError.is_set() == copiedError.is_set() &&
+                  result.getXMLResult().find_value(id.c_str(), item.c_str(), attribute.c_str(),
+                                                   lentValue) ==
+                      copied.find_value(id.c_str(), item.c_str(), attribute.c_str(), copiedValue) &&
+                  lentValue == copiedValue,
+              "find_value reads borrowed values after the message list is emptied");
+  }
 
   CliDomTree tree;
   QOR_error error;

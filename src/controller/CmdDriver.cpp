@@ -213,16 +213,21 @@ bool CmdDriver::takeOutput(CLIResponse& response, CLIResult& result) {
   }
   QOR_error parseError;
   // A document parsed as the reply arrived is taken as it is.
+  // It borrowed its values from the output, which it reads once the output
+  // is in the message list.
   zubdm::internal::ShowParser* parsed = adaptor.parsedDocument();
   if (parsed != nullptr && output.size() == 1) {
-    result.getXMLResult().adopt(*parsed, parseError);
-  } else if (output.size() == 1) {
-    result.getXMLResult().parse_cli(output.front(), parseError);
+    result.appendMessageList(std::move(output));
+    result.adoptDocument(*parsed, parseError);
   } else {
-    result.addXMLResult(output);
-    result.getXMLResult().parse_cli(parseError);
+    if (output.size() == 1) {
+      result.getXMLResult().parse_cli(output.front(), parseError);
+    } else {
+      result.addXMLResult(output);
+      result.getXMLResult().parse_cli(parseError);
+    }
+    result.appendMessageList(std::move(output));
   }
-  result.appendMessageList(std::move(output));
   if (!parseError.is_set()) return true;
   result.setState(OpStatusEnum::Failed);
   // Plain text is not a document and fails to parse as one; a show

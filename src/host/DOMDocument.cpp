@@ -7,6 +7,8 @@
 #include <new>
 #include <type_traits>
 
+#include <zubdm/host/TextKeeper.h>
+
 namespace TAV {
 namespace XML {
 
@@ -58,31 +60,66 @@ const char* getVarint(const char* in, std::uint64_t& value) {
   }
 }
 
-// A payload is its length, doubled, and then either its bytes or, with the
-// low bit of the length set, a pointer to where they live apart.
+// A payload is its length times four and a form in the low two bits: its
+// bytes follow (0), a pointer to where they live apart follows (1), or the
+// place of the borrowed bytes in the lent text follows (2).
+enum : unsigned { kInline = 0, kApart = 1, kBorrowed = 2, kFormMask = 3 };
+
 char* putPayload(char* out, const char* data, std::size_t length,
                  const char* apart) {
   if (apart != nullptr) {
-    out = putVarint(out, (static_cast<std::uint64_t>(length) << 1) | 1);
+    out = putVarint(out, (static_cast<std::uint64_t>(length) << 2) | kApart);
     std::memcpy(out, &apart, sizeof apart);
     return out + sizeof apart;
   }
-  out = putVarint(out, static_cast<std::uint64_t>(length) << 1);
+  out = putVarint(out, static_cast<std::uint64_t>(length) << 2);
   if (length != 0) std::memcpy(out, data, length);
   return out + length;
 }
 
-const char* getPayload(const char* in, std::string_view& payload) {
-  std::uint64_t length = 0;
-  in = getVarint(in, length);
-  if ((length & 1) != 0) {
+char* putBorrowed(char* out, std::uint64_t place, std::size_t length) {
+  out = putVarint(out, (static_cast<std::uint64_t>(length) << 2) | kBorrowed);
+  return putVarint(out, place);
+}
+
+// A payload that lives apart or is borrowed, and where the entry goes on.
+// `lent` is the lent text from place 0 on; a borrowed payload outside it
+// (none is lent yet) reads as empty. Returned by value: handed back through
+// the caller's variable, the payload would live in memory on the inline
+// path too, and reading it whole after two narrower writes stalls.
+struct Elsewhere {
+  const char* data;
+  std::size_t size;
+  const char* next;
+};
+
+Elsewhere getPayloadElsewhere(const char* in, std::uint64_t length, std::string_view lent) {
+  const auto size = static_cast<std::size_t>(length >> 2);
+  if ((length & kFormMask) == kApart) {
     const char* apart = nullptr;
     std::memcpy(&apart, in, sizeof apart);
-    payload = std::string_view(apart, static_cast<std::size_t>(length >> 1));
-    return in + sizeof apart;
+    return Elsewhere{apart, size, in + sizeof apart};
   }
-  payload = std::string_view(in, static_cast<std::size_t>(length >> 1));
-  return in + payload.size();
+  std::uint64_t place = 0;
+  in = getVarint(in, place);
+  if (place <= lent.size() && size <= lent.size() - place) {
+    return Elsewhere{lent.data() + place, size, in};
+  }
+  return Elsewhere{nullptr, 0, in};
+}
+
+inline const char* getPayload(const char* in, std::string_view& payload,
+                              std::string_view lent) {
+  std::uint64_t length = 0;
+  in = getVarint(in, length);
+  if ((length & kFormMask) != kInline) {
+    const Elsewhere found = getPayloadElsewhere(in, length, lent);
+    payload = std::string_view(found.data, found.size);
+    return found.next;
+  }
+  const auto size = static_cast<std::size_t>(length >> 2);
+  payload = std::string_view(in, size);
+  return in + size;
 }
 
 std::size_t roundUp(std::size_t size, std::size_t unit) {
@@ -104,7 +141,7 @@ static_assert(std::is_trivially_destructible<DOMDocument::RecordNode>::value,
 class DOMDocument::Attributes {
  public:
   Attributes(const DOMDocument& document, Record element)
-      : document_(document) {
+      : document_(document), lent_(document.lent()) {
     const char* start = document.at(element);
     std::uint64_t name = 0;
     const char* in = getVarint(getVarint(start + 5, name), left_);
@@ -120,7 +157,7 @@ class DOMDocument::Attributes {
     at_ = document_.following(at_);
     const char* start = document_.at(at_);
     std::uint64_t number = 0;
-    const char* in = getPayload(getVarint(start, number), value);
+    const char* in = getPayload(getVarint(start, number), value, lent_);
     const Name& stored = document_.names_[static_cast<std::size_t>(number)];
     name = std::string_view(stored.text, stored.length);
     at_ += static_cast<Record>(in - start);
@@ -137,6 +174,7 @@ class DOMDocument::Attributes {
 
  private:
   const DOMDocument& document_;
+  const std::string_view lent_;
   Record at_;
   std::uint64_t left_ = 0;
 };
@@ -161,6 +199,7 @@ DOMDocument::~DOMDocument() {
   for (char* block : nameBlocks_) std::free(block);
   for (char* block : apart_) std::free(block);
   for (char* block : nodeBlocks_) std::free(block);
+  if (keeper_ != nullptr) keeper_->release();
 }
 
 char* DOMDocument::reserve(std::size_t size) noexcept {
@@ -286,8 +325,8 @@ void DOMDocument::link(Record record) noexcept {
   open.lastChild = record;
 }
 
-bool DOMDocument::startElement(const char* name,
-                               const char* const* attributes) noexcept {
+bool DOMDocument::startElement(const char* name, const char* const* attributes,
+                               const std::uint64_t* places) noexcept {
   const std::uint32_t number = nameNumber(name);
   if (number == 0) return false;
   std::size_t count = 0;
@@ -316,6 +355,14 @@ bool DOMDocument::startElement(const char* name,
     if (attributeName == 0) return false;
     const char* value = attributes[2 * i + 1];
     const std::size_t length = std::strlen(value);
+    if (places != nullptr && places[i] != kCopied) {
+      out = reserve(3 * kMaxVarint);
+      if (out == nullptr) return false;
+      end = putBorrowed(putVarint(out, attributeName), places[i], length);
+      end_ += static_cast<std::uint64_t>(end - out);
+      borrowedEnd_ = std::max<std::uint64_t>(borrowedEnd_, places[i] + length);
+      continue;
+    }
     const char* apart = nullptr;
     if (length > kInlineLimit) {
       char* copy = allocateApart(length);
@@ -362,6 +409,34 @@ bool DOMDocument::addCharacters(NodeType type, const char* data,
   char* end = putPayload(out + 5, data, length, apart);
   end_ += static_cast<std::uint64_t>(end - out);
   link(record);
+  return true;
+}
+
+bool DOMDocument::addBorrowedText(std::uint64_t place,
+                                  std::size_t length) noexcept {
+  char* out = reserve(kMaxHeader);
+  if (out == nullptr) return false;
+  const auto record = static_cast<Record>(end_);
+  const Record none = kNoRecord;
+  out[0] = static_cast<char>(kText);
+  std::memcpy(out + 1, &none, sizeof none);
+  char* end = putBorrowed(out + 5, place, length);
+  end_ += static_cast<std::uint64_t>(end - out);
+  link(record);
+  borrowedEnd_ = std::max<std::uint64_t>(borrowedEnd_, place + length);
+  return true;
+}
+
+bool DOMDocument::lendFrom(zubdm::internal::TextKeeper* keeper,
+                           const std::string& text, std::size_t at) noexcept {
+  if (keeper == nullptr || lent_ != nullptr || at > text.size() ||
+      borrowedEnd_ > text.size() - at) {
+    return false;
+  }
+  keeper->addRef();
+  keeper_ = keeper;
+  lent_ = &text;
+  lentAt_ = at;
   return true;
 }
 
@@ -432,7 +507,7 @@ std::string_view DOMDocument::recordName(Record record) const {
 
 std::string_view DOMDocument::recordText(Record record) const {
   std::string_view text;
-  getPayload(at(record) + 5, text);
+  getPayload(at(record) + 5, text, lent());
   return text;
 }
 

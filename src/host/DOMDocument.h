@@ -11,6 +11,12 @@
 #include <zubdm/host/NamedNodeMap.h>
 #include <zubdm/host/Node.h>
 
+namespace zubdm {
+namespace internal {
+class TextKeeper;
+}  // namespace internal
+}  // namespace zubdm
+
 namespace TAV {
 namespace XML {
 
@@ -26,6 +32,11 @@ namespace XML {
 // they need; values and texts over 2 KiB live in blocks of their own. So an
 // element costs 7 bytes, and each attribute 2 bytes besides its value,
 // and building costs no allocation per node.
+//
+// A value or text may instead be borrowed: the record holds its place in a
+// text outside the document (the reply it was parsed from), which the
+// document is given once built (lendFrom) and keeps alive from then on.
+// A document that borrows and was given no text has no values to read.
 //
 // Node objects are made when a caller first walks to a node, once per node,
 // and freed with the document; readers that only search (CliDomTree) walk
@@ -57,10 +68,16 @@ class DOMDocument final : public Node {
   std::string getNodeValue() const override { return std::string(); }
   NamedNodeMap* getAttributes() override { return nullptr; }
 
+  // A value that is not borrowed (see startElement).
+  static constexpr std::uint64_t kCopied = UINT64_MAX;
+
   // Opens an element named `name` with the attributes of `attributes`, a
   // null-ended list of name and value pairs, as the next child of the
-  // innermost open element (or of the document).
-  bool startElement(const char* name, const char* const* attributes) noexcept;
+  // innermost open element (or of the document). With `places`, one per
+  // attribute, a value whose place is not kCopied is borrowed: its bytes
+  // lie there in the text to be lent.
+  bool startElement(const char* name, const char* const* attributes,
+                    const std::uint64_t* places = nullptr) noexcept;
   // Closes the innermost open element.
   void endElement() noexcept;
   // Adds a text or comment node holding `length` bytes of `data`.
@@ -70,6 +87,8 @@ class DOMDocument final : public Node {
   // bytes, which the document frees (also when this fails).
   bool adoptCharacterNode(NodeType type, char* data,
                           std::size_t length) noexcept;
+  // Adds a text node whose `length` bytes are borrowed from `place`.
+  bool addBorrowedText(std::uint64_t place, std::size_t length) noexcept;
   // Ends building: gives back the room kept for growth.
   void endBuilding() noexcept;
 
@@ -86,6 +105,17 @@ class DOMDocument final : public Node {
   // `name`; false (value untouched) otherwise.
   bool recordAttribute(Record record, std::string_view name,
                        std::string_view& value) const;
+
+  // Whether some value or text is borrowed, and where the borrowed bytes
+  // end (0 when none is).
+  bool borrows() const { return borrowedEnd_ != 0; }
+  std::uint64_t borrowedEnd() const { return borrowedEnd_; }
+  // Reads what is borrowed from `text`, place 0 being its byte `at`, and
+  // holds a reference to `keeper`, which keeps `text` where it is and
+  // unchanged for as long as the document lives. False, with nothing
+  // changed, when the text is too short or a text was lent already.
+  bool lendFrom(zubdm::internal::TextKeeper* keeper, const std::string& text,
+                std::size_t at) noexcept;
 
   // The bytes of memory the document holds, nodes made for callers included.
   std::size_t bytesHeld() const;
@@ -107,6 +137,11 @@ class DOMDocument final : public Node {
   ~DOMDocument();
   void dispose() override { delete this; }
 
+  // The lent text from place 0 on; empty while none is lent.
+  std::string_view lent() const {
+    if (lent_ == nullptr || lentAt_ > lent_->size()) return std::string_view();
+    return std::string_view(lent_->data() + lentAt_, lent_->size() - lentAt_);
+  }
   char* at(Record record) const {
     return chunks_[record >> kChunkShift] + (record & kChunkMask);
   }
@@ -156,6 +191,13 @@ class DOMDocument final : public Node {
   // Payloads kept apart from the records, and their total size.
   std::vector<char*> apart_;
   std::size_t apartBytes_ = 0;
+
+  // The text borrowed values lie in, and its keeper; where the borrowed
+  // bytes end.
+  zubdm::internal::TextKeeper* keeper_ = nullptr;
+  const std::string* lent_ = nullptr;
+  std::size_t lentAt_ = 0;
+  std::uint64_t borrowedEnd_ = 0;
 
   // Nodes made for callers, found by record through an open-addressing
   // table; made from small blocks, never freed one by one.

@@ -25,6 +25,12 @@ constexpr std::size_t kEncodingBytes = 4;
 // Text runs longer than this are handed to the document in the buffer they
 // were collected in, rather than copied.
 constexpr std::size_t kHandOverText = std::size_t{64} << 10;
+// Values shorter than this are copied: they are what searches compare
+// (ids, names, numbers), and read from the records they cost no look into
+// a second stretch of memory; their place would take a few bytes too. An
+// element with more attributes than kPlaced has all of them copied.
+constexpr std::size_t kBorrowable = 32;
+constexpr std::size_t kPlaced = 32;
 
 // Whitespace-only text between elements is layout, not content, and is
 // dropped: on typical show output it would be half of all nodes.
@@ -68,7 +74,14 @@ struct DOMPieceParser::Handlers {
                                    const XML_Char** attributes) {
     DOMPieceParser& self = of(data);
     if (self.stopReason_ != nullptr) return;
-    if (!self.flushText() || !self.document_->startElement(name, attributes)) {
+    if (!self.flushText()) {
+      self.stop(kOutOfMemory, true);
+      return;
+    }
+    std::uint64_t places[kPlaced];
+    const std::uint64_t* placed =
+        self.borrow_ ? self.placeAttributes(attributes, places, kPlaced) : nullptr;
+    if (!self.document_->startElement(name, attributes, placed)) {
       self.stop(kOutOfMemory, true);
     }
   }
@@ -84,6 +97,7 @@ struct DOMPieceParser::Handlers {
     DOMPieceParser& self = of(data);
     if (self.stopReason_ != nullptr || length <= 0) return;
     const auto size = static_cast<std::size_t>(length);
+    if (self.borrow_) self.placeText(text, size);
     if (size > self.textCapacity_ - self.textSize_) {
       std::size_t capacity = std::max<std::size_t>(256, self.textCapacity_);
       while (capacity - self.textSize_ < size) capacity *= 2;
@@ -308,11 +322,96 @@ TAV::XML::Node* DOMPieceParser::finish() noexcept {
   return document;
 }
 
+bool DOMPieceParser::eventBytes(const char*& bytes, std::size_t& size,
+                                std::uint64_t& place) const noexcept {
+  int offset = 0;
+  int available = 0;
+  const char* context = XML_GetInputContext(parser_, &offset, &available);
+  const XML_Index index = XML_GetCurrentByteIndex(parser_);
+  const int count = XML_GetCurrentByteCount(parser_);
+  if (context == nullptr || index < 0 || count <= 0 || offset < 0 ||
+      offset > available || count > available - offset) {
+    return false;
+  }
+  bytes = context + offset;
+  size = static_cast<std::size_t>(count);
+  place = static_cast<std::uint64_t>(index);
+  return true;
+}
+
+const std::uint64_t* DOMPieceParser::placeAttributes(
+    const char* const* attributes, std::uint64_t* places,
+    std::size_t room) const noexcept {
+  // Values are measured once here; an element whose values are all short
+  // costs no look at its tag.
+  std::size_t lengths[kPlaced];
+  bool worth = false;
+  for (std::size_t i = 0; attributes[2 * i] != nullptr; ++i) {
+    if (i == room || i == kPlaced) return nullptr;
+    lengths[i] = std::strlen(attributes[2 * i + 1]);
+    worth = worth || lengths[i] >= kBorrowable;
+  }
+  const char* tag = nullptr;
+  std::size_t size = 0;
+  std::uint64_t place = 0;
+  if (!worth || !eventBytes(tag, size, place)) return nullptr;
+  // In a start tag quotes only delimit values, and a value holds no quote
+  // of the kind that delimits it: the next quote opens the next value. A
+  // value is borrowed only when the bytes between its quotes are the value
+  // libexpat gives; whatever the tag looks like, a place is never taken for
+  // bytes that differ from the value.
+  const char* at = tag;
+  const char* const end = tag + size;
+  bool any = false;
+  for (std::size_t i = 0; attributes[2 * i] != nullptr; ++i) {
+    places[i] = TAV::XML::DOMDocument::kCopied;
+    const char* value = attributes[2 * i + 1];
+    const std::size_t length = lengths[i];
+    const char* open = at;
+    while (open < end && *open != '"' && *open != '\'') ++open;
+    if (open == end) {
+      at = end;
+      continue;
+    }
+    const void* close = std::memchr(open + 1, *open, static_cast<std::size_t>(end - open - 1));
+    if (close == nullptr) {
+      at = end;
+      continue;
+    }
+    const char* raw = open + 1;
+    at = static_cast<const char*>(close) + 1;
+    if (length >= kBorrowable &&
+        static_cast<std::size_t>(static_cast<const char*>(close) - raw) == length &&
+        std::memcmp(raw, value, length) == 0) {
+      places[i] = place + static_cast<std::uint64_t>(raw - tag);
+      any = true;
+    }
+  }
+  return any ? places : nullptr;
+}
+
+void DOMPieceParser::placeText(const char* text, std::size_t size) noexcept {
+  const char* raw = nullptr;
+  std::size_t rawSize = 0;
+  std::uint64_t place = 0;
+  const bool same = eventBytes(raw, rawSize, place) && rawSize == size &&
+                    (raw == text || std::memcmp(raw, text, size) == 0);
+  if (textSize_ == 0) {
+    textPlace_ = place;
+    textInPlace_ = same;
+  } else {
+    textInPlace_ = textInPlace_ && same && place == textPlace_ + textSize_;
+  }
+}
+
 bool DOMPieceParser::flushText() noexcept {
   if (textSize_ == 0) return true;
   const std::size_t size = textSize_;
   textSize_ = 0;
   if (isLayout(text_, size)) return true;
+  if (borrow_ && textInPlace_ && size >= kBorrowable) {
+    return document_->addBorrowedText(textPlace_, size);
+  }
   if (size <= kHandOverText) {
     return document_->addCharacterNode(Node::TEXT_NODE, text_, size);
   }

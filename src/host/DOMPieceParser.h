@@ -82,6 +82,14 @@ class DOMPieceParser {
   // parser is as new.
   void abandon() noexcept;
 
+  // With `on`, documents from now on borrow values and texts that libexpat
+  // gives unchanged (no reference in them, no line end or tab made a
+  // blank) and that are not short: they hold the place of the bytes in the
+  // input, counted from its first byte, instead of a copy, and are read
+  // once the input is lent to them (DOMDocument::lendFrom). Stays so
+  // across abandon().
+  void borrowValues(bool on) { borrow_ = on; }
+
   bool failed() const { return failure_.reason != nullptr; }
   const DOMParseFailure& failure() const { return failure_; }
 
@@ -100,6 +108,18 @@ class DOMPieceParser {
   void fail(const char* reason, bool outOfMemory, bool positioned) noexcept;
   // Stops libexpat from inside a handler, for `reason`.
   void stop(const char* reason, bool outOfMemory) noexcept;
+  // The bytes of the event libexpat reports and their place in the input;
+  // false when it cannot tell.
+  bool eventBytes(const char*& bytes, std::size_t& size,
+                  std::uint64_t& place) const noexcept;
+  // The places of the values in `attributes` of the start tag being
+  // reported, kCopied for each that is not borrowed; null when none is.
+  const std::uint64_t* placeAttributes(const char* const* attributes,
+                                       std::uint64_t* places,
+                                       std::size_t room) const noexcept;
+  // Follows whether the pending text, with `size` more bytes at `text`,
+  // still lies unchanged in the input.
+  void placeText(const char* text, std::size_t size) noexcept;
   // Makes the pending text a node, unless it is layout only.
   bool flushText() noexcept;
   void release() noexcept;
@@ -111,6 +131,11 @@ class DOMPieceParser {
   char* text_ = nullptr;
   std::size_t textSize_ = 0;
   std::size_t textCapacity_ = 0;
+  // Whether values are borrowed; where the pending text starts in the
+  // input, and whether it lies there unchanged.
+  bool borrow_ = false;
+  std::uint64_t textPlace_ = 0;
+  bool textInPlace_ = false;
   // Bytes fed and not yet given to libexpat, and how many of them end after
   // their last blank or '>' (0: none does).
   char* held_ = nullptr;

@@ -11,6 +11,9 @@ using dialect::kShowStart;
 
 void DocumentTap::start(bool echo) {
   parser_.abandon();
+  // The reply is kept as the result's output, from the document on: the
+  // document reads its values there rather than holding copies.
+  parser_.borrowValues(true);
   inEcho_ = echo;
   feeding_ = false;
   taken_ = 0;

@@ -1,11 +1,15 @@
 #include <zubdm/result/CLIResult.h>
 
+#include <algorithm>
 #include <cctype>
 #include <iterator>
+#include <new>
 #include <string_view>
 #include <utility>
 
 #include <zubdm/common/CliLogHelper.h>
+#include <zubdm/host/TextKeeper.h>
+#include <zubdm/result/ShowParser.h>
 #include <zubdm/result/ZubTokenParser.h>
 
 namespace ZUB_DEVICE_MEDIATION {
@@ -34,6 +38,47 @@ std::string::size_type findKey(const std::string& field, const std::string& key)
 
 CLIResult::CLIResult()
     : state_(OpStatusEnum::Failed) {}
+
+CLIResult::~CLIResult() { keepLentMessages(); }
+
+void CLIResult::keepLentMessages() noexcept {
+  for (const Lent& lent : lent_) {
+    // Spliced, the message stays where it is in memory: the document's view
+    // of it holds.
+    if (lent.keeper->shared()) {
+      lent.keeper->kept().splice(lent.keeper->kept().end(), messageList_, lent.message);
+    }
+    lent.keeper->release();
+  }
+  lent_.clear();
+}
+
+void CLIResult::adoptDocument(zubdm::internal::ShowParser& parser, QOR_error& error) {
+  // Keepers no document holds any more are dropped first.
+  auto unused = std::remove_if(lent_.begin(), lent_.end(), [](const Lent& lent) {
+    if (lent.keeper->shared()) return false;
+    lent.keeper->release();
+    return true;
+  });
+  lent_.erase(unused, lent_.end());
+  // Room for the entry before the document can hold the keeper: once it
+  // does, the entry must be recorded.
+  lent_.reserve(lent_.size() + 1);
+  zubdm::internal::TextKeeper* keeper = zubdm::internal::TextKeeper::create();
+  if (keeper == nullptr) throw std::bad_alloc();
+  if (messageList_.empty()) {
+    xmlResult_.adopt(parser, error, keeper, std::string(), 0);
+  } else {
+    const std::string& output = messageList_.back();
+    xmlResult_.adopt(parser, error, keeper, output,
+                     zubdm::internal::ShowParser::documentStart(output));
+  }
+  if (keeper->shared()) {
+    lent_.push_back(Lent{std::prev(messageList_.end()), keeper});
+  } else {
+    keeper->release();
+  }
+}
 
 void CLIResult::setFailureKind(FailureKind kind) {
   failure_ = FailureRecord();
@@ -79,6 +124,7 @@ void CLIResult::addXMLResult(const std::vector<std::string>& lines) {
 }
 
 void CLIResult::clearAll() {
+  keepLentMessages();
   errorList_.clear();
   messageList_.clear();
   state_ = OpStatusEnum::Failed;

@@ -11,6 +11,13 @@
 #include <zubdm/result/FailureKind.h>
 #include <zubdm/result/OpStatusEnum.h>
 
+namespace zubdm {
+namespace internal {
+class ShowParser;
+class TextKeeper;
+}  // namespace internal
+}  // namespace zubdm
+
 namespace ZUB_DEVICE_MEDIATION {
 
 // What a forwarded command yields: its status, the output the CLI printed (in
@@ -22,6 +29,7 @@ namespace ZUB_DEVICE_MEDIATION {
 class ZUBDM_EXPORT CLIResult {
  public:
   CLIResult();
+  ~CLIResult();
   CLIResult(const CLIResult&) = delete;
   CLIResult& operator=(const CLIResult&) = delete;
 
@@ -50,6 +58,12 @@ class ZUBDM_EXPORT CLIResult {
   // and the prompt to empty. The reader (collected output and parsed
   // document) stays as it is.
   void clearAll();
+
+  // Gives the reader the document of `parser`, which borrowed its values
+  // from the last entry of the message list (CliDomTree::adopt); that
+  // entry is kept for the document after the list is emptied or the result
+  // ends. For the library's driver: not exported. Throws std::bad_alloc.
+  ZUBDM_LOCAL void adoptDocument(zubdm::internal::ShowParser& parser, QOR_error& error);
 
   // Why the command failed (None when it did not).
   FailureKind getFailureKind() const { return failure_.kind; }
@@ -100,6 +114,16 @@ class ZUBDM_EXPORT CLIResult {
   CliDomTree xmlResult_;
   FailureRecord failure_;
   std::string prompt_;
+
+  // Moves each message a document still reads from to its keeper, and
+  // drops the keepers.
+  void keepLentMessages() noexcept;
+  // A message that a document reads its values from, and its keeper.
+  struct Lent {
+    std::list<std::string>::iterator message;
+    zubdm::internal::TextKeeper* keeper;
+  };
+  std::vector<Lent> lent_;
 };
 
 }  // namespace ZUB_DEVICE_MEDIATION

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string_view>
 
+#include <zubdm/common/CliDialect.h>
 #include <zubdm/common/QorErrHelper.h>
 #include <zubdm/common/QorLogHelper.h>
 #include <zubdm/host/DOMDocument.h>
@@ -45,6 +46,12 @@ void CliDomTree::parseOutput(const std::string& output, QOR_error& error) {
 }
 
 void CliDomTree::adopt(ShowParser& parser, QOR_error& error) {
+  adopt(parser, error, nullptr, std::string(), 0);
+}
+
+void CliDomTree::adopt(ShowParser& parser, QOR_error& error,
+                       zubdm::internal::TextKeeper* keeper,
+                       const std::string& output, std::size_t at) {
   const ShowParser::Outcome outcome = parser.finish();
   if (outcome == ShowParser::Outcome::Blank) {
     parser.abandon();
@@ -52,10 +59,34 @@ void CliDomTree::adopt(ShowParser& parser, QOR_error& error) {
   }
   if (document_ != nullptr) document_->release();
   document_ = parser.takeDocument();
-  if (outcome == ShowParser::Outcome::Failed) {
+  const char* lost = nullptr;
+  if (document_ != nullptr) {
+    auto* document = static_cast<DOMDocument*>(document_);
+    // The output must hold the document where it is said to: its length
+    // from `at`, "<SHOW" at the start, "</SHOW>" at the end and the bytes
+    // fed between (by their digest), so that a place never names other
+    // bytes than those parsed.
+    const std::uint64_t length = parser.length();
+    const std::string_view end = zubdm::internal::dialect::kShowEnd;
+    const bool holds = document->borrows() && at <= output.size() && length <= output.size() - at &&
+                       length >= end.size() &&
+                       output.compare(at, zubdm::internal::dialect::kShowStart.size(),
+                                   zubdm::internal::dialect::kShowStart) == 0 &&
+                       output.compare(at + length - end.size(), end.size(), end) == 0 &&
+                       ShowParser::digestOf(std::string_view(output).substr(at, length)) ==
+                           parser.digest();
+    if (document->borrows() && !(holds && document->lendFrom(keeper, output, at))) {
+      lost = "the stored output does not hold the parsed document";
+      document_->release();
+      document_ = nullptr;
+    }
+  }
+  if (outcome == ShowParser::Outcome::Failed || lost != nullptr) {
     const zubdm::internal::DOMParseFailure& failure = parser.failure();
     QorErrHelper helper(QOR_XML_PARSE_ERROR, error, "CliDomTree", "parse_cli", __LINE__);
-    if (failure.outOfMemory) {
+    if (lost != nullptr) {
+      helper.message("%s", lost);
+    } else if (failure.outOfMemory) {
       helper.message("%s", "out of memory");
     } else {
       helper.message("%s at line %lu, column %lu", failure.reason, failure.line,

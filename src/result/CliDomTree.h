@@ -11,6 +11,7 @@
 namespace zubdm {
 namespace internal {
 class ShowParser;
+class TextKeeper;
 }  // namespace internal
 }  // namespace zubdm
 
@@ -49,7 +50,15 @@ class ZUBDM_EXPORT CliDomTree {
   // the parser's message to `error`; blank output leaves the held document.
   // The parser is then as new. The collected output is not touched. For
   // the library's reply reader: not exported.
+  // A document that borrows from its output fails here.
   ZUBDM_LOCAL void adopt(zubdm::internal::ShowParser& parser, QOR_error& error);
+  // The same, for a parser that borrowed from what it was fed: the document
+  // reads from `output`, which must hold the bytes fed from `at` on, and
+  // holds `keeper`, which keeps `output` alive and unchanged. Output that
+  // does not hold the document there fails the parse.
+  ZUBDM_LOCAL void adopt(zubdm::internal::ShowParser& parser, QOR_error& error,
+                         zubdm::internal::TextKeeper* keeper,
+                         const std::string& output, std::size_t at);
 
   // 1 and the value in `value` when the object with id `objectId` has an item
   // element named `itemName` carrying the attribute `attributeName`;

@@ -2,6 +2,7 @@
 #define ZUBDM_RESULT_SHOWPARSER_H
 
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 #include <zubdm/host/DOMPieceParser.h>
@@ -46,6 +47,39 @@ class ShowParser {
   // none after that or after finish().
   std::size_t feed(const char* data, std::size_t size, bool last = false) noexcept;
 
+  // With `on`, documents borrow what they can from the bytes fed (see
+  // DOMPieceParser::borrowValues), place 0 being the first byte fed; they
+  // are then read only once the output is lent to them, which
+  // CliDomTree::adopt does with the text that holds these bytes. Stays so
+  // across abandon().
+  void borrowValues(bool on) {
+    borrow_ = on;
+    parser_.borrowValues(on);
+  }
+
+  // How many bytes fed belong to the document.
+  std::uint64_t length() const { return length_; }
+
+  // A 64-bit digest of bytes, the same however they are cut into pieces.
+  class Digest {
+   public:
+    void add(const char* data, std::size_t size);
+    std::uint64_t value() const;
+
+   private:
+    void block(const char* data);
+
+    std::uint64_t state_[4] = {0x9E3779B97F4A7C15u, 0xC2B2AE3D27D4EB4Fu,
+                               0x165667B19E3779F9u, 0x27D4EB2F165667C5u};
+    std::uint64_t length_ = 0;
+    char pending_[32] = {};
+    std::size_t pendingSize_ = 0;
+  };
+  // While borrowing, the digest of the bytes that belong to the document:
+  // whoever lends a text to it checks that the text holds those bytes.
+  std::uint64_t digest() const { return digest_.value(); }
+  static std::uint64_t digestOf(std::string_view bytes);
+
   // True once "</SHOW>" has been fed: the document is whole.
   bool ended() const { return ended_; }
 
@@ -73,6 +107,9 @@ class ShowParser {
   bool finished_ = false;
   Outcome outcome_ = Outcome::Blank;
   bool ended_ = false;
+  std::uint64_t length_ = 0;
+  bool borrow_ = false;
+  Digest digest_;
   // Whether a byte other than a blank, tab or line end was fed.
   bool content_ = false;
   // The last bytes fed, at most one short of "</SHOW>".

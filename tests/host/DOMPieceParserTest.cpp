@@ -1,11 +1,16 @@
 // The XML layer fed in pieces: where pieces end changes nothing.
 #include <zubdm/host/DOMPieceParser.h>
 
+#include <zubdm/host/DOMDocument.h>
+#include <zubdm/host/NamedNodeMap.h>
+#include <zubdm/host/TextKeeper.h>
+
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <string>
@@ -131,4 +136,41 @@ TEST(DOMPieceParserMemory, RunningOutFailsTheParseAndThrowsNothing) {
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+// A borrowed value is read from the lent text, which the document keeps
+// through its keeper: an attribute map taken from the document outlives
+// both the lender's reference and the document's own.
+TEST(DOMPieceParserBorrow, UnchangedValuesAreBorrowedAndOutliveTheirLender) {
+  const std::string xml =
+      "<SHOW><OBJ id=\"a value long enough to be borrowed\" "
+      "coded=\"a &lt; b &amp; c, long enough to be borrowed\">"
+      "a text run long enough to be borrowed</OBJ></SHOW>";
+  DOMPieceParser parser;
+  parser.borrowValues(true);
+  for (size_t at = 0; at < xml.size(); at += 5) {
+    ASSERT_TRUE(parser.feed(xml.data() + at, std::min<size_t>(5, xml.size() - at)));
+  }
+  auto* document = static_cast<TAV::XML::DOMDocument*>(parser.finish());
+  ASSERT_NE(document, nullptr);
+  ASSERT_TRUE(document->borrows());
+  EXPECT_EQ(document->borrowedEnd(), xml.find("</OBJ>"));
+
+  auto* keeper = zubdm::internal::TextKeeper::create();
+  ASSERT_NE(keeper, nullptr);
+  keeper->kept().push_back(xml);
+  EXPECT_FALSE(document->lendFrom(keeper, std::string("<SHOW>"), 0));  // too short
+  ASSERT_TRUE(document->lendFrom(keeper, keeper->kept().front(), 0));
+  keeper->release();
+
+  Node* object = document->getFirstChild()->getFirstChild();
+  TAV::XML::NamedNodeMap* attributes = object->getAttributes();
+  ASSERT_NE(attributes, nullptr);
+  const std::string text = object->getFirstChild()->getNodeValue();
+  document->release();
+  ASSERT_EQ(attributes->getLength(), 2u);
+  EXPECT_EQ(attributes->item(0)->getValue(), "a value long enough to be borrowed");
+  EXPECT_EQ(attributes->item(1)->getValue(), "a < b & c, long enough to be borrowed");
+  EXPECT_EQ(text, "a text run long enough to be borrowed");
+  attributes->release();
 }

@@ -1,7 +1,10 @@
 #include <zubdm/result/CLIResult.h>
 
+#include <zubdm/result/ShowParser.h>
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -83,4 +86,63 @@ TEST(CLIResultClearAll, EmptiesWhatACommandLeftButTheShowDocument) {
   EXPECT_EQ(result.getCurrentExecState().toString(), "Failed");
   EXPECT_EQ(result.getFailureKind(), ZUB_DEVICE_MEDIATION::FailureKind::None);
   EXPECT_TRUE(result.getXMLResult().find_value("A", "port", "admin", admin) == 1 && admin == "up");
+}
+
+// Values a document borrows from the reply are read from the result's
+// message, which the document keeps once the list is emptied or the result
+// is gone. Run under ASan, a view of freed text is caught.
+TEST(CLIResultAdoptDocument, BorrowedValuesOutliveTheMessageListAndTheResult) {
+  const std::string output =
+      "<SHOW>\r\n<OBJ id=\"object-one\"><data plain=\"0123456789 long enough to be borrowed\" "
+      "coded=\"one &amp; two, long enough to be borrowed\" spread=\"a\tb, long enough to be "
+      "borrowed\"/></OBJ>\r\n</SHOW>\r\n";
+  struct Row {
+    const char* attribute;  // of <data> in object-one
+    const char* value;      // as read
+  } rows[] = {
+      {"plain", "0123456789 long enough to be borrowed"},  // borrowed
+      {"coded", "one & two, long enough to be borrowed"},  // decoded: copied
+      {"spread", "a b, long enough to be borrowed"},       // a tab made a blank: copied
+  };
+  for (bool destroy : {false, true}) {
+    SCOPED_TRACE(destroy ? "result destroyed" : "list emptied");
+    auto* result = new CLIResult;
+    result->appendMessageList(Lines{output});
+    zubdm::internal::ShowParser parser;
+    parser.borrowValues(true);
+    // In small pieces, as a reply arrives.
+    for (size_t at = 0; at < output.size(); at += 7) {
+      parser.feed(output.data() + at, std::min<size_t>(7, output.size() - at));
+    }
+    QOR_error error;
+    result->adoptDocument(parser, error);
+    ASSERT_FALSE(error.is_set());
+    result->clearAll();
+    ASSERT_TRUE(result->getMessageList().empty());
+    for (const Row& row : rows) {
+      SCOPED_TRACE(row.attribute);
+      std::string value;
+      EXPECT_EQ(result->getXMLResult().find_value("object-one", "data", row.attribute, value), 1);
+      EXPECT_EQ(value, row.value);
+    }
+    delete result;
+  }
+}
+
+TEST(CLIResultAdoptDocument, OutputNotHoldingTheDocumentFailsTheParse) {
+  CLIResult result;
+  // The same length and frame, other bytes.
+  result.appendMessageList(
+      Lines{"<SHOW><OBJ id=\"object-two, long enough to be borrowed\"/></SHOW>"});
+  zubdm::internal::ShowParser parser;
+  parser.borrowValues(true);
+  const std::string fed = "<SHOW><OBJ id=\"object-one, long enough to be borrowed\"/></SHOW>";
+  parser.feed(fed.data(), fed.size());
+  QOR_error error;
+  result.adoptDocument(parser, error);
+  EXPECT_TRUE(error.is_set());
+  std::string value;
+  EXPECT_EQ(result.getXMLResult().find_value("object-one, long enough to be borrowed", "x", "y",
+                                             value),
+            0);
 }
