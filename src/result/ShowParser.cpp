@@ -131,7 +131,8 @@ std::size_t ShowParser::feed(const char* data, std::size_t size, bool last) noex
     ended_ = true;
   }
   for (std::size_t i = 0; !content_ && i < taken; ++i) content_ = !isBlank(data[i]);
-  parser_.feed(data, taken, last || ended_);
+  // Nothing at all (the empty output of most commands) needs no parser.
+  if (taken > 0 || content_) parser_.feed(data, taken, last || ended_);
   length_ += taken;
   if (borrow_) digest_.add(data, taken);
   return taken;
