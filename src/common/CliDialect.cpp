@@ -17,8 +17,10 @@ size_t atLineStart(std::string_view text, std::string_view marker, size_t from) 
   return std::string_view::npos;
 }
 
+size_t showStart(std::string_view output) { return atLineStart(output, kShowStart); }
+
 Span showDocument(std::string_view output) {
-  const size_t begin = atLineStart(output, kShowStart);
+  const size_t begin = showStart(output);
   if (begin == std::string_view::npos) return {begin, begin};
   const size_t close = findText(output, kShowEnd, begin);
   return {begin, close == std::string_view::npos ? output.size() : close + kShowEnd.size()};
@@ -58,12 +60,14 @@ bool echoedInPart(std::string_view reply, std::string_view line) {
 }  // namespace dialect
 
 size_t CliDialect::errorStart(std::string_view output) const {
+  // Inside the document the markers are its data: only the text before it
+  // and after it is searched, not the document itself.
   const dialect::Span document = dialect::showDocument(output);
+  const std::string_view before = output.substr(0, std::min(document.begin, output.size()));
   size_t first = std::string_view::npos;
   const auto consider = [&](std::string_view marker) {
-    size_t at = dialect::atLineStart(output, marker);
-    // Inside the document, "Error:" is the document's data.
-    if (at != std::string_view::npos && at >= document.begin && at < document.end) {
+    size_t at = dialect::atLineStart(before, marker);
+    if (at == std::string_view::npos && document.begin != std::string_view::npos) {
       at = dialect::atLineStart(output, marker, document.end);
     }
     first = std::min(first, at);

@@ -67,6 +67,8 @@ struct Span {
   size_t end;
 };
 Span showDocument(std::string_view output);
+// Where it begins alone, without looking for its end.
+size_t showStart(std::string_view output);
 
 // A CLI that echoes begins each reply with the line as it was written, or
 // the line without its leading command number and blank, then "\r\n" or

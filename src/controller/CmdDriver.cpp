@@ -209,7 +209,7 @@ bool CmdDriver::takeOutput(CLIResponse& response, CLIResult& result) {
   std::vector<std::string> output = response.takeResponseList();
   bool document = false;
   for (const std::string& piece : output) {
-    document = document || dialect::showDocument(piece).begin != std::string::npos;
+    document = document || dialect::showStart(piece) != std::string::npos;
   }
   QOR_error parseError;
   // A document parsed as the reply arrived is taken as it is.

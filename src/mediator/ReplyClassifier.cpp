@@ -19,7 +19,7 @@ size_t ReplyClassifier::store(std::string output, const std::string& prompt, con
     return std::string::npos;
   }
   // Show output is kept from its document on; other output is kept whole.
-  const size_t document = dialect::showDocument(output).begin;
+  const size_t document = dialect::showStart(output);
   if (document != std::string::npos) output.erase(0, document);
   response.addElement(std::move(output));
   return document;

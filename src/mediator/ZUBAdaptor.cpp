@@ -425,6 +425,7 @@ bool ZUBAdaptor::Impl::waitForFirstPrompt() {
   failure = at(failure, FailureStep::FirstPrompt, bound);
   // What the CLI wrote instead ("Login incorrect ... Login:") says why.
   failure.text = std::string(reader.unframedTail());
+  failure.loginRefused = failure.text.find(dialect::kLoginPrompt) != std::string::npos;
   return failStep(__LINE__, "read from fifo failed!", failure);
 }
 

@@ -65,6 +65,7 @@ struct ZUBDM_EXPORT FailureRecord {
                              // prompts: what the CLI wrote last instead
   std::uint32_t fileMode = 0;   // a refused path's st_mode; 0 when not looked at
   std::uint32_t fileOwner = 0;  // its owner's uid
+  bool loginRefused = false;    // FirstPrompt: the CLI asked for "Login:" again
 
   explicit operator bool() const { return kind != FailureKind::None; }
 };

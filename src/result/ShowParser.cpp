@@ -18,7 +18,7 @@ bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 }  // namespace
 
 std::size_t ShowParser::documentStart(std::string_view output) {
-  const std::size_t start = dialect::showDocument(output).begin;
+  const std::size_t start = dialect::showStart(output);
   return start == std::string_view::npos ? 0 : start;
 }
 

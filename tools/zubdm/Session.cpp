@@ -43,8 +43,7 @@ std::string waitFailure(const FailureRecord& failure) {
   switch (failure.kind) {
     case FailureKind::TimedOut:
       // A refused login asks for the user again instead of prompting.
-      if (failure.step == FailureStep::FirstPrompt &&
-          failure.text.find("Login:") != std::string::npos) {
+      if (failure.loginRefused) {
         return "the CLI refused the login: it asked for \"Login:\" again after the password";
       }
       return "no answer from the CLI: waited " + std::to_string(failure.limit) +
